@@ -1,0 +1,54 @@
+// The one list of undo actions: record, order, sort, release, and the
+// confirm and undo procedures of file, folder, group, icon and restore actions.
+#pragma once
+
+#include <windows.h>
+
+struct DEACTION;
+typedef int (*PFNACTION)(DEACTION* pact);
+
+enum : WORD {
+    DEA_GROUP = 1,
+    DEA_ICON = 2,
+    DEA_FOLDER = 3,
+    DEA_FILE = 4,
+    DEA_RESTORE = 5,
+    DEA_REGISTRY = 6,
+};
+
+// One heap block: the fixed fields, then the object text inline.
+struct DEACTION {
+    DEACTION* pNext;
+    WORD wKind;
+    WORD wOrder;
+    DWORD fSelected;
+    DWORD fDone;
+    char* pszDescription;
+    void* pExtra;
+    PFNACTION pfnConfirm;
+    PFNACTION pfnUndo;
+    char szObject[1];
+};
+
+extern DEACTION* pActionList;
+
+DEACTION* AddAction(WORD wKind, WORD wOrder, const char* pszFormat, const char* pszArg,
+                    PFNACTION pfnConfirm, PFNACTION pfnUndo, const char* pszObject, void* pExtra);
+void SortActionList();
+int AnyActionToOffer(const DEACTION* pList);
+int AnyDeletionSelected();
+void FreeActionList();
+
+int IsFileInUse(const char* pszPath);
+
+// Confirm procedures.
+int ConfirmFolderDelete(DEACTION* pact);
+int ConfirmFileDelete(DEACTION* pact);
+int ConfirmSkipRestore(DEACTION* pact);
+
+// Undo procedures.
+int UndoDeleteFile(DEACTION* pact);
+int UndoDeleteIcon(DEACTION* pact);
+int UndoDeleteFolder(DEACTION* pact);
+int UndoDeleteGroup(DEACTION* pact);
+int UndoRestoreFile(DEACTION* pact);

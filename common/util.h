@@ -1,0 +1,54 @@
+// Common services: string-table texts, the status line, message pumping,
+// message boxes, the busy state, internal-error reports, and the temporary
+// folder and path helpers.
+#pragma once
+
+#include <windows.h>
+
+// Texts and the status line.
+char* GetResString(UINT uId);
+void ShowStatus(HWND hwndStatus, const char* pszText);
+void PumpMessages();
+char* DupString(const char* pszText);
+size_t TextLength(const char* pszText);
+void AddCaution(const char* pszFormat, const char* pszArg);
+
+// Message boxes and the busy state.
+int UninstMessageBox(const char* pszText, UINT uFlags);
+int MessageBoxFmt(const char* pszFormat, const char* pszArg);
+HWND GetOwnerWindow(HWND hwnd);
+void CenterWindow(HWND hwnd);
+void BeginBusy();
+void EndBusy();
+bool IsBusy();
+
+// Reports. InternalError returns; the other two raise.
+void InternalError(const char* pszModule, int iLine);
+[[noreturn]] void InternalErrorMsg(const char* pszMessage, const char* pszModule, int iLine);
+[[noreturn]] void FatalOutOfMemory();
+
+// Heap allocation that ends in FatalOutOfMemory instead of returning null.
+void* AllocOrDie(size_t cb);
+void* AllocZeroedOrDie(size_t cb);
+
+// Temporary folder.
+extern char szTempBase[MAX_PATH + 1];
+extern char szTempDir[MAX_PATH + 16];
+void FindTempBase();
+int CreateTempFolder(char* pszBuffer);
+
+// Paths and folders.
+int PathExists(const char* pszPath);
+int FolderHasFiles(const char* pszFolder);
+int DeleteFolderFiles(const char* pszFolder);
+int FindFileInUse(const char* pszFolder, const char* pszShown);
+int RemoveFolder(const char* pszFolder);
+int ChangeFolder(const char* pszFolder);
+int DeleteFileForce(const char* pszFile);
+void AddBackslash(char* pszPath);
+void StripBackslash(char* pszPath);
+char* LowerString(char* pszText);
+
+// Case-blind comparison in which only A to Z fold to a to z.
+int CompareNoCase(const char* pszA, const char* pszB);
+int CompareNoCaseN(const char* pszA, const char* pszB, size_t cch);

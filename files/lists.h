@@ -1,0 +1,54 @@
+// Directory snapshot lists of the Windows and system folders, the backup
+// list, and the sorted name lists of new folders, new files and cautions.
+#pragma once
+
+#include <windows.h>
+
+// One file of a directory list, or one backed-up file (then szName is the
+// full path). Allocated as one block sized for the name.
+struct DIRFILE {
+    DIRFILE* pNext;
+    FILETIME ftWrite;
+    DWORD dwSize;
+    char szName[1];
+};
+
+constexpr int kNameItemChars = 522;
+
+// One entry of a sorted, case-insensitively unique name list.
+struct NAMEITEM {
+    NAMEITEM* pNext;
+    NAMEITEM* pPrev;
+    WORD wKind; // 0 caution text, 3 folder, 4 file
+    BYTE bActive;
+    char szName[kNameItemChars];
+};
+
+extern DIRFILE* WinBefore;
+extern DIRFILE* WinAfter;
+extern DIRFILE* SysBefore;
+extern DIRFILE* SysAfter;
+extern DIRFILE* BackupList;
+extern NAMEITEM* NewFolders;
+extern NAMEITEM* NewFiles;
+extern NAMEITEM* Cautions;
+extern char WinDir[261];
+extern char SysDir[261];
+extern char RootDir[4];
+
+// Directory lists.
+int SnapshotSystemFolders();
+int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount);
+DIRFILE* AddFileEntry(DIRFILE** ppList, const char* pszName, DWORD dwSize, FILETIME ftWrite,
+                      DWORD* pdwCount);
+void SortFileList(DIRFILE** ppList, DWORD dwCount);
+DIRFILE* FindFileEntry(DIRFILE* pList, const char* pszText);
+char* BuildLowerPath(const char* pszFolder, const char* pszName, char* pszBuffer);
+bool EndsWithNoCase(const char* pszText, const char* pszSuffix);
+void FreeFileList(DIRFILE** ppList);
+
+// Name lists.
+NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName);
+int RemoveName(NAMEITEM** ppList, const char* pszName);
+NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
+void FreeNameList(NAMEITEM** ppList);

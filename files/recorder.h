@@ -1,0 +1,26 @@
+// The change recorder: folds the monitor's notifications into the lists of
+// new folders and new files.
+#pragma once
+
+#include <windows.h>
+
+struct MONITOR_RECORD;
+
+struct FILEEVENT {
+    FILEEVENT* pNext;
+    DWORD dwSeq;
+    char* pszFile;
+    char* pszNewFile;
+    DWORD dwOp;
+    BYTE bActive;
+};
+
+void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord);
+void AppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp);
+FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp);
+void ResolveRecordedChanges();
+void FreeRecordedChanges();
+
+// The monitor's start and stop, as the session calls them.
+void StartRecording();
+void StopRecording();

@@ -1,0 +1,224 @@
+// One uninstall session: the exported entry points and the fixed order of
+// its steps from the first snapshot to the final cleanup.
+#include "session/session.h"
+
+#include "actions/deaction.h"
+#include "common/util.h"
+#include "files/lists.h"
+#include "files/recorder.h"
+#include "files/snapshot.h"
+#include "registry/registry.h"
+#include "resources/resource.h"
+#include "session/guard.h"
+#include "session/report.h"
+
+#include <malloc.h>
+#include <shlobj.h>
+
+HINSTANCE hinstLib;
+HWND hwndParent;
+WORD fInSession;
+ATOM atomRunning;
+IMalloc* pShellMalloc;
+
+namespace {
+
+// Gives free heap memory back to the system before a long session step.
+void MinimiseHeap() {
+    _heapmin();
+}
+
+void ResetSessionLists() {
+    NewFolders = NewFiles = Cautions = nullptr;
+    WinBefore = WinAfter = SysBefore = SysAfter = BackupList = nullptr;
+    pActionList = nullptr;
+    RegBefore = RegAfter = nullptr;
+}
+
+// Everything of pre_setup_save after its preconditions. Returns 1 when the
+// session started.
+BOOL StartSession(HWND hwndStatus) {
+    fInSession = 1;
+    if (FAILED(SHGetMalloc(&pShellMalloc)) || !pShellMalloc) {
+        pShellMalloc = nullptr;
+        UninstMessageBox(GetResString(IDS_NO_SHELL_MALLOC), MB_ICONHAND);
+        return FALSE;
+    }
+    atomRunning = GlobalAddAtomA(kRunningAtomName);
+    ShowStatus(hwndStatus, GetResString(IDS_INITIALIZING));
+    LoadRegistryStrings();
+    ResetSessionLists();
+    FindTempBase();
+    if (!CreateTempFolder(szTempDir)) {
+        UninstMessageBox(GetResString(IDS_NO_TEMP_FOLDER), MB_ICONHAND);
+        RaiseSessionException(EXC_TEMP_FOLDER);
+    }
+    ShowStatus(hwndStatus, GetResString(IDS_BACKING_UP));
+    BeginBusy();
+    if (!SnapshotSystemFolders()) {
+        UninstMessageBox(GetResString(IDS_BACKUP_FAILED), MB_ICONHAND);
+        RaiseSessionException(EXC_BACKUP);
+    }
+    TakeRegistrySnapshot(&RegBefore, hwndStatus);
+    LoadProtectedFolders();
+    PumpMessages();
+    StartRecording();
+    ShowStatus(hwndStatus, GetResString(IDS_READY));
+    return TRUE;
+}
+
+void ListSystemFoldersAfterSetup() {
+    DWORD dwCount = 0;
+    ListFolderFiles(WinDir, &WinAfter, &dwCount);
+    SortFileList(&WinAfter, dwCount);
+    ListFolderFiles(SysDir, &SysAfter, &dwCount);
+    SortFileList(&SysAfter, dwCount);
+}
+
+// Steps 3 to 16 of post_setup_uninstall: stop the monitor, offer the setup's
+// own uninstaller, compare, build and sort the actions. Returns false when
+// the user chose the setup's own uninstaller and stopped.
+bool BuildUndoActions(HWND hwndStatus) {
+    StopRecording();
+    PumpMessages();
+    ResolveRecordedChanges();
+    BeginBusy();
+    TakeSoftwareSnapshot(&RegAfter, hwndStatus);
+    PumpMessages();
+    ShowStatus(hwndStatus, GetResString(IDS_SEARCHING_UNINSTALLER));
+    if (DetectSystemUninstaller(&RegBefore, &RegAfter) == 1)
+        return false;
+    PumpMessages();
+    if (RegAfter)
+        FreeRegistrySnapshot(&RegAfter);
+    TakeRegistrySnapshot(&RegAfter, hwndStatus);
+    SetExplorerUnload(1);
+    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_REGISTRY));
+    CompareRegistrySnapshots(&RegBefore, &RegAfter, OnRegValueChange, OnRegKeyChange);
+    PumpMessages();
+    ShowStatus(hwndStatus, GetResString(IDS_BUILDING_FILE_LISTS));
+    ListSystemFoldersAfterSetup();
+    ShowStatus(hwndStatus, GetResString(IDS_COMPARING_FILES));
+    CompareFiles();
+    ShowStatus(hwndStatus, GetResString(IDS_VERIFYING_NEW_ITEMS));
+    VerifyNewItems();
+    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_GROUPS));
+    CheckGroupsAndIcons();
+    ShowStatus(hwndStatus, GetResString(IDS_SORTING_ITEMS));
+    SortActionList();
+    ShowStatus(hwndStatus, GetResString(IDS_DONE));
+    EndBusy();
+    return true;
+}
+
+// The offer: message 110 when there is nothing to offer, else the dialog.
+void OfferUndoActions() {
+    if (!pActionList || !AnyActionToOffer(pActionList) || show_deinstall_dialog(hwndParent) == 0)
+        UninstMessageBox(GetResString(IDS_NOTHING_TO_UNINSTALL), MB_OK);
+}
+
+void RemoveTempFolder() {
+    DeleteFolderFiles(szTempDir);
+    RemoveFolder(szTempDir);
+}
+
+void RunPostSetup(HWND hwndParentArg, HWND hwndStatus) {
+    hwndParent = hwndParentArg;
+    if (!BuildUndoActions(hwndStatus))
+        return;
+    if (!Guarded([] { OfferUndoActions(); }))
+        ReportInternalException("Deinst", 2, __LINE__);
+    BeginBusy();
+    RemoveTempFolder();
+    SetExplorerUnload(0);
+    FreeProtectedFolders();
+    EndBusy();
+}
+
+void RunCleanup() {
+    if (!fInSession)
+        return;
+    BeginBusy();
+    StopRecording();
+    if (RegBefore)
+        FreeRegistrySnapshot(&RegBefore);
+    if (RegAfter)
+        FreeRegistrySnapshot(&RegAfter);
+    PumpMessages();
+    GlobalDeleteAtom(atomRunning);
+    atomRunning = 0;
+    RemoveTempFolder();
+    FreeFileList(&BackupList);
+    FreeFileList(&WinBefore);
+    FreeFileList(&WinAfter);
+    FreeFileList(&SysBefore);
+    FreeFileList(&SysAfter);
+    FreeNameList(&Cautions);
+    FreeNameList(&NewFolders);
+    FreeNameList(&NewFiles);
+    FreeActionList();
+    FreeRecordedChanges();
+    fInSession = 0;
+    EndBusy();
+}
+
+} // namespace
+
+extern "C" {
+
+int already_running(void) {
+    return GlobalFindAtomA(kRunningAtomName) != 0 ? 1 : 0;
+}
+
+int is_version_ok(void) {
+    DWORD dwVersion = GetVersion();
+    bool fWindows95Family = (dwVersion & 0x80000000u) != 0;
+    return fWindows95Family && LOBYTE(LOWORD(dwVersion)) >= 4 ? 1 : 0;
+}
+
+int WINAPI deinstal_about(HWND hwndOwner) {
+    return MessageBoxA(hwndOwner,
+                       "Tarnel Uninstaller version 6.1\n\n"
+                       "Watches a setup program and undoes what it did.\n"
+                       "Tarnel, trun95-beta@tarnel.example",
+                       kLibraryTitle, MB_OK);
+}
+
+BOOL WINAPI pre_setup_save(HWND hwndParentArg, HWND hwndStatus) {
+    if (!hwndParentArg)
+        InternalError("Deinst", __LINE__);
+    if (!hwndStatus)
+        InternalError("Deinst", __LINE__);
+    if (!IsWindow(hwndStatus) || !IsWindow(hwndParentArg) || already_running() || !is_version_ok())
+        return FALSE;
+    MinimiseHeap();
+    hwndParent = hwndParentArg;
+    BOOL fStarted = FALSE;
+    if (!Guarded([&] { fStarted = StartSession(hwndStatus); })) {
+        post_setup_cleanup();
+        return FALSE;
+    }
+    EndBusy();
+    return fStarted;
+}
+
+int WINAPI post_setup_uninstall(HWND hwndParentArg, HWND hwndStatus) {
+    MinimiseHeap();
+    int result = 0;
+    if (!Guarded([&] { RunPostSetup(hwndParentArg, hwndStatus); })) {
+        // The shell's unload setting goes back even when the flow was abandoned.
+        Guarded([] { SetExplorerUnload(0); });
+        Guarded([] { FreeProtectedFolders(); });
+        result = 1;
+    }
+    post_setup_cleanup();
+    return result;
+}
+
+void post_setup_cleanup(void) {
+    Guarded([] { RunCleanup(); });
+}
+
+void WINAPI timer_proc(HWND, UINT, UINT_PTR, DWORD) {}
+
+} // extern "C"
