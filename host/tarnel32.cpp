@@ -11,8 +11,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         MessageBoxA(nullptr, "TRUN95.dll could not be loaded.", "Tarnel", MB_ICONHAND);
         return 2;
     }
-    auto pfnStandalone =
-        reinterpret_cast<PFNSTANDALONE>(GetProcAddress(hLibrary, "uninstall_standalone"));
+    auto pfnStandalone = reinterpret_cast<PFNSTANDALONE>(
+        reinterpret_cast<void*>(GetProcAddress(hLibrary, "uninstall_standalone")));
     if (!pfnStandalone) {
         FreeLibrary(hLibrary);
         return 2;

@@ -1,0 +1,11 @@
+// Test programs link the library's code and its resources directly, so the
+// library's instance is the test program itself.
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    hinstLib = GetModuleHandleA(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

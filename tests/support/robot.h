@@ -1,0 +1,64 @@
+// A UI robot for tests: it watches this process's message boxes and dialogs
+// from a thread of its own, checks their caption and exact text, answers
+// them, and fails the test on a box nobody expected or one that never came.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class Robot {
+  public:
+    Robot();
+    ~Robot();
+    Robot(const Robot&) = delete;
+    Robot& operator=(const Robot&) = delete;
+
+    // A message box with exactly this caption and text, answered with the
+    // button id (IDOK, IDYES, IDNO, ...).
+    void ExpectBox(const std::string& caption, const std::string& text, int idAnswer);
+    // The same for a box whose text begins with textPrefix (a report that
+    // names a source line).
+    void ExpectBoxStartingWith(const std::string& caption, const std::string& textPrefix,
+                               int idAnswer);
+    // A dialog with this caption; the action runs on the robot thread with
+    // the dialog's handle and must not block (post, do not send, to close).
+    void ExpectDialog(const std::string& caption, std::function<void(HWND)> action);
+
+    // Waits until every expectation has been met (or the time-out passed)
+    // and reports what was missing or unexpected as test failures.
+    void Finish(DWORD dwTimeoutMs = 20000);
+
+    // "caption|text|answer" of every window handled so far, in order.
+    std::vector<std::string> Transcript();
+
+  private:
+    struct Expectation {
+        std::string caption;
+        std::string text; // message boxes only
+        bool fDialog;
+        bool fPrefix;
+        int idAnswer;
+        std::function<void(HWND)> action;
+    };
+
+    static DWORD WINAPI ThreadProc(void* pContext);
+    void Run();
+    void HandleWindow(HWND hwnd);
+    void Dismiss(HWND hwnd, bool fMessageBox);
+
+    CRITICAL_SECTION lock_;
+    HANDLE hThread_ = nullptr;
+    volatile LONG fStop_ = 0;
+    std::deque<Expectation> pending_;
+    std::vector<HWND> handled_;
+    std::vector<std::string> transcript_;
+    std::vector<std::string> failures_;
+};
+
+// The text of a message box (its static control 0xFFFF), or of any window.
+std::string WindowText(HWND hwnd);
+std::string MessageBoxText(HWND hwnd);

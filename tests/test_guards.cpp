@@ -1,0 +1,130 @@
+// Guards catch every failure of their stretch: the library's codes, processor
+// faults and structured exceptions; "No" in the internal-exception box
+// travels to the next enclosing guard.
+#include "common/util.h"
+#include "session/guard.h"
+#include "session/report.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+
+#include <gtest/gtest.h>
+
+#include "session/session.h"
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+
+class GuardTest : public testing::Test {
+  protected:
+    void SetUp() override { hwndParent = host.hwnd(); }
+    void TearDown() override {
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+};
+
+// Read at run time, so the compiler cannot see the write is to nowhere.
+volatile uintptr_t uBadAddress = 0;
+
+__attribute__((noinline)) void WriteThroughNull() {
+    *reinterpret_cast<volatile int*>(uBadAddress) = 1;
+}
+
+TEST_F(GuardTest, ProcessorFaultReachesItsGuard) {
+    DWORD dwCode = 0;
+    bool fAfterFault = false;
+    bool fFinished = Guarded(
+        [&] {
+            WriteThroughNull();
+            fAfterFault = true;
+        },
+        &dwCode);
+    EXPECT_FALSE(fFinished);
+    EXPECT_FALSE(fAfterFault);
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+}
+
+TEST_F(GuardTest, RaisedStructuredExceptionAndSessionCodeReachTheGuard) {
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([] { RaiseException(0xE0001234, 0, 0, nullptr); }, &dwCode));
+    EXPECT_EQ(dwCode, 0xE0001234u);
+    EXPECT_FALSE(Guarded([] { RaiseSessionException(EXC_BACKUP); }, &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_BACKUP));
+    EXPECT_TRUE(Guarded([] {}, &dwCode));
+}
+
+TEST_F(GuardTest, ManyFaultsInARowAreAllCaught) {
+    int caught = 0;
+    for (int i = 0; i < 2000; ++i)
+        caught += Guarded([] { WriteThroughNull(); }) ? 0 : 1;
+    EXPECT_EQ(caught, 2000);
+}
+
+TEST_F(GuardTest, NoInTheExceptionBoxTravelsToTheNextGuard) {
+    robot.ExpectBox(kTitle,
+                    "Tarnel Uninstaller has detected internal exception 2 in Deinst line 77\n\n"
+                    "PLEASE REPORT THIS BETA-TEST FAULT TO TRUN95-BETA@TARNEL.EXAMPLE\n\n"
+                    "Press 'YES' to continue executing or 'NO' to quit",
+                    IDNO);
+    DWORD dwOuterCode = 0;
+    bool fAfterReport = false;
+    bool fOuterFinished = Guarded(
+        [&] {
+            if (!Guarded([] { WriteThroughNull(); }))
+                ReportInternalException("Deinst", 2, 77);
+            fAfterReport = true;
+        },
+        &dwOuterCode);
+    EXPECT_FALSE(fOuterFinished);
+    EXPECT_FALSE(fAfterReport);
+    EXPECT_EQ(dwOuterCode, static_cast<DWORD>(EXC_USER_QUIT));
+}
+
+TEST_F(GuardTest, YesInTheExceptionBoxGoesOnAfterTheGuard) {
+    robot.ExpectBoxStartingWith(
+        kTitle, "Tarnel Uninstaller has detected internal exception 3 in File", IDYES);
+    bool fAfterReport = false;
+    EXPECT_TRUE(Guarded([&] {
+        if (!Guarded([] { RaiseSessionException(EXC_INTERNAL); }))
+            ReportInternalException("File", 3, 12);
+        fAfterReport = true;
+    }));
+    EXPECT_TRUE(fAfterReport);
+}
+
+TEST_F(GuardTest, OutOfMemoryShowsItsBoxThenRaisesCodeTen) {
+    robot.ExpectBox(kTitle, "Out of memory", IDOK);
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([] { FatalOutOfMemory(); }, &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_OUT_OF_MEMORY));
+}
+
+TEST_F(GuardTest, InternalErrorMsgNamesReasonModuleAndLineThenRaisesEleven) {
+    robot.ExpectBox(kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line 42",
+                    IDOK);
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([] { InternalErrorMsg("Unable to Create Registry Key.", "Registry", 42); },
+                         &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+}
+
+TEST_F(GuardTest, InternalErrorReportsAndReturnsWithAQuitMessagePosted) {
+    robot.ExpectBox(kTitle, "Internal Error in Group line 9", IDOK);
+    InternalError("Group", 9);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 1u);
+}
+
+TEST_F(GuardTest, InternalErrorWithoutHostWindowIsShownWithoutOwner) {
+    hwndParent = nullptr;
+    robot.ExpectBox(kTitle, "Internal Error in util line 5", IDOK);
+    InternalError("util", 5);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+} // namespace
