@@ -1,23 +1,202 @@
-// The host program: loads TRUN95.dll and runs its standalone session.
+// The host program: monitors one setup program with TRUN95.dll and offers to
+// undo what it did.
+//   tarnel32 [SETUP.EXE [ARGS...]]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]
+// Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
+// 2 bad arguments or a setup program that cannot be started, 3 the library
+// could not be loaded or the session could not begin.
+#include "host/autopilot.h"
+#include "host/host_window.h"
+#include "host/library.h"
+#include "host/options.h"
+#include "host/process_job.h"
+#include "host/transcript.h"
+
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
 namespace {
-typedef void (*PFNSTANDALONE)(void);
+
+enum ExitStatus { kExitDone = 0, kExitAbandoned = 1, kExitBadArguments = 2, kExitNoSession = 3 };
+
+struct HostState {
+    HostOptions options;
+    Trun95Library library;
+    ProcessJob job;
+    Transcript transcript;
+    std::unique_ptr<Autopilot> autopilot;
+    HANDLE hSetupWatch = nullptr;
+    volatile LONG fStopWatch = 0;
+    bool fSetupDone = false;
+    int exitStatus = kExitDone;
+};
+
+HostState g_host;
+
+void WriteError(const std::string& message) {
+    std::string line = "tarnel32: " + message + "\n";
+    DWORD cbWritten = 0;
+    HANDLE hError = GetStdHandle(STD_ERROR_HANDLE);
+    if (hError && hError != INVALID_HANDLE_VALUE)
+        WriteFile(hError, line.data(), static_cast<DWORD>(line.size()), &cbWritten, nullptr);
+    else // started from a desktop, with nowhere to write to
+        MessageBoxA(nullptr, message.c_str(), "Tarnel32", MB_OK | MB_ICONHAND);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    HMODULE hLibrary = LoadLibraryA("TRUN95.dll");
-    if (!hLibrary) {
-        MessageBoxA(nullptr, "TRUN95.dll could not be loaded.", "Tarnel", MB_ICONHAND);
-        return 2;
-    }
-    auto pfnStandalone = reinterpret_cast<PFNSTANDALONE>(
-        reinterpret_cast<void*>(GetProcAddress(hLibrary, "uninstall_standalone")));
-    if (!pfnStandalone) {
-        FreeLibrary(hLibrary);
-        return 2;
-    }
-    pfnStandalone();
-    FreeLibrary(hLibrary);
+bool SetupProgramExists(const std::string& program) {
+    char szFound[MAX_PATH] = "";
+    DWORD cch = SearchPathA(nullptr, program.c_str(), ".exe", sizeof szFound, szFound, nullptr);
+    if (cch == 0 || cch >= sizeof szFound)
+        return false;
+    return (GetFileAttributesA(szFound) & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Waits on its own thread until setup and every process it started have
+// ended, then tells the main window.
+DWORD WINAPI WatchSetup(void* pContext) {
+    HWND hwnd = static_cast<HWND>(pContext);
+    while (!g_host.fStopWatch && g_host.job.HasOtherProcesses())
+        Sleep(200);
+    if (!g_host.fStopWatch)
+        PostMessageA(hwnd, WM_HOST_SETUP_DONE, 0, 0);
     return 0;
+}
+
+void StopSetupWatch() {
+    if (!g_host.hSetupWatch)
+        return;
+    InterlockedExchange(&g_host.fStopWatch, 1);
+    WaitForSingleObject(g_host.hSetupWatch, INFINITE);
+    CloseHandle(g_host.hSetupWatch);
+    g_host.hSetupWatch = nullptr;
+}
+
+bool StartSetup(HWND hwnd) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string commandLine = g_host.options.setupCommandLine;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    g_host.hSetupWatch = CreateThread(nullptr, 0, WatchSetup, hwnd, 0, nullptr);
+    return true;
+}
+
+void EndHost(HWND hwnd, int exitStatus) {
+    g_host.exitStatus = exitStatus;
+    DestroyWindow(hwnd);
+}
+
+void OnStart(HWND hwnd) {
+    Trun95Library& library = g_host.library;
+    if (library.pfnAlreadyRunning()) {
+        WriteError("another uninstall session is running");
+        EndHost(hwnd, kExitNoSession);
+        return;
+    }
+    SetHostPhase(hwnd, "Taking the first snapshot...");
+    if (!library.pfnPreSetupSave(hwnd, HostStatusLine(hwnd))) {
+        WriteError("the session could not begin (Windows 95 mode is needed)");
+        EndHost(hwnd, kExitNoSession);
+        return;
+    }
+    if (!StartSetup(hwnd)) {
+        library.pfnPostSetupCleanup();
+        WriteError("cannot start " + g_host.options.setupProgram);
+        EndHost(hwnd, kExitBadArguments);
+        return;
+    }
+    SetHostPhase(hwnd, "Setup is running. Press the button when it has finished.");
+    EnableSetupDoneButton(hwnd, TRUE);
+}
+
+void OnSetupDone(HWND hwnd) {
+    if (g_host.fSetupDone)
+        return;
+    g_host.fSetupDone = true;
+    EnableSetupDoneButton(hwnd, FALSE);
+    StopSetupWatch();
+    SetHostPhase(hwnd, "Setup has finished: looking for what it changed...");
+    int result = g_host.library.pfnPostSetupUninstall(hwnd, HostStatusLine(hwnd));
+    EndHost(hwnd, result == 1 ? kExitAbandoned : kExitDone);
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return g_host.exitStatus;
+}
+
+void StartAutopilot() {
+    HostOptions& options = g_host.options;
+    if (options.policy == Policy::Interactive)
+        return;
+    g_host.autopilot = std::make_unique<Autopilot>(
+        options.policy, options.reportPath, LibraryTexts::Load(g_host.library.hModule),
+        options.transcriptPath.empty() ? nullptr : &g_host.transcript, &g_host.job);
+    g_host.autopilot->Start();
+}
+
+// Everything that can be checked before the first snapshot is taken.
+int Prepare() {
+    std::string error;
+    if (!ParseHostCommandLine(SkipProgramName(GetCommandLineA()), g_host.options, error)) {
+        WriteError(error + "\n" + HostUsage());
+        return kExitBadArguments;
+    }
+    const HostOptions& options = g_host.options;
+    if (!options.setupProgram.empty() && !SetupProgramExists(options.setupProgram)) {
+        WriteError("setup program not found: " + options.setupProgram);
+        return kExitBadArguments;
+    }
+    if (!options.transcriptPath.empty() && !g_host.transcript.Open(options.transcriptPath)) {
+        WriteError("cannot write the transcript " + options.transcriptPath);
+        return kExitBadArguments;
+    }
+    if (!g_host.library.Load()) {
+        WriteError("TRUN95.dll could not be loaded from the host's folder");
+        return kExitNoSession;
+    }
+    return kExitDone;
+}
+
+int RunSession(HINSTANCE hInstance, int nCmdShow) {
+    if (!g_host.job.Enter()) {
+        WriteError("cannot follow the processes of setup (no job object)");
+        return kExitNoSession;
+    }
+    HWND hwnd = CreateHostWindow(hInstance, {OnStart, OnSetupDone}, nCmdShow);
+    if (!hwnd) {
+        WriteError("cannot create the main window");
+        return kExitNoSession;
+    }
+    StartAutopilot();
+    PostMessageA(hwnd, WM_HOST_START, 0, 0);
+    int exitStatus = RunMessageLoop();
+    StopSetupWatch();
+    if (g_host.autopilot)
+        g_host.autopilot->Stop();
+    return exitStatus;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    int status = Prepare();
+    if (status != kExitDone)
+        return status;
+    WriteHostIni();
+    if (g_host.options.setupProgram.empty()) {
+        g_host.library.pfnUninstallStandalone();
+        return kExitDone;
+    }
+    return RunSession(hInstance, nCmdShow);
 }

@@ -1,0 +1,44 @@
+#include "host/library.h"
+
+#include <string>
+
+namespace {
+
+constexpr char kIniFile[] = "tarnel32.ini";
+constexpr char kIniSection[] = "Tarnel";
+constexpr char kIniTreeviewKey[] = "UninstallerTreeview";
+
+std::string HostFolder() {
+    char szModule[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, szModule, sizeof szModule);
+    std::string folder = szModule;
+    size_t iSlash = folder.rfind('\\');
+    return iSlash == std::string::npos ? std::string() : folder.substr(0, iSlash + 1);
+}
+
+template <typename PFN> bool Find(HMODULE hModule, const char* pszName, PFN& pfn) {
+    pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(hModule, pszName)));
+    return pfn != nullptr;
+}
+
+} // namespace
+
+bool Trun95Library::Load() {
+    // The library next to the host, never one found elsewhere on the path.
+    hModule = LoadLibraryA((HostFolder() + "TRUN95.dll").c_str());
+    if (!hModule)
+        return false;
+    return Find(hModule, "already_running", pfnAlreadyRunning) &&
+           Find(hModule, "pre_setup_save", pfnPreSetupSave) &&
+           Find(hModule, "post_setup_uninstall", pfnPostSetupUninstall) &&
+           Find(hModule, "post_setup_cleanup", pfnPostSetupCleanup) &&
+           Find(hModule, "uninstall_standalone", pfnUninstallStandalone);
+}
+
+void WriteHostIni() {
+    // A bare file name is read from and written to the Windows folder.
+    char szValue[16] = "";
+    GetPrivateProfileStringA(kIniSection, kIniTreeviewKey, "", szValue, sizeof szValue, kIniFile);
+    if (szValue[0] == '\0')
+        WritePrivateProfileStringA(kIniSection, kIniTreeviewKey, "1", kIniFile);
+}

@@ -1,0 +1,24 @@
+// TRUN95.dll as the host sees it: loaded from the host's own folder, its
+// entry points looked up by name.
+#pragma once
+
+#include "session/session.h"
+
+#include <windows.h>
+
+struct Trun95Library {
+    HMODULE hModule = nullptr;
+    decltype(&already_running) pfnAlreadyRunning = nullptr;
+    decltype(&pre_setup_save) pfnPreSetupSave = nullptr;
+    decltype(&post_setup_uninstall) pfnPostSetupUninstall = nullptr;
+    decltype(&post_setup_cleanup) pfnPostSetupCleanup = nullptr;
+    decltype(&uninstall_standalone) pfnUninstallStandalone = nullptr;
+
+    // False when the library or one of its entry points is missing.
+    bool Load();
+};
+
+// Writes the host's INI file "tarnel32.ini" into the Windows folder, where
+// the library reads it, with the dialog form the library uses by default
+// unless the user has chosen one already.
+void WriteHostIni();

@@ -1,0 +1,124 @@
+#include "host/options.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kUnattended[] = "--unattended=";
+constexpr char kReport[] = "--report=";
+constexpr char kTranscript[] = "--transcript=";
+
+bool IsBlank(char ch) {
+    return ch == ' ' || ch == '\t';
+}
+
+const char* SkipBlanks(const char* psz) {
+    while (IsBlank(*psz))
+        ++psz;
+    return psz;
+}
+
+// Reads one argument as the Windows runtime does for the simple cases that
+// matter here: double quotes group blanks and are dropped.
+const char* ReadToken(const char* psz, std::string& token) {
+    token.clear();
+    bool fQuoted = false;
+    for (; *psz && (fQuoted || !IsBlank(*psz)); ++psz) {
+        if (*psz == '"')
+            fQuoted = !fQuoted;
+        else
+            token += *psz;
+    }
+    return psz;
+}
+
+bool StartsWith(const std::string& text, const char* pszPrefix) {
+    return text.compare(0, std::strlen(pszPrefix), pszPrefix) == 0;
+}
+
+bool ParsePolicy(const std::string& name, Policy& policy) {
+    if (name == "all")
+        policy = Policy::All;
+    else if (name == "own-then-continue")
+        policy = Policy::OwnThenContinue;
+    else if (name == "own-then-stop")
+        policy = Policy::OwnThenStop;
+    else if (name == "cancel")
+        policy = Policy::Cancel;
+    else
+        return false;
+    return true;
+}
+
+// Takes one "--name=value" option; false with a message when it is wrong.
+bool TakeOption(const std::string& token, HostOptions& options, std::string& error) {
+    if (StartsWith(token, kUnattended)) {
+        if (ParsePolicy(token.substr(sizeof kUnattended - 1), options.policy))
+            return true;
+        error =
+            "unknown policy in " + token + " (use all, own-then-continue, own-then-stop or cancel)";
+        return false;
+    }
+    std::string* pTarget = StartsWith(token, kReport)       ? &options.reportPath
+                           : StartsWith(token, kTranscript) ? &options.transcriptPath
+                                                            : nullptr;
+    if (!pTarget) {
+        error = "unknown option " + token;
+        return false;
+    }
+    *pTarget = token.substr(token.find('=') + 1);
+    if (pTarget->empty()) {
+        error = "missing file name in " + token;
+        return false;
+    }
+    return true;
+}
+
+bool CheckCombination(const HostOptions& options, std::string& error) {
+    bool fUnattended = options.policy != Policy::Interactive;
+    if (!fUnattended && (!options.reportPath.empty() || !options.transcriptPath.empty())) {
+        error = "--report and --transcript need --unattended";
+        return false;
+    }
+    if (fUnattended && options.setupProgram.empty()) {
+        error = "--unattended needs a setup program";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseHostCommandLine(const char* pszArgs, HostOptions& options, std::string& error) {
+    options = HostOptions{};
+    const char* psz = SkipBlanks(pszArgs ? pszArgs : "");
+    std::string token;
+    while (*psz) {
+        const char* pszNext = ReadToken(psz, token);
+        if (!StartsWith(token, "--")) {
+            options.setupProgram = token;
+            // The program's own arguments are handed on exactly as typed.
+            options.setupCommandLine = "\"" + token + "\"" + std::string(pszNext);
+            break;
+        }
+        if (!TakeOption(token, options, error))
+            return false;
+        psz = SkipBlanks(pszNext);
+    }
+    if (options.setupProgram.empty() && *psz) {
+        error = "empty setup program name";
+        return false;
+    }
+    return CheckCombination(options, error);
+}
+
+const char* HostUsage() {
+    return "usage: tarnel32 [SETUP.EXE [ARGS...]]\n"
+           "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel\n"
+           "                [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]\n";
+}
+
+const char* SkipProgramName(const char* pszCommandLine) {
+    std::string ignored;
+    return SkipBlanks(ReadToken(SkipBlanks(pszCommandLine ? pszCommandLine : ""), ignored));
+}

@@ -1,0 +1,32 @@
+// The host's command line:
+//   tarnel32 [SETUP.EXE [ARGS...]]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]
+#pragma once
+
+#include <string>
+
+enum class Policy {
+    Interactive,     // a person answers the dialogs
+    All,             // decline the setup's own uninstaller, uninstall everything
+    OwnThenContinue, // run the setup's own uninstaller, then uninstall what it left
+    OwnThenStop,     // run the setup's own uninstaller and end the session
+    Cancel,          // decline the own uninstaller and cancel the selection
+};
+
+struct HostOptions {
+    Policy policy = Policy::Interactive;
+    std::string reportPath;       // empty: no report
+    std::string transcriptPath;   // empty: no transcript
+    std::string setupProgram;     // empty: the standalone session
+    std::string setupCommandLine; // the program, quoted, and its arguments as given
+};
+
+// Splits the command line (without the host's own name). Returns false and
+// a message for the user when it is not understood.
+bool ParseHostCommandLine(const char* pszArgs, HostOptions& options, std::string& error);
+
+// The usage text printed with a command-line error.
+const char* HostUsage();
+
+// The part of a full process command line after the program's own name.
+const char* SkipProgramName(const char* pszCommandLine);

@@ -1,0 +1,81 @@
+#include "host/process_job.h"
+
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<DWORD> JobProcessIds(HANDLE hJob) {
+    // Room for far more processes than a setup starts at once.
+    constexpr DWORD kMaxIds = 256;
+    std::vector<BYTE> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + kMaxIds * sizeof(ULONG_PTR));
+    auto* pList = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    std::vector<DWORD> ids;
+    if (!QueryInformationJobObject(hJob, JobObjectBasicProcessIdList, pList,
+                                   static_cast<DWORD>(buffer.size()), nullptr) &&
+        GetLastError() != ERROR_MORE_DATA)
+        return ids;
+    for (DWORD i = 0; i < pList->NumberOfProcessIdsInList && i < kMaxIds; ++i)
+        ids.push_back(static_cast<DWORD>(pList->ProcessIdList[i]));
+    return ids;
+}
+
+// The image name of each process, or the empty text for one that the
+// process list does not show (yet): that one counts as running.
+std::vector<std::string> ImageNames(const std::vector<DWORD>& ids) {
+    std::vector<std::string> images(ids.size());
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return images;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL fMore = Process32First(hSnapshot, &entry); fMore;
+         fMore = Process32Next(hSnapshot, &entry)) {
+        for (size_t i = 0; i < ids.size(); ++i)
+            if (ids[i] == entry.th32ProcessID)
+                images[i] = entry.szExeFile;
+    }
+    CloseHandle(hSnapshot);
+    return images;
+}
+
+} // namespace
+
+bool IsSystemServiceImage(const char* pszExeName) {
+    static const char* const apszServices[] = {
+        "explorer.exe", "services.exe", "winedevice.exe",      "plugplay.exe",
+        "svchost.exe",  "rpcss.exe",    "winemenubuilder.exe", "conhost.exe"};
+    const char* pszBase = pszExeName;
+    for (const char* psz = pszExeName; *psz; ++psz)
+        if (*psz == '\\' || *psz == '/')
+            pszBase = psz + 1;
+    for (const char* pszService : apszServices)
+        if (lstrcmpiA(pszBase, pszService) == 0)
+            return true;
+    return false;
+}
+
+ProcessJob::~ProcessJob() {
+    if (hJob_)
+        CloseHandle(hJob_);
+}
+
+bool ProcessJob::Enter() {
+    hJob_ = CreateJobObjectA(nullptr, nullptr);
+    return hJob_ && AssignProcessToJobObject(hJob_, GetCurrentProcess());
+}
+
+bool ProcessJob::HasOtherProcesses() const {
+    if (!hJob_)
+        return false;
+    std::vector<DWORD> ids = JobProcessIds(hJob_);
+    std::erase(ids, GetCurrentProcessId());
+    if (ids.empty())
+        return false;
+    for (const std::string& image : ImageNames(ids))
+        if (!IsSystemServiceImage(image.c_str()))
+            return true;
+    return false;
+}
