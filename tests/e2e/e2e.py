@@ -1,0 +1,283 @@
+#!/usr/bin/env python3
+"""End-to-end runs of real setup programs under TRUN95.
+
+Each scenario copies the build's Windows 95 prefix into a folder of its own
+(with its own wineserver), records every file of drive C: (path, size,
+SHA-1) and the registry as Wine stores it, runs tarnel32.exe unattended
+around a setup program, and compares the state after the uninstall with the
+state before. What is left over must be empty apart from:
+  - the files named in the caution messages of the session's report (changes
+    the uninstaller reports but cannot undo, such as a replaced system DLL);
+  - what the uninstaller knowingly does not look at: registry outside
+    HKEY_LOCAL_MACHINE\\Software, HKEY_CURRENT_USER and HKEY_USERS, keys whose
+    names are on its skip list (MRU lists and the like), and Wine's own
+    bookkeeping listed in IGNORED_FILES and IGNORED_KEYS below;
+  - the host's own settings file C:\\windows\\tarnel32.ini.
+
+usage: e2e.py SCENARIO --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
+
+# Files Wine or the host change on every run, whatever setup did.
+IGNORED_FILES = [
+    re.compile(r"^windows/tarnel32\.ini$"),           # the host's settings
+    re.compile(r"^users/[^/]+/temp/", re.I),           # temporary files
+    re.compile(r"^users/[^/]+/appdata/local/temp/", re.I),
+    re.compile(r"^windows/temp/", re.I),
+    re.compile(r"^windows/installer/", re.I),          # msiexec's package cache
+    re.compile(r"^trun95-prefix\.reg$"),
+]
+# Registry keys that Wine rewrites by itself, and the uninstaller's skip list.
+IGNORED_KEYS = [
+    re.compile(r"\\(InstallLocationsMRU|RunMRU|StreamMRU|Streams|recent|Recent|"
+               r"Recent File List|RecentDocs|UuidPersistentData)(\\|$)"),
+    re.compile(r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib", re.I),
+    re.compile(r"^Software\\Wine\\", re.I),
+    re.compile(r"^Volatile Environment", re.I),
+]
+# Registry files and the part of each that the uninstaller snapshots
+# (None: all of it).
+REGISTRY_FILES = {"system.reg": "Software\\", "user.reg": None, "userdef.reg": None}
+
+
+def log(*parts):
+    print(*parts, flush=True)
+
+
+class Prefix:
+    def __init__(self, base, folder):
+        self.path = os.path.join(folder, "prefix")
+        if os.path.exists(self.path):
+            self.env_run(WINESERVER, "-k", check=False)
+            shutil.rmtree(self.path)
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["cp", "-a", base, self.path], check=True)
+
+    def env(self):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.path, WINEARCH="win64", WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
+        return env
+
+    def env_run(self, *command, check=True, timeout=600):
+        return subprocess.run(list(command), env=self.env(), check=check, timeout=timeout,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    def wine(self, *arguments, check=True, timeout=600):
+        return self.env_run(WINE, *arguments, check=check, timeout=timeout)
+
+    def settle(self):
+        """Waits until the prefix's wineserver has written the registry and ended."""
+        self.env_run(WINESERVER, "-w", check=False)
+
+    def drive_c(self, relative=""):
+        return os.path.join(self.path, "drive_c", relative)
+
+
+def file_state(prefix):
+    state = {}
+    root = prefix.drive_c()
+    for folder, folders, files in os.walk(root):
+        for name in folders + files:
+            full = os.path.join(folder, name)
+            relative = os.path.relpath(full, root).replace(os.sep, "/")
+            if any(pattern.search(relative.lower() if pattern.flags & re.I else relative)
+                   for pattern in IGNORED_FILES):
+                continue
+            if os.path.islink(full):
+                state[relative] = ("link", os.readlink(full))
+            elif os.path.isdir(full):
+                state[relative + "/"] = ("folder",)
+            else:
+                with open(full, "rb") as stream:
+                    digest = hashlib.sha1(stream.read()).hexdigest()
+                state[relative] = ("file", os.path.getsize(full), digest)
+    return state
+
+
+def read_registry_file(path, part):
+    """key -> set of value lines, without Wine's timestamps."""
+    keys = {}
+    current = None
+    pending = ""
+    with open(path, encoding="utf-8", errors="surrogateescape") as stream:
+        for raw in stream:
+            line = pending + raw.rstrip("\n")
+            if line.endswith("\\") and current is not None and not line.startswith("["):
+                pending = line[:-1]
+                continue
+            pending = ""
+            if line.startswith("["):
+                name = line[1:line.rindex("]")].replace("\\\\", "\\")
+                keep = part is None or name.startswith(part)
+                keep = keep and not any(p.search(name) for p in IGNORED_KEYS)
+                current = keys.setdefault(name, set()) if keep else None
+            elif current is not None and line and not line.startswith("#"):
+                current.add(line)
+    return keys
+
+
+def registry_state(prefix):
+    state = {}
+    for file_name, part in REGISTRY_FILES.items():
+        path = os.path.join(prefix.path, file_name)
+        for key, values in read_registry_file(path, part).items():
+            state[file_name + ":" + key] = values
+            # Wine writes a key without values only while it has no subkeys:
+            # every ancestor counts as present.
+            while "\\" in key:
+                key = key[:key.rindex("\\")]
+                state.setdefault(file_name + ":" + key, set())
+    return state
+
+
+def snapshot(prefix):
+    prefix.settle()
+    return file_state(prefix), registry_state(prefix)
+
+
+def compare(before, after, allowed_files):
+    files_before, keys_before = before
+    files_after, keys_after = after
+    residue = []
+    for path in sorted(set(files_before) | set(files_after)):
+        if files_before.get(path) == files_after.get(path):
+            continue
+        if "c:/" + path.rstrip("/").lower() in allowed_files:
+            continue
+        what = ("added" if path not in files_before else
+                "removed" if path not in files_after else "changed")
+        residue.append("file %s: %s" % (what, path))
+    for key in sorted(set(keys_before) | set(keys_after)):
+        values_before = keys_before.get(key)
+        values_after = keys_after.get(key)
+        if values_before == values_after:
+            continue
+        if values_before is None:
+            residue.append("key added: " + key)
+        elif values_after is None:
+            residue.append("key removed: " + key)
+        else:
+            for line in sorted(values_after - values_before):
+                residue.append("value added or changed: %s: %s" % (key, line))
+            for line in sorted(values_before - values_after):
+                residue.append("value removed or changed: %s: %s" % (key, line))
+    return residue
+
+
+def caution_paths(report_text):
+    """The files named in the report's caution messages, as c:/... paths."""
+    paths = set()
+    in_cautions = False
+    for line in report_text.splitlines():
+        if line.startswith("Caution Messages:"):
+            in_cautions = True
+        elif line.startswith("List of Items to Uninstall:"):
+            in_cautions = False
+        elif in_cautions:
+            for quoted in re.findall(r'"([^"]+)"', line):
+                paths.add(quoted.replace("\\", "/").lower())
+    return paths
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_host(prefix, binaries, work, policy, setup_arguments):
+    report = os.path.join(work, "report.txt")
+    transcript = os.path.join(work, "transcript.txt")
+    for old in (report, transcript):
+        if os.path.exists(old):
+            os.remove(old)
+    result = prefix.wine(os.path.join(binaries, "tarnel32.exe"), "--unattended=" + policy,
+                         "--report=" + windows_path(report),
+                         "--transcript=" + windows_path(transcript), *setup_arguments,
+                         check=False, timeout=900)
+    texts = {}
+    for name, path in (("report", report), ("transcript", transcript)):
+        texts[name] = open(path, encoding="latin-1").read() if os.path.exists(path) else ""
+        log("---- %s ----\n%s" % (name, texts[name]))
+    if result.stdout.strip():
+        log("---- host output ----\n" + result.stdout)
+    log("host exit status:", result.returncode)
+    return result.returncode, texts
+
+
+def put_old_versions(prefix):
+    """What the update scenario replaces: the old files, in place before setup."""
+    files = {
+        "windows/system32/acmecore.dll": b"ACMECORE version 1 (not a real library)\r\n",
+        "Program Files/Acme Update/data.txt": b"data version 1\r\n",
+        "windows/acme.ini": b"[Update]\r\nVersion=1\r\n",
+    }
+    for relative, content in files.items():
+        path = prefix.drive_c(relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as stream:
+            stream.write(content)
+
+
+SCENARIOS = {
+    # name: (policy, setup command builder, preparation)
+    "nsis-all": ("all", lambda b: [windows_path(os.path.join(b, "acme-setup.exe")), "/S"], None),
+    "nsis-own-then-continue": (
+        "own-then-continue", lambda b: [windows_path(os.path.join(b, "acme-setup.exe")), "/S"],
+        None),
+    "msi-all": ("all", lambda b: ["msiexec.exe", "/i",
+                                  windows_path(os.path.join(b, "acme-tools.msi")), "/qn"], None),
+    "replace-files": (
+        "all", lambda b: [windows_path(os.path.join(b, "replace-setup.exe")), "/S"],
+        put_old_versions),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    policy, setup_command, prepare = SCENARIOS[args.scenario]
+    work = os.path.abspath(os.path.join(args.work, args.scenario))
+    prefix = Prefix(os.path.abspath(args.prefix), work)
+    try:
+        # Start Wine's own services once, so that what they write on first
+        # start is part of the state before.
+        prefix.wine("cmd.exe", "/c", "exit", check=False)
+        if prepare:
+            prefix.settle()
+            prepare(prefix)
+        before = snapshot(prefix)
+        status, texts = run_host(prefix, args.bin, work, policy, setup_command(args.bin))
+        after = snapshot(prefix)
+    finally:
+        prefix.env_run(WINESERVER, "-k", check=False)
+    residue = compare(before, after, caution_paths(texts["report"]))
+    failures = []
+    if status != 0:
+        failures.append("tarnel32 ended with status %d, not 0" % status)
+    if not texts["report"].startswith("Tarnel Uninstaller version"):
+        failures.append("no report was written through the Report button")
+    failures += ["residue: " + line for line in residue]
+    if failures:
+        log("\n".join(["FAILED " + args.scenario] + failures))
+        return 1
+    shutil.rmtree(work, ignore_errors=True)
+    log("PASSED " + args.scenario)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
