@@ -26,6 +26,8 @@ Transcript::~Transcript() {
 }
 
 bool Transcript::Open(const std::string& path) {
+    if (hFile_ != INVALID_HANDLE_VALUE)
+        CloseHandle(hFile_);
     hFile_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     return hFile_ != INVALID_HANDLE_VALUE;
