@@ -1,0 +1,32 @@
+// The driver's side of the shared ring: it owns dwHead and the slots, reads
+// dwTail, and never overwrites a slot the reader has not consumed.
+#pragma once
+
+#include <windows.h>
+
+class DriverRing {
+  public:
+    // The reader's buffer and notification event, as MONITOR_ARM gives them.
+    void Attach(void* pView, HANDLE hEvent);
+    void UseEvent(HANDLE hEvent);
+    bool IsAttached() const { return pView_ != nullptr; }
+
+    // Writes one record into the slot after dwHead, waiting while the ring
+    // is full; false when the ring was stopped meanwhile. Paths that do not
+    // fit a record's field are not written (false, counted in Dropped).
+    bool Write(DWORD dwOperation, const char* pszPath, const char* pszPath2);
+
+    // After Stop, Write returns at once and the buffer is never written again.
+    void Stop();
+    void Detach();
+
+    long Dropped() const { return cDropped_; }
+
+  private:
+    bool WaitForRoom(int iNext);
+
+    void* pView_ = nullptr;
+    HANDLE volatile hEvent_ = nullptr;
+    volatile LONG fStopped_ = 0;
+    volatile LONG cDropped_ = 0;
+};
