@@ -1,0 +1,173 @@
+// The monitor with its driver at work: another process changes folders and
+// files while a session runs, and every change reaches the recorder with
+// the right code and full path; a burst of 20,000 files loses nothing.
+#include "files/recorder.h"
+#include "monitor/monitor.h"
+#include "monitor/protocol.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/monitor_wait.h"
+#include "support/robot.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string WindowsFolder() {
+    char szWindows[MAX_PATH];
+    GetWindowsDirectoryA(szWindows, MAX_PATH);
+    return szWindows;
+}
+
+std::string StartMenuPrograms() {
+    char szFolder[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, szFolder, CSIDL_PROGRAMS, FALSE);
+    return szFolder;
+}
+
+std::string ProgramFilesFolder() {
+    char szFolder[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, szFolder, CSIDL_PROGRAM_FILES, FALSE);
+    return szFolder;
+}
+
+std::string Unique(const char* pszName) {
+    return std::string(pszName) + std::to_string(GetCurrentProcessId());
+}
+
+// ---------------------------------------------------------------------------
+// A setup-like process works while a session's monitor runs.
+
+class WatchedSetupTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        FreeRecordedChanges();
+        prog_ = ProgramFilesFolder() + "\\" + Unique("MonApp");
+        windows_ = WindowsFolder();
+        startMenu_ = StartMenuPrograms();
+        ASSERT_FALSE(startMenu_.empty());
+    }
+    void TearDown() override {
+        post_setup_cleanup();
+        robot.Finish();
+        hwndParent = nullptr;
+        DeleteTree(prog_);
+        DeleteTree(windows_ + "\\MonApp");
+        DeleteFileA((windows_ + "\\monapp.ini").c_str());
+        DeleteTree(startMenu_ + "\\MonApp");
+    }
+
+    bool Recorded(const std::string& path, DWORD dwOp) {
+        FILEEVENT* pEvent = FindActiveEvent(path.c_str(), dwOp);
+        return pEvent != nullptr;
+    }
+
+    HostWindow host;
+    Robot robot;
+    std::string prog_, windows_, startMenu_;
+};
+
+TEST_F(WatchedSetupTest, EveryChangeOfAnotherProcessReachesTheRecorder) {
+    ASSERT_TRUE(pre_setup_save(host.hwnd(), host.status()));
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    std::string command = BuildPath("trun95_fsworker.exe") + " scenario \"" + prog_ + "\" \"" +
+                          windows_ + "\" \"" + startMenu_ + "\"";
+    ASSERT_EQ(RunProgram(command), 0u);
+    // 20 operations, of which two renames report once each.
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 20));
+    StopMonitor();
+
+    const std::string app = prog_ + "\\App";
+    EXPECT_TRUE(Recorded(prog_ + "\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\bin\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\data\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\data\\sub\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\bin\\app.exe", kOpFileCreated));
+    EXPECT_TRUE(Recorded(app + "\\bin\\setup.tmp", kOpFileCreated));
+    EXPECT_TRUE(Recorded(app + "\\data\\sub\\a.dat", kOpFileCreated));
+    EXPECT_TRUE(Recorded(app + "\\temp.log", kOpFileCreated));
+    EXPECT_TRUE(Recorded(app + "\\temp.log", kOpFileDeleted));
+    EXPECT_TRUE(Recorded(app + "\\old\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\scratch\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(app + "\\scratch\\", kOpFolderRemoved));
+    EXPECT_TRUE(Recorded(windows_ + "\\monapp.ini", kOpFileCreated));
+    EXPECT_TRUE(Recorded(windows_ + "\\MonApp\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(windows_ + "\\MonApp\\x.dll", kOpFileCreated));
+    EXPECT_TRUE(Recorded(startMenu_ + "\\MonApp\\", kOpFolderCreated));
+    EXPECT_TRUE(Recorded(startMenu_ + "\\MonApp\\App.lnk", kOpFileCreated));
+
+    FILEEVENT* pFileRename = FindActiveEvent((app + "\\bin\\setup.tmp").c_str(), kOpRenamed);
+    ASSERT_NE(pFileRename, nullptr);
+    ASSERT_NE(pFileRename->pszNewFile, nullptr);
+    EXPECT_STREQ(pFileRename->pszNewFile, (app + "\\bin\\helper.dll").c_str());
+    FILEEVENT* pFolderRename = FindActiveEvent((app + "\\old").c_str(), kOpRenamed);
+    ASSERT_NE(pFolderRename, nullptr);
+    ASSERT_NE(pFolderRename->pszNewFile, nullptr);
+    EXPECT_STREQ(pFolderRename->pszNewFile, (app + "\\plugins").c_str());
+
+    // Nothing was reported twice or out of thin air.
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, 20u);
+}
+
+TEST_F(WatchedSetupTest, ChangesBeforeTheSessionAreNotRecorded) {
+    std::string early = prog_ + "-early";
+    ASSERT_TRUE(CreateDirectoryA(early.c_str(), nullptr));
+    ASSERT_TRUE(pre_setup_save(host.hwnd(), host.status()));
+    StopMonitor();
+    EXPECT_FALSE(Recorded(early + "\\", kOpFolderCreated));
+    DeleteTree(early);
+}
+
+// ---------------------------------------------------------------------------
+// A burst of 20,000 new files in 500 new folders.
+
+class BurstTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        FreeRecordedChanges();
+        folder_ = "C:\\" + Unique("monitor-burst-");
+    }
+    void TearDown() override {
+        StopMonitor();
+        robot.Finish();
+        FreeRecordedChanges();
+        DeleteTree(folder_);
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+    std::string folder_;
+};
+
+TEST_F(BurstTest, TwentyThousandFilesInFiveHundredFoldersAreAllRecorded) {
+    constexpr DWORD kFolders = 500, kFiles = 20000;
+    StartMonitor();
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    std::string command = BuildPath("trun95_fsworker.exe") + " burst " + folder_ + " " +
+                          std::to_string(kFolders) + " " + std::to_string(kFiles);
+    ASSERT_EQ(RunProgram(command, 600000), 0u);
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 1 + kFolders + kFiles));
+    StopMonitor();
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, 1 + kFolders + kFiles);
+
+    EXPECT_NE(FindActiveEvent((folder_ + "\\").c_str(), kOpFolderCreated), nullptr);
+    char szName[64];
+    for (DWORD i = 0; i < kFolders; i += 50) {
+        std::snprintf(szName, sizeof szName, "\\f%03lu\\", static_cast<unsigned long>(i));
+        EXPECT_NE(FindActiveEvent((folder_ + szName).c_str(), kOpFolderCreated), nullptr) << i;
+    }
+    for (DWORD i = 0; i < kFiles; i += 997) {
+        std::snprintf(szName, sizeof szName, "\\f%03lu\\file%05lu.dat",
+                      static_cast<unsigned long>(i % kFolders), static_cast<unsigned long>(i));
+        EXPECT_NE(FindActiveEvent((folder_ + szName).c_str(), kOpFileCreated), nullptr) << i;
+    }
+}
+
+} // namespace
