@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -168,6 +169,56 @@ TEST_F(BurstTest, TwentyThousandFilesInFiveHundredFoldersAreAllRecorded) {
                       static_cast<unsigned long>(i % kFolders), static_cast<unsigned long>(i));
         EXPECT_NE(FindActiveEvent((folder_ + szName).c_str(), kOpFileCreated), nullptr) << i;
     }
+}
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Paths longer than a record's path field.
+
+class LongPathTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        FreeRecordedChanges();
+        base_ = "C:\\" + Unique("monitor-long-");
+    }
+    void TearDown() override {
+        StopMonitor();
+        robot.Finish();
+        FreeRecordedChanges();
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it)
+            RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+    std::string base_;
+    std::vector<std::wstring> created_;
+};
+
+TEST_F(LongPathTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded) {
+    StartMonitor();
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    std::string path = base_;
+    std::vector<std::string> fitting;
+    for (int level = 0; level < 7; ++level) {
+        if (level > 0)
+            path += "\\" + std::string(100, static_cast<char>('a' + level));
+        std::wstring wide(path.begin(), path.end());
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + wide).c_str(), nullptr)) << path.size();
+        created_.push_back(wide);
+        if (path.size() < static_cast<size_t>(kMonitorPathChars))
+            fitting.push_back(path);
+    }
+    ASSERT_EQ(fitting.size(), 5u);
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + fitting.size()));
+    StopMonitor();
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, fitting.size());
+    for (const std::string& folder : fitting)
+        EXPECT_NE(FindActiveEvent((folder + "\\").c_str(), kOpFolderCreated), nullptr);
 }
 
 } // namespace
