@@ -63,10 +63,17 @@ void RestoreFolder(const char* pszSavedFolder) {
     SetCurrentDirectoryA(pszSavedFolder);
 }
 
-// Builds "\\.\" + folder + "\" + "tr95" + ".vxd" (folder may be empty).
-void BuildLoadPath(const char* pszFolder) {
-    std::snprintf(szDevicePath, sizeof szDevicePath, "%s%s%s%s%s", kDevicePrefix, pszFolder,
-                  *pszFolder ? "\\" : "", kDriverBase, kDriverExtension);
+// "\\.\" + "tr95" + ".vxd": the driver looked for in the current folder and
+// along the search path.
+void BuildSearchLoadPath() {
+    std::snprintf(szDevicePath, sizeof szDevicePath, "%s%s%s", kDevicePrefix, kDriverBase,
+                  kDriverExtension);
+}
+
+// "\\.\" + folder + "\" + "tr95" + ".vxd": the driver in the given folder.
+void BuildFolderLoadPath(const char* pszFolder) {
+    std::snprintf(szDevicePath, sizeof szDevicePath, "%s%s\\%s%s", kDevicePrefix, pszFolder,
+                  kDriverBase, kDriverExtension);
 }
 
 HANDLE OpenLoadPath(DWORD dwDisposition) {
@@ -101,7 +108,7 @@ bool LoadFromWindowsFolder(const char* pszLibraryFolder) {
     std::snprintf(szTarget, sizeof szTarget, "%s\\%s%s", szWindows, kDriverBase, kDriverExtension);
     if (!CopyFileA(szSource, szTarget, FALSE))
         return false;
-    BuildLoadPath("");
+    BuildSearchLoadPath();
     hDriver = OpenLoadPath(0);
     return hDriver != INVALID_HANDLE_VALUE;
 }
@@ -116,7 +123,7 @@ bool LoadDriver() {
     if (pszLastBackslash) {
         *pszLastBackslash = '\0';
         SetCurrentDirectoryA(szLibraryFolder);
-        BuildLoadPath("");
+        BuildSearchLoadPath();
     } else {
         szLibraryFolder[0] = '\0';
         std::snprintf(szDevicePath, sizeof szDevicePath, kProbeFormat, kDriverBase);
@@ -125,7 +132,7 @@ bool LoadDriver() {
     hDriver = OpenLoadPath(CREATE_NEW);
     if (hDriver != INVALID_HANDLE_VALUE)
         return true;
-    BuildLoadPath(szLibraryFolder);
+    BuildFolderLoadPath(szLibraryFolder);
     hDriver = OpenLoadPath(0);
     if (hDriver != INVALID_HANDLE_VALUE)
         return true;
