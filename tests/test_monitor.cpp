@@ -5,9 +5,9 @@
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 #include "session/session.h"
-#include "support/host_window.h"
+#include "support/hosted_test.h"
 #include "support/monitor_wait.h"
-#include "support/robot.h"
+#include "support/prefix_files.h"
 
 #include <gtest/gtest.h>
 
@@ -120,24 +120,17 @@ bool DriverLoadedHere() {
     return GetModuleHandleA("tr95.vxd") != nullptr;
 }
 
-std::string TestFolder(const char* pszName) {
-    return "C:\\monitor-test-" + std::to_string(GetCurrentProcessId()) + "-" + pszName;
-}
-
-class MonitorLifecycleTest : public testing::Test {
+class MonitorLifecycleTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         FreeRecordedChanges();
     }
     void TearDown() override {
         StopMonitor();
-        robot.Finish();
+        HostedTest::TearDown();
         FreeRecordedChanges();
-        hwndParent = nullptr;
     }
-    HostWindow host;
-    Robot robot;
 };
 
 TEST_F(MonitorLifecycleTest, StartLoadsTheDriverAndStopUnloadsIt) {
@@ -168,14 +161,14 @@ TEST_F(MonitorLifecycleTest, StopWithoutStartAndSecondStopDoNothing) {
 TEST_F(MonitorLifecycleTest, NewStartAfterStopRecordsAgain) {
     StartMonitor();
     StopMonitor();
-    std::string folder = TestFolder("restart");
+    ScratchFolder scratch("monitor-restart");
+    std::string folder = scratch / "again";
     DWORD dwBefore = MonitorRecordsHandedOver();
     StartMonitor();
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     EXPECT_TRUE(WaitForHandedOver(dwBefore + 1));
     StopMonitor();
     EXPECT_NE(FindActiveEvent((folder + "\\").c_str(), kOpFolderCreated), nullptr);
-    DeleteTree(folder);
 }
 
 TEST_F(MonitorLifecycleTest, StartKeepsTheCurrentFolder) {
@@ -198,39 +191,32 @@ std::string WindowsFolderCopy() {
     return std::string(szWindows) + "\\tr95.vxd";
 }
 
-class DriverLoadTest : public testing::Test {
+class DriverLoadTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         savedLibrary_ = hinstLib;
     }
     void TearDown() override {
         StopMonitor();
-        robot.Finish();
+        HostedTest::TearDown();
         hinstLib = savedLibrary_;
         if (hLibraryCopy_)
             FreeLibrary(hLibraryCopy_);
-        if (!libraryFolder_.empty())
-            DeleteTree(libraryFolder_);
-        hwndParent = nullptr;
     }
 
     // The library as installed in a folder of its own without the driver.
     void UseLibraryWithoutDriver() {
-        libraryFolder_ = TestFolder("nodriver");
-        CreateDirectoryA(libraryFolder_.c_str(), nullptr);
-        std::string copy = libraryFolder_ + "\\TRUN95.dll";
+        std::string copy = libraryFolder_ / "TRUN95.dll";
         ASSERT_TRUE(CopyFileA(BuildPath("TRUN95.dll").c_str(), copy.c_str(), FALSE));
         hLibraryCopy_ = LoadLibraryA(copy.c_str());
         ASSERT_NE(hLibraryCopy_, nullptr);
         hinstLib = hLibraryCopy_;
     }
 
-    HostWindow host;
-    Robot robot;
     HINSTANCE savedLibrary_ = nullptr;
     HMODULE hLibraryCopy_ = nullptr;
-    std::string libraryFolder_;
+    ScratchFolder libraryFolder_{"monitor-nodriver"};
 };
 
 TEST_F(DriverLoadTest, MissingDriverIsReportedWithItsCodeAndTheMonitorGivesUp) {

@@ -5,9 +5,9 @@
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 #include "session/session.h"
-#include "support/host_window.h"
+#include "support/hosted_test.h"
 #include "support/monitor_wait.h"
-#include "support/robot.h"
+#include "support/prefix_files.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +44,10 @@ std::string Unique(const char* pszName) {
 // ---------------------------------------------------------------------------
 // A setup-like process works while a session's monitor runs.
 
-class WatchedSetupTest : public testing::Test {
+class WatchedSetupTest : public HostedTest {
   protected:
     void SetUp() override {
+        HostedTest::SetUp();
         FreeRecordedChanges();
         prog_ = ProgramFilesFolder() + "\\" + Unique("MonApp");
         windows_ = WindowsFolder();
@@ -55,12 +56,11 @@ class WatchedSetupTest : public testing::Test {
     }
     void TearDown() override {
         post_setup_cleanup();
-        robot.Finish();
-        hwndParent = nullptr;
-        DeleteTree(prog_);
-        DeleteTree(windows_ + "\\MonApp");
-        DeleteFileA((windows_ + "\\monapp.ini").c_str());
-        DeleteTree(startMenu_ + "\\MonApp");
+        HostedTest::TearDown();
+        RemoveTree(prog_);
+        RemoveTree(windows_ + "\\MonApp");
+        RemoveTree(windows_ + "\\monapp.ini");
+        RemoveTree(startMenu_ + "\\MonApp");
     }
 
     bool Recorded(const std::string& path, DWORD dwOp) {
@@ -68,8 +68,6 @@ class WatchedSetupTest : public testing::Test {
         return pEvent != nullptr;
     }
 
-    HostWindow host;
-    Robot robot;
     std::string prog_, windows_, startMenu_;
 };
 
@@ -122,29 +120,25 @@ TEST_F(WatchedSetupTest, ChangesBeforeTheSessionAreNotRecorded) {
     ASSERT_TRUE(pre_setup_save(host.hwnd(), host.status()));
     StopMonitor();
     EXPECT_FALSE(Recorded(early + "\\", kOpFolderCreated));
-    DeleteTree(early);
+    RemoveTree(early);
 }
 
 // ---------------------------------------------------------------------------
 // A burst of 20,000 new files in 500 new folders.
 
-class BurstTest : public testing::Test {
+class BurstTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         FreeRecordedChanges();
-        folder_ = "C:\\" + Unique("monitor-burst-");
     }
     void TearDown() override {
         StopMonitor();
-        robot.Finish();
+        HostedTest::TearDown();
         FreeRecordedChanges();
-        DeleteTree(folder_);
-        hwndParent = nullptr;
     }
-    HostWindow host;
-    Robot robot;
-    std::string folder_;
+    ScratchFolder scratch_{"monitor-burst"};
+    std::string folder_ = scratch_ / "burst";
 };
 
 TEST_F(BurstTest, TwentyThousandFilesInFiveHundredFoldersAreAllRecorded) {
@@ -178,24 +172,22 @@ namespace {
 // ---------------------------------------------------------------------------
 // Paths longer than a record's path field.
 
-class LongPathTest : public testing::Test {
+class LongPathTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         FreeRecordedChanges();
-        base_ = "C:\\" + Unique("monitor-long-");
     }
+    // The deepest folders lie beyond what the ANSI calls reach.
     void TearDown() override {
         StopMonitor();
-        robot.Finish();
+        HostedTest::TearDown();
         FreeRecordedChanges();
         for (auto it = created_.rbegin(); it != created_.rend(); ++it)
             RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
-        hwndParent = nullptr;
     }
-    HostWindow host;
-    Robot robot;
-    std::string base_;
+    ScratchFolder scratch_{"monitor-long"};
+    std::string base_ = scratch_ / "deep";
     std::vector<std::wstring> created_;
 };
 
