@@ -43,10 +43,8 @@ bool DriverRing::Write(DWORD dwOperation, const char* pszPath, const char* pszPa
         return false;
     size_t cchPath = std::strlen(pszPath);
     size_t cchPath2 = pszPath2 ? std::strlen(pszPath2) : 0;
-    if (cchPath >= kMonitorPathChars || cchPath2 >= kMonitorPathChars) {
-        InterlockedIncrement(&cDropped_);
+    if (cchPath >= kMonitorPathChars || cchPath2 >= kMonitorPathChars)
         return false;
-    }
     int32_t iHead = ReadMonitorIndex(pView_, kMonitorHeadOffset);
     if (iHead < 0 || iHead >= kMonitorSlots)
         iHead = 0;

@@ -13,14 +13,13 @@ class DriverRing {
 
     // Writes one record into the slot after dwHead, waiting while the ring
     // is full; false when the ring was stopped meanwhile. Paths that do not
-    // fit a record's field are not written (false, counted in Dropped).
+    // fit a record's field are not written (false): a cut path would name
+    // a different item.
     bool Write(DWORD dwOperation, const char* pszPath, const char* pszPath2);
 
     // After Stop, Write returns at once and the buffer is never written again.
     void Stop();
     void Detach();
-
-    long Dropped() const { return cDropped_; }
 
   private:
     bool WaitForRoom(int iNext);
@@ -28,5 +27,4 @@ class DriverRing {
     void* pView_ = nullptr;
     HANDLE volatile hEvent_ = nullptr;
     volatile LONG fStopped_ = 0;
-    volatile LONG cDropped_ = 0;
 };

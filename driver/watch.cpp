@@ -126,7 +126,7 @@ void BringFoldersUnderWatch(const wchar_t* pszRoot) {
         std::wstring folder = std::move(pending.back());
         pending.pop_back();
         WIN32_FIND_DATAW found;
-        HANDLE hFind = FindFirstFileW((folder + L"*").c_str(), &found);
+        HANDLE hFind = FindFirstFileW((L"\\\\?\\" + folder + L"*").c_str(), &found);
         if (hFind == INVALID_HANDLE_VALUE)
             continue;
         do {
@@ -141,24 +141,75 @@ void BringFoldersUnderWatch(const wchar_t* pszRoot) {
     }
 }
 
-// Writes one record; names that cannot be written as ANSI paths of the
-// record's size are counted as dropped by the ring.
+// The ANSI form of a text; false when a character has none.
+bool ToAnsi(const std::wstring& text, std::string* pAnsi) {
+    pAnsi->clear();
+    if (text.empty())
+        return true;
+    BOOL fDefaultUsed = FALSE;
+    int cchText = static_cast<int>(text.size());
+    int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), cchText, nullptr, 0,
+                                  nullptr, &fDefaultUsed);
+    if (cch <= 0 || fDefaultUsed)
+        return false;
+    pAnsi->assign(static_cast<size_t>(cch), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), cchText, pAnsi->data(), cch,
+                        nullptr, nullptr);
+    return true;
+}
+
+// The full ANSI path of a name below a drive root. A folder or file name
+// without an ANSI form is replaced by its short name, which names the same
+// item; when the item has none (or is gone) there is no path: stand-in
+// characters could name a different item.
+bool AnsiPath(const wchar_t* pszRoot, const std::wstring& relative, std::string* pPath) {
+    std::wstring wide = pszRoot;
+    if (!ToAnsi(wide, pPath))
+        return false;
+    for (size_t start = 0; start < relative.size();) {
+        size_t end = relative.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = relative.size();
+        std::wstring component = relative.substr(start, end - start);
+        std::string ansi;
+        if (!ToAnsi(component, &ansi)) {
+            WIN32_FIND_DATAW found;
+            HANDLE hFind = FindFirstFileW((L"\\\\?\\" + wide + component).c_str(), &found);
+            if (hFind == INVALID_HANDLE_VALUE)
+                return false;
+            FindClose(hFind);
+            if (!found.cAlternateFileName[0] || !ToAnsi(found.cAlternateFileName, &ansi))
+                return false;
+        }
+        *pPath += ansi;
+        wide += component;
+        if (end < relative.size()) {
+            *pPath += '\\';
+            wide += L'\\';
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// Writes one record. A rename of which only one name has an ANSI path is
+// reported as the removal or the creation that it is for that name.
 void Report(const WATCH& watch, DWORD dwOperation, const std::wstring& name,
             const std::wstring* pNewName) {
-    auto toAnsi = [&](const std::wstring& relative) {
-        std::wstring full = watch.szRoot + relative;
-        int cch = WideCharToMultiByte(CP_ACP, 0, full.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string ansi(cch > 0 ? cch : 1, '\0');
-        if (cch > 0)
-            WideCharToMultiByte(CP_ACP, 0, full.c_str(), -1, ansi.data(), cch, nullptr, nullptr);
-        ansi.resize(std::char_traits<char>::length(ansi.c_str()));
-        return ansi;
-    };
-    std::string path = toAnsi(name);
-    if (pNewName)
-        pRing->Write(dwOperation, path.c_str(), toAnsi(*pNewName).c_str());
-    else
-        pRing->Write(dwOperation, path.c_str(), nullptr);
+    std::string path, newPath;
+    bool fPath = AnsiPath(watch.szRoot, name, &path);
+    if (!pNewName) {
+        if (fPath)
+            pRing->Write(dwOperation, path.c_str(), nullptr);
+        return;
+    }
+    bool fNewPath = AnsiPath(watch.szRoot, *pNewName, &newPath);
+    if (fPath && fNewPath)
+        pRing->Write(dwOperation, path.c_str(), newPath.c_str());
+    else if (fPath)
+        pRing->Write(watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, path.c_str(), nullptr);
+    else if (fNewPath)
+        pRing->Write(watch.fFolders ? kOpFolderCreated : kOpFileCreated, newPath.c_str(), nullptr);
 }
 
 void ReportOrphanOldName(WATCH& watch) {

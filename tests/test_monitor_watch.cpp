@@ -214,3 +214,44 @@ TEST_F(LongPathTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded) {
 }
 
 } // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Names that the ANSI code page cannot spell.
+
+class AnsiNameTest : public HostedTest {
+  protected:
+    void SetUp() override {
+        HostedTest::SetUp();
+        FreeRecordedChanges();
+    }
+    void TearDown() override {
+        StopMonitor();
+        HostedTest::TearDown();
+        FreeRecordedChanges();
+        RemoveDirectoryW(folder_.c_str());
+    }
+    ScratchFolder scratch_{"monitor-names"};
+    std::wstring folder_ =
+        std::wstring(scratch_.path().begin(), scratch_.path().end()) + L"\\\x4E2D\x6587-folder";
+};
+
+TEST_F(AnsiNameTest, ItemWithoutAnAnsiNameIsRecordedByItsShortName) {
+    StartMonitor();
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 1));
+    StopMonitor();
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, 1u);
+    wchar_t szShort[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(folder_.c_str(), szShort, MAX_PATH), 0u);
+    std::wstring shortName = szShort;
+    shortName = shortName.substr(shortName.rfind(L'\\') + 1);
+    ASSERT_FALSE(shortName.empty());
+    std::string expected = scratch_.path() + "\\" + std::string(shortName.begin(), shortName.end());
+    EXPECT_NE(FindActiveEvent((expected + "\\").c_str(), kOpFolderCreated), nullptr) << expected;
+    EXPECT_NE(GetFileAttributesA(expected.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
