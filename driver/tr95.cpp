@@ -2,6 +2,7 @@
 // buffer and its notification event; from the first arming until it is
 // stopped the driver reports every folder and file created, removed or
 // renamed on the machine's fixed drives into the buffer's ring.
+#include "driver/queue.h"
 #include "driver/ring.h"
 #include "driver/watch.h"
 #include "monitor/protocol.h"
@@ -12,6 +13,7 @@
 namespace {
 
 DriverRing ring;
+RecordQueue queue;
 HANDLE hLoadedMark;
 LONG cOpenHandles;
 bool fWatching;
@@ -51,9 +53,11 @@ BOOL Arm(const void* pIn, DWORD cbIn) {
         return FALSE;
     }
     ring.Attach(pView, hEvent);
-    fWatching = StartWatching(&ring);
-    if (!fWatching)
+    fWatching = queue.Start(&ring) && StartWatching(&queue);
+    if (!fWatching) {
+        queue.Stop();
         ring.Detach();
+    }
     return fWatching;
 }
 
@@ -64,6 +68,7 @@ void Stop() {
         return;
     ring.Stop();
     StopWatching();
+    queue.Stop();
     ring.Detach();
     fWatching = false;
 }

@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr DWORD kWatchBufferBytes = 64 * 1024;
+// Changes that pile up beyond a watch's buffer before it is read are lost,
+// so the buffer holds several seconds of the fastest setup's changes.
+constexpr DWORD kWatchBufferBytes = 4 * 1024 * 1024;
 constexpr int kMaxWatches = 2 * 26;
 constexpr char kUnixDriveFolder[] = "/dosdevices/";
 
@@ -19,7 +21,7 @@ struct WATCH {
     bool fFolders;     // sees folders only, else files only
     HANDLE hDirectory;
     OVERLAPPED overlapped;
-    DWORD* pBuffer; // DWORD-aligned, as the notification records must be
+    void* pBuffer; // page-aligned, as the notification records must be aligned
     bool fReading;
     bool fOldNamePending; // a rename's old name waiting for its new name
     std::wstring oldName;
@@ -27,7 +29,7 @@ struct WATCH {
 
 WATCH aWatches[kMaxWatches];
 int cWatches;
-DriverRing* pRing;
+RecordQueue* pQueue;
 HANDLE hWatchThread;
 HANDLE hStopEvent;
 HANDLE hReadyEvent;
@@ -90,14 +92,16 @@ bool OpenWatch(const wchar_t* pszRoot, bool fFolders) {
         return false;
     watch.overlapped = OVERLAPPED{};
     watch.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch.pBuffer = new DWORD[kWatchBufferBytes / sizeof(DWORD)];
+    watch.pBuffer =
+        VirtualAlloc(nullptr, kWatchBufferBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     watch.fOldNamePending = false;
     watch.oldName.clear();
-    if (!watch.overlapped.hEvent || !IssueRead(watch)) {
+    if (!watch.overlapped.hEvent || !watch.pBuffer || !IssueRead(watch)) {
         if (watch.overlapped.hEvent)
             CloseHandle(watch.overlapped.hEvent);
         CloseHandle(watch.hDirectory);
-        delete[] watch.pBuffer;
+        if (watch.pBuffer)
+            VirtualFree(watch.pBuffer, 0, MEM_RELEASE);
         watch = WATCH{};
         return false;
     }
@@ -113,7 +117,7 @@ void CloseWatch(WATCH& watch) {
     }
     CloseHandle(watch.hDirectory);
     CloseHandle(watch.overlapped.hEvent);
-    delete[] watch.pBuffer;
+    VirtualFree(watch.pBuffer, 0, MEM_RELEASE);
     watch = WATCH{};
 }
 
@@ -200,16 +204,16 @@ void Report(const WATCH& watch, DWORD dwOperation, const std::wstring& name,
     bool fPath = AnsiPath(watch.szRoot, name, &path);
     if (!pNewName) {
         if (fPath)
-            pRing->Write(dwOperation, path.c_str(), nullptr);
+            pQueue->Post(dwOperation, std::move(path), {});
         return;
     }
     bool fNewPath = AnsiPath(watch.szRoot, *pNewName, &newPath);
     if (fPath && fNewPath)
-        pRing->Write(dwOperation, path.c_str(), newPath.c_str());
+        pQueue->Post(dwOperation, std::move(path), std::move(newPath));
     else if (fPath)
-        pRing->Write(watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, path.c_str(), nullptr);
+        pQueue->Post(watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, std::move(path), {});
     else if (fNewPath)
-        pRing->Write(watch.fFolders ? kOpFolderCreated : kOpFileCreated, newPath.c_str(), nullptr);
+        pQueue->Post(watch.fFolders ? kOpFolderCreated : kOpFileCreated, std::move(newPath), {});
 }
 
 void ReportOrphanOldName(WATCH& watch) {
@@ -245,7 +249,7 @@ void HandleChange(WATCH& watch, DWORD dwAction, std::wstring name) {
 
 // Walks the records of one completed read, never past the bytes it returned.
 void HandleBuffer(WATCH& watch, DWORD cbReturned) {
-    const BYTE* pStart = reinterpret_cast<const BYTE*>(watch.pBuffer);
+    const BYTE* pStart = static_cast<const BYTE*>(watch.pBuffer);
     DWORD dwOffset = 0;
     const DWORD cbHeader = offsetof(FILE_NOTIFY_INFORMATION, FileName);
     while (dwOffset + cbHeader <= cbReturned) {
@@ -299,10 +303,10 @@ DWORD WINAPI WatchThread(void*) {
 
 } // namespace
 
-bool StartWatching(DriverRing* pRingArg) {
+bool StartWatching(RecordQueue* pQueueArg) {
     if (hWatchThread)
         return true;
-    pRing = pRingArg;
+    pQueue = pQueueArg;
     hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     hReadyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (hStopEvent && hReadyEvent)

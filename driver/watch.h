@@ -2,12 +2,13 @@
 // created, removed and renamed, and reporting them into the ring.
 #pragma once
 
-#include "driver/ring.h"
+#include "driver/queue.h"
 
 #include <windows.h>
 
 // Starts watching every fixed drive that lies inside this machine's own
-// folders. Returns when every existing folder is under watch.
-bool StartWatching(DriverRing* pRing);
+// folders, posting each change to the queue. Returns when every existing
+// folder is under watch.
+bool StartWatching(RecordQueue* pQueue);
 // Ends watching; returns when nothing will be reported any more.
 void StopWatching();
