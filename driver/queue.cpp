@@ -72,12 +72,17 @@ bool RecordQueue::Take(PENDING* pRecord) {
     return fTaken;
 }
 
+// Moves everything queued into the ring, then tells the reader once: it
+// reads every slot up to dwHead whenever it is told.
 void RecordQueue::Run() {
     while (!fStopping_) {
         PENDING record;
+        bool fWritten = false;
         while (!fStopping_ && Take(&record))
-            pRing_->Write(record.dwOperation, record.path.c_str(),
-                          record.path2.empty() ? nullptr : record.path2.c_str());
+            fWritten |= pRing_->Write(record.dwOperation, record.path.c_str(),
+                                      record.path2.empty() ? nullptr : record.path2.c_str());
+        if (fWritten)
+            pRing_->Notify();
         WaitForSingleObject(hPosted_, INFINITE);
     }
 }

@@ -31,8 +31,7 @@ bool DriverRing::WaitForRoom(int iNext) {
     for (int cTries = 0; iNext == ReadMonitorIndex(pView_, kMonitorTailOffset); ++cTries) {
         if (fStopped_)
             return false;
-        if (HANDLE hEvent = hEvent_)
-            ::SetEvent(hEvent);
+        Notify();
         Sleep(cTries < 16 ? 0 : 1);
     }
     return !fStopped_;
@@ -58,7 +57,10 @@ bool DriverRing::Write(DWORD dwOperation, const char* pszPath, const char* pszPa
     if (pszPath2)
         std::memcpy(pRecord->szPath2, pszPath2, cchPath2);
     WriteMonitorIndex(pView_, kMonitorHeadOffset, iNext);
-    if (HANDLE hEvent = hEvent_)
-        ::SetEvent(hEvent);
     return true;
+}
+
+void DriverRing::Notify() {
+    if (HANDLE hEvent = hEvent_)
+        SetEvent(hEvent);
 }

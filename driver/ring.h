@@ -9,13 +9,14 @@ class DriverRing {
     // The reader's buffer and notification event, as MONITOR_ARM gives them.
     void Attach(void* pView, HANDLE hEvent);
     void UseEvent(HANDLE hEvent);
-    bool IsAttached() const { return pView_ != nullptr; }
 
     // Writes one record into the slot after dwHead, waiting while the ring
-    // is full; false when the ring was stopped meanwhile. Paths that do not
-    // fit a record's field are not written (false): a cut path would name
-    // a different item.
+    // is full (the reader is told meanwhile); false when the ring was
+    // stopped. Paths that do not fit a record's field are not written
+    // (false): a cut path would name a different item.
     bool Write(DWORD dwOperation, const char* pszPath, const char* pszPath2);
+    // Tells the reader of the records written so far.
+    void Notify();
 
     // After Stop, Write returns at once and the buffer is never written again.
     void Stop();
