@@ -189,17 +189,21 @@ void ServeDriver(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
     if (!pView)
         return;
     hNotifyEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!hNotifyEvent)
+    if (!hNotifyEvent) {
         InternalError("Conldr", __LINE__);
+        return;
+    }
     hDriverEvent = pfnOpenVxDHandle(hNotifyEvent);
     HANDLE ahWait[2] = {hNotifyEvent, hKillEvent};
     for (;;) {
         ArmDriver();
         SetStartEvent();
         DWORD dwWait = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
+        // A wait that cannot be made at all (no kill event) would never end
+        // and never see the kill request: it ends the monitor like one.
         if (dwWait == WAIT_OBJECT_0) {
             DrainMonitorRing(pView);
-        } else if (dwWait == WAIT_OBJECT_0 + 1) {
+        } else if (dwWait == WAIT_OBJECT_0 + 1 || dwWait == WAIT_FAILED) {
             if (hDriverEvent)
                 WaitForSingleObject(hDriverEvent, kFinalWaitMs);
             DrainMonitorRing(pView);
