@@ -4,6 +4,7 @@
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
+#include "monitor/vxdload.h"
 #include "session/session.h"
 #include "support/hosted_test.h"
 #include "support/monitor_wait.h"
@@ -269,6 +270,113 @@ TEST_F(DriverLoadTest, CopyInTheWindowsFolderIsGoneWhenTheThreadEnds) {
     EXPECT_TRUE(DriverLoadedHere());
     StopMonitor();
     EXPECT_EQ(GetFileAttributesA(WindowsFolderCopy().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The driver loader: device names, handle counting, probes.
+
+class VxdLoaderTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        GetCurrentDirectoryA(MAX_PATH, szSavedFolder_);
+        std::string bin = BuildPath("tr95.vxd");
+        binFolder_ = bin.substr(0, bin.rfind('\\'));
+    }
+    void TearDown() override { SetCurrentDirectoryA(szSavedFolder_); }
+
+    static HANDLE Open(const std::string& path, DWORD dwFlags = FILE_FLAG_DELETE_ON_CLOSE) {
+        return VxdCreateFile(path.c_str(), 0, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+    }
+
+    char szSavedFolder_[MAX_PATH];
+    std::string binFolder_;
+};
+
+TEST_F(VxdLoaderTest, DriverStaysLoadedUntilItsLastHandleCloses) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hFirst = Open("\\\\.\\tr95.vxd");
+    HANDLE hSecond = Open("\\\\.\\" + binFolder_ + "\\tr95.vxd");
+    ASSERT_NE(hFirst, INVALID_HANDLE_VALUE);
+    ASSERT_NE(hSecond, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(DriverLoadedHere());
+    EXPECT_TRUE(VxdCloseHandle(hFirst));
+    EXPECT_TRUE(DriverLoadedHere());
+    EXPECT_TRUE(VxdCloseHandle(hSecond));
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, DriverNotInTheCurrentFolderOrOnThePathIsNotFound) {
+    ScratchFolder empty("monitor-empty");
+    ASSERT_TRUE(SetCurrentDirectoryA(empty.path().c_str()));
+    SetLastError(0);
+    EXPECT_EQ(Open("\\\\.\\tr95.vxd"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open("\\\\.\\" + empty.path() + "\\tr95.vxd"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, DriverIsLoadedOnlyWithDeleteOnClose) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    EXPECT_EQ(Open("\\\\.\\tr95.vxd", 0), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
+    EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hDriver = Open("\\\\.\\tr95.vxd");
+    ASSERT_NE(hDriver, INVALID_HANDLE_VALUE);
+    HANDLE hProbe = VxdCreateFile("\\\\.\\TR95", 0, 0, nullptr, 0, 0, nullptr);
+    ASSERT_NE(hProbe, INVALID_HANDLE_VALUE);
+    DWORD cbReturned = 0;
+    EXPECT_FALSE(
+        VxdDeviceIoControl(hProbe, MONITOR_STOP, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_TRUE(VxdCloseHandle(hProbe));
+    EXPECT_TRUE(DriverLoadedHere());
+    // The owner's handle still reaches the driver.
+    EXPECT_TRUE(
+        VxdDeviceIoControl(hDriver, MONITOR_STOP, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_TRUE(VxdCloseHandle(hDriver));
+    EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(VxdLoaderTest, ArmingWithoutABufferIsRefused) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hDriver = Open("\\\\.\\tr95.vxd");
+    ASSERT_NE(hDriver, INVALID_HANDLE_VALUE);
+    MONITOR_ARM_INPUT input{};
+    DWORD cbReturned = 0;
+    EXPECT_FALSE(VxdDeviceIoControl(hDriver, MONITOR_ARM, &input, sizeof input, nullptr, 0,
+                                    &cbReturned, nullptr));
+    EXPECT_FALSE(
+        VxdDeviceIoControl(hDriver, MONITOR_ARM, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_FALSE(VxdDeviceIoControl(hDriver, 77, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_TRUE(VxdCloseHandle(hDriver));
+}
+
+TEST_F(VxdLoaderTest, OtherPathsAndHandlesGoToTheKernel) {
+    ScratchFolder scratch("monitor-loader");
+    std::string file = scratch / "plain.txt";
+    HANDLE hFile = VxdCreateFile(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(VxdCloseHandle(hFile));
+    EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(VxdLoaderTest, OpenVxDHandleOfTheKernelGivesTheEventItself) {
+    auto pfnOpen = reinterpret_cast<PFNOPENVXDHANDLE>(
+        reinterpret_cast<void*>(VxdGetProcAddress(GetModuleHandleA("kernel32"), "OpenVxDHandle")));
+    ASSERT_NE(pfnOpen, nullptr);
+    HANDLE hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(pfnOpen(hEvent), hEvent);
+    CloseHandle(hEvent);
+    EXPECT_EQ(VxdGetProcAddress(GetModuleHandleA("user32"), "OpenVxDHandle"), nullptr);
 }
 
 } // namespace
