@@ -160,8 +160,8 @@ NAMEITEM* AddNameByIndex(NameIndex& index, WORD wKind, const char* pszName, size
             return;
         }
         NAMEITEM* pAt = it == index.items.end() ? nullptr : it->second;
-        NAMEITEM* pBefore = pAt ? pAt->pPrev
-                                : (index.items.empty() ? nullptr : index.items.rbegin()->second);
+        NAMEITEM* pBefore =
+            pAt ? pAt->pPrev : (index.items.empty() ? nullptr : index.items.rbegin()->second);
         NAMEITEM* pItem = NewItem(wKind, pszName, cch);
         index.items.emplace_hint(it, std::move(key), pItem);
         LinkBefore(index.ppList, pItem, pBefore, pAt);
@@ -229,8 +229,7 @@ int RemoveName(NAMEITEM** ppList, const char* pszName) {
     if (!CheckName(pszName, __LINE__))
         return 0;
     NameIndex& index = IndexOf(ppList);
-    NAMEITEM* pItem =
-        index.fOrdered ? FindByIndex(index, pszName) : FindByWalk(*ppList, pszName);
+    NAMEITEM* pItem = index.fOrdered ? FindByIndex(index, pszName) : FindByWalk(*ppList, pszName);
     if (!pItem)
         return 0;
     pItem->bActive = 0;

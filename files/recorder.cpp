@@ -188,8 +188,8 @@ void FoldRename(FILEEVENT* pRename) {
     }
     if (pRename->dwSeq >= pRemoval->dwSeq)
         return;
-    bool fPresent = fFolder ? PassesFolderTest(newName.c_str())
-                            : PassesExistenceTest(newName.c_str());
+    bool fPresent =
+        fFolder ? PassesFolderTest(newName.c_str()) : PassesExistenceTest(newName.c_str());
     if (fPresent)
         AppendEvent(newName.c_str(), nullptr, dwCreated);
 }
