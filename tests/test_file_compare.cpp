@@ -278,4 +278,25 @@ TEST_F(CompareTest, SessionStartBacksUpIniFilesAndListsBothFolders) {
     EXPECT_EQ(BackupList, nullptr);
 }
 
+TEST_F(CompareTest, MissingFolderValueEndsTheSessionStart) {
+    HKEY hKey;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_ALL_ACCESS, &hKey),
+              ERROR_SUCCESS);
+    char szMedia[MAX_PATH] = "";
+    DWORD cb = sizeof szMedia;
+    ASSERT_EQ(RegQueryValueExA(hKey, "MediaPath", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(szMedia), &cb),
+              ERROR_SUCCESS);
+    RegDeleteValueA(hKey, "MediaPath");
+    robot.ExpectBoxStartingWith(
+        "Tarnel Uninstaller",
+        "Unable to Locate folder value in Registry.\nInternal Error in File line ", IDOK);
+    EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
+    RegSetValueExA(hKey, "MediaPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(szMedia), cb);
+    RegCloseKey(hKey);
+    EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+}
+
 } // namespace
