@@ -6,27 +6,13 @@
 #include "files/lists.h"
 #include "files/recorder.h"
 #include "monitor/protocol.h"
-#include "session/session.h"
-#include "support/host_window.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace {
-
-void Feed(uint32_t dwOp, const std::string& path, const std::string& newPath = "") {
-    MONITOR_RECORD record{};
-    record.dwOperation = dwOp;
-    lstrcpynA(record.szPath, path.c_str(), kMonitorPathChars);
-    lstrcpynA(record.szPath2, newPath.c_str(), kMonitorPathChars);
-    RecordFileChange(0, &record);
-}
 
 struct Entry {
     std::string name;
@@ -44,15 +30,6 @@ std::vector<Entry> Entries(NAMEITEM* pList) {
     for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext)
         entries.push_back({pItem->szName, pItem->wKind, pItem->bActive != 0});
     return entries;
-}
-
-std::vector<std::string> ActiveNames(NAMEITEM* pList) {
-    std::vector<std::string> names;
-    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext) {
-        if (pItem->bActive)
-            names.push_back(pItem->szName);
-    }
-    return names;
 }
 
 bool Found(const std::string& pattern) {
@@ -73,100 +50,68 @@ bool FolderTest(const std::string& path) {
     return Found(pattern + "*.*");
 }
 
-class RecorderTest : public testing::Test {
+class RecorderTest : public FileSessionTest {
   protected:
-    void SetUp() override {
-        hwndParent = host.hwnd();
-        GetWindowsDirectoryA(WinDir, MAX_PATH);
-        AddBackslash(WinDir);
-        GetSystemDirectoryA(SysDir, MAX_PATH);
-        AddBackslash(SysDir);
-    }
-    void TearDown() override {
-        FreeRecordedChanges();
-        FreeNameList(&NewFolders);
-        FreeNameList(&NewFiles);
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    HostWindow host;
-    Robot robot;
     ScratchFolder scratch{"recorder"};
 };
 
-TEST_F(RecorderTest, CreatedThenRenamedFileKeepsBothNames) {
-    WriteTextFile(scratch / "A.DLL", "x");
-    Feed(kOpFileCreated, scratch / "A.TMP");
-    Feed(kOpRenamed, scratch / "A.TMP", scratch / "A.DLL");
-    ResolveRecordedChanges();
-    EXPECT_EQ(ActiveNames(NewFiles),
-              (std::vector<std::string>{scratch / "A.DLL", scratch / "A.TMP"}));
-}
-
-TEST_F(RecorderTest, RenameThenCreationOverTheOldNameKeepsOnlyTheNewName) {
-    WriteTextFile(scratch / "APP.EXE", "new");
-    WriteTextFile(scratch / "APP.BAK", "old");
-    Feed(kOpRenamed, scratch / "APP.EXE", scratch / "APP.BAK");
-    Feed(kOpFileCreated, scratch / "APP.EXE");
-    ResolveRecordedChanges();
-    EXPECT_EQ(Entries(NewFiles), (std::vector<Entry>{{scratch / "APP.BAK", 4, true}}));
-}
-
-TEST_F(RecorderTest, CreatedThenDeletedFileIsListedButRemoved) {
-    Feed(kOpFileCreated, scratch / "gone.tmp");
-    Feed(kOpFileDeleted, scratch / "GONE.TMP");
-    ResolveRecordedChanges();
-    EXPECT_EQ(Entries(NewFiles), (std::vector<Entry>{{scratch / "gone.tmp", 4, false}}));
-}
-
-TEST_F(RecorderTest, FolderCreatedTwiceAndRemovedOnceStaysWhileItExists) {
-    CreateDirectoryA((scratch / "Kept").c_str(), nullptr);
-    WriteTextFile(scratch / "Kept\\a.txt", "x");
-    Feed(kOpFolderCreated, scratch / "Kept");
-    Feed(kOpFolderCreated, scratch / "kept\\");
-    Feed(kOpFolderRemoved, scratch / "Kept");
-    Feed(kOpFolderCreated, scratch / "Gone");
-    Feed(kOpFolderRemoved, scratch / "Gone");
-    ResolveRecordedChanges();
-    EXPECT_EQ(Entries(NewFolders),
-              (std::vector<Entry>{{scratch / "Gone\\", 3, false}, {scratch / "Kept\\", 3, true}}));
-}
-
-TEST_F(RecorderTest, SecondRenameOfTheSameOldNameIsDropped) {
-    WriteTextFile(scratch / "first.txt", "x");
-    WriteTextFile(scratch / "second.txt", "x");
-    Feed(kOpRenamed, scratch / "orig.txt", scratch / "first.txt");
-    Feed(kOpRenamed, scratch / "orig.txt", scratch / "second.txt");
-    ResolveRecordedChanges();
-    EXPECT_EQ(ActiveNames(NewFiles), (std::vector<std::string>{scratch / "first.txt"}));
-}
-
-TEST_F(RecorderTest, RenamedFolderBecomesANewFolder) {
+TEST_F(RecorderTest, RenamesFoldIntoCreationsAndRemovals) {
+    for (const char* pszFile : {"A.DLL", "APP.EXE", "APP.BAK", "first.txt", "second.txt"})
+        WriteTextFile(scratch / pszFile, "x");
     CreateDirectoryA((scratch / "After").c_str(), nullptr);
     WriteTextFile(scratch / "After\\f.txt", "x");
-    Feed(kOpFolderCreated, scratch / "Before");
-    Feed(kOpRenamed, scratch / "Before", scratch / "After");
+    // Created, then renamed: both names are new (the first one is gone and
+    // is dropped by the verification later).
+    FeedChange(kOpFileCreated, scratch / "A.TMP");
+    FeedChange(kOpRenamed, scratch / "A.TMP", scratch / "A.DLL");
+    // Renamed, then created again under the old name: only the new name.
+    FeedChange(kOpRenamed, scratch / "APP.EXE", scratch / "APP.BAK");
+    FeedChange(kOpFileCreated, scratch / "APP.EXE");
+    // A second rename of the same old name repeats the first and is dropped.
+    FeedChange(kOpRenamed, scratch / "orig.txt", scratch / "first.txt");
+    FeedChange(kOpRenamed, scratch / "orig.txt", scratch / "second.txt");
+    // A renamed folder is known by the folder test of its new name.
+    FeedChange(kOpFolderCreated, scratch / "Before");
+    FeedChange(kOpRenamed, scratch / "Before", scratch / "After");
     ResolveRecordedChanges();
-    // The creation of the old name came first, so it is kept as a creation;
-    // the verification later drops it because it no longer exists.
+    EXPECT_EQ(Entries(NewFiles), (std::vector<Entry>{{scratch / "A.DLL", 4, true},
+                                                     {scratch / "A.TMP", 4, true},
+                                                     {scratch / "APP.BAK", 4, true},
+                                                     {scratch / "first.txt", 4, true}}));
     EXPECT_EQ(ActiveNames(NewFolders),
               (std::vector<std::string>{scratch / "After\\", scratch / "Before\\"}));
 }
 
+TEST_F(RecorderTest, CreatedThenRemovedItemsAreListedButRemovedWhileRepeatsCountOnce) {
+    CreateDirectoryA((scratch / "Kept").c_str(), nullptr);
+    WriteTextFile(scratch / "Kept\\a.txt", "x");
+    FeedChange(kOpFileCreated, scratch / "gone.tmp");
+    FeedChange(kOpFileDeleted, scratch / "GONE.TMP");
+    FeedChange(kOpFolderCreated, scratch / "Kept");
+    FeedChange(kOpFolderCreated, scratch / "kept\\");
+    FeedChange(kOpFolderRemoved, scratch / "Kept");
+    FeedChange(kOpFolderCreated, scratch / "Gone");
+    FeedChange(kOpFolderRemoved, scratch / "Gone");
+    ResolveRecordedChanges();
+    EXPECT_EQ(Entries(NewFiles), (std::vector<Entry>{{scratch / "gone.tmp", 4, false}}));
+    EXPECT_EQ(Entries(NewFolders),
+              (std::vector<Entry>{{scratch / "Gone\\", 3, false}, {scratch / "Kept\\", 3, true}}));
+}
+
 TEST_F(RecorderTest, FilesDirectlyInWindowsOrSystemFolderAreLeftToTheirLists) {
     std::string windows = WinDir, system = SysDir;
-    Feed(kOpFileCreated, windows + "direct.dll");
-    Feed(kOpFileCreated, system + "direct32.dll");
-    Feed(kOpFileCreated, windows + "inf\\sub.inf");
+    FeedChange(kOpFileCreated, windows + "direct.dll");
+    FeedChange(kOpFileCreated, system + "direct32.dll");
+    FeedChange(kOpFileCreated, windows + "inf\\sub.inf");
     ResolveRecordedChanges();
     EXPECT_EQ(ActiveNames(NewFiles), (std::vector<std::string>{windows + "inf\\sub.inf"}));
 }
 
 TEST_F(RecorderTest, NetworkEmptyForeignAndUnknownRecordsAreNotRecorded) {
-    Feed(kOpFileCreated, "\\\\server\\share\\a.txt");
-    Feed(kOpFolderCreated, "\\\\server\\share\\dir");
-    Feed(kOpFileCreated, "");
-    Feed(3, scratch / "unknown.txt");
+    FeedChange(kOpFileCreated, "\\\\server\\share\\a.txt");
+    FeedChange(kOpFolderCreated, "\\\\server\\share\\dir");
+    FeedChange(kOpFileCreated, "");
+    FeedChange(3, scratch / "unknown.txt");
     MONITOR_RECORD record{};
     record.dwOperation = kOpFileCreated;
     lstrcpynA(record.szPath, (scratch / "other-selector.txt").c_str(), kMonitorPathChars);
@@ -174,15 +119,6 @@ TEST_F(RecorderTest, NetworkEmptyForeignAndUnknownRecordsAreNotRecorded) {
     ResolveRecordedChanges();
     EXPECT_EQ(NewFiles, nullptr);
     EXPECT_EQ(NewFolders, nullptr);
-}
-
-TEST_F(RecorderTest, NullRecordIsReportedAndIgnored) {
-    robot.ExpectBoxStartingWith("Tarnel Uninstaller", "Internal Error in Filecdr line ", IDOK);
-    RecordFileChange(0, nullptr);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // the report posts a quit
-    ResolveRecordedChanges();
-    EXPECT_EQ(NewFiles, nullptr);
 }
 
 // A record placed so that its last byte is the last readable byte: reading
@@ -211,35 +147,26 @@ class GuardedRecord {
     MONITOR_RECORD* pRecord_;
 };
 
-TEST_F(RecorderTest, UnterminatedPathFieldsAreDroppedWithoutReadingPastThem) {
+TEST_F(RecorderTest, PathFieldsAreNeverReadPastTheirEnd) {
     GuardedRecord record;
     record->dwOperation = kOpRenamed;
     std::memset(record->szPath, 'A', kMonitorPathChars);
     std::memset(record->szPath2, 'B', kMonitorPathChars);
-    RecordFileChange(0, record.get());
+    RecordFileChange(0, record.get()); // neither field ends: dropped
     lstrcpynA(record->szPath, (scratch / "old.txt").c_str(), kMonitorPathChars);
-    RecordFileChange(0, record.get()); // new name still unterminated
-    record->dwOperation = kOpFileCreated;
-    std::memset(record->szPath, 'C', kMonitorPathChars);
-    RecordFileChange(0, record.get());
-    ResolveRecordedChanges();
-    EXPECT_EQ(NewFiles, nullptr);
-}
-
-TEST_F(RecorderTest, PathsFillingTheWholeFieldAreKeptWithinTheirEntries) {
-    GuardedRecord record;
+    RecordFileChange(0, record.get()); // the new name does not end: dropped
+    // A path that fills its whole field is kept; as a folder it is cut to
+    // what a list entry holds.
     std::string longPath = "C:\\" + std::string(kMonitorPathChars - 4, 'd');
-    ASSERT_EQ(longPath.size(), static_cast<size_t>(kMonitorPathChars - 1));
-    record->dwOperation = kOpFolderCreated;
     std::memcpy(record->szPath, longPath.c_str(), longPath.size() + 1);
-    std::memset(record->szPath2, 'x', kMonitorPathChars);
-    RecordFileChange(0, record.get());
     record->dwOperation = kOpFileCreated;
     RecordFileChange(0, record.get());
+    record->dwOperation = kOpFolderCreated;
+    RecordFileChange(0, record.get());
     ResolveRecordedChanges();
+    EXPECT_EQ(ActiveNames(NewFiles), (std::vector<std::string>{longPath}));
     ASSERT_NE(NewFolders, nullptr);
     EXPECT_EQ(std::strlen(NewFolders->szName), static_cast<size_t>(kNameItemChars - 1));
-    EXPECT_EQ(ActiveNames(NewFiles), (std::vector<std::string>{longPath}));
 }
 
 // The plain algorithm: every lookup walks the event list, every name list
@@ -415,7 +342,7 @@ TEST_F(RecorderTest, RandomStreamsResolveExactlyAsThePlainAlgorithm) {
             uint32_t dwOp = aOps[random() % 6];
             std::string path = RandomCase(pool[random() % pool.size()], random);
             std::string newPath = RandomCase(pool[random() % pool.size()], random);
-            Feed(dwOp, path, newPath);
+            FeedChange(dwOp, path, newPath);
             plain.Record(dwOp, path, dwOp == kOpRenamed ? newPath : "");
         }
         ResolveRecordedChanges();

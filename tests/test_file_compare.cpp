@@ -5,83 +5,22 @@
 #include "common/util.h"
 #include "files/lists.h"
 #include "files/snapshot.h"
-#include "session/session.h"
-#include "support/host_window.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
-
-#include <gtest/gtest.h>
 
 #include <shlobj.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
-struct ActionView {
-    int iKind;
-    int iOrder;
-    std::string object;
-    std::string description;
-    bool fDone;
-    bool operator==(const ActionView&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const ActionView& view) {
-    return out << "{" << view.iKind << ", " << view.iOrder << ", " << view.object << ", "
-               << view.description << ", " << view.fDone << "}";
-}
-
-std::vector<ActionView> Actions() {
-    std::vector<ActionView> views;
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
-        views.push_back(
-            {pact->wKind, pact->wOrder, pact->szObject, pact->pszDescription, pact->fDone != 0});
-    return views;
-}
-
-std::vector<std::string> ActiveNames(NAMEITEM* pList) {
-    std::vector<std::string> names;
-    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext) {
-        if (pItem->bActive)
-            names.push_back(pItem->szName);
-    }
-    return names;
-}
-
-std::string SpecialFolder(int iFolder) {
-    char szPath[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, szPath, iFolder, TRUE);
-    return szPath;
-}
-
-class CompareTest : public testing::Test {
+class CompareTest : public FileSessionTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
-        GetWindowsDirectoryA(WinDir, MAX_PATH);
-        AddBackslash(WinDir);
-        GetSystemDirectoryA(SysDir, MAX_PATH);
-        AddBackslash(SysDir);
+        FileSessionTest::SetUp();
         CreateDirectoryA(backup.path().c_str(), nullptr);
         lstrcpynA(szTempDir, backup.path().c_str(), sizeof szTempDir);
     }
-    void TearDown() override {
-        FreeActionList();
-        FreeNameList(&NewFolders);
-        FreeNameList(&NewFiles);
-        FreeNameList(&Cautions);
-        for (DIRFILE** ppList : {&WinBefore, &WinAfter, &SysBefore, &SysAfter, &BackupList})
-            FreeFileList(ppList);
-        FreeProtectedFolders();
-        szTempDir[0] = '\0';
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    HostWindow host;
-    Robot robot;
     ScratchFolder scratch{"compare"};
     ScratchFolder backup{"compare-backup"};
 };
@@ -121,19 +60,6 @@ TEST_F(CompareTest, LongPathThatDoesNotFitLeavesTheBufferAlone) {
         EXPECT_EQ(small[i], '#');
 }
 
-TEST_F(CompareTest, IniContentIsComparedByteForByte) {
-    WriteTextFile(backup / "same.ini", "[a]\r\nb=1\r\n");
-    WriteTextFile(scratch / "same.ini", "[a]\r\nb=1\r\n");
-    WriteTextFile(backup / "diff.ini", "[a]\r\nb=1\r\n");
-    WriteTextFile(scratch / "diff.ini", "[a]\r\nb=2\r\n");
-    WriteTextFile(backup / "empty.ini", "");
-    WriteTextFile(scratch / "empty.ini", "");
-    EXPECT_EQ(SameAsBackup((scratch / "same.ini").c_str(), "same.ini"), 1);
-    EXPECT_EQ(SameAsBackup((scratch / "diff.ini").c_str(), "diff.ini"), 0);
-    EXPECT_EQ(SameAsBackup((scratch / "empty.ini").c_str(), "empty.ini"), 0);
-    EXPECT_EQ(SameAsBackup((scratch / "same.ini").c_str(), "absent.ini"), 0);
-}
-
 TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
     FILETIME t1{1, 0}, t2{2, 0};
     DWORD dwBefore = 0, dwAfter = 0;
@@ -148,8 +74,8 @@ TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
     SortFileList(&WinAfter, dwAfter);
     AddFileEntry(&BackupList, "C:\\WIN\\WIN.INI", 10, t1, nullptr);
     EXPECT_EQ(CompareFolderLists(WinBefore, WinAfter, "C:\\WIN\\"), 1);
-    EXPECT_EQ(Actions(), (std::vector<ActionView>{{DEA_FILE, 5, "c:\\win\\new.dll",
-                                                   "File \"c:\\win\\new.dll\"", false}}));
+    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 5, "c:\\win\\new.dll",
+                                                          "File \"c:\\win\\new.dll\""}}));
     EXPECT_EQ(ActiveNames(Cautions),
               (std::vector<std::string>{"File \"c:\\win\\a.dll\" was altered",
                                         "File \"c:\\win\\gone.dll\" was deleted"}));
@@ -171,12 +97,12 @@ TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOf
     CompareFiles();
     // The backed-up file is restored (its time differs), never deleted.
     std::string kept = scratch / "KEPT.INI";
-    EXPECT_EQ(Actions(),
-              (std::vector<ActionView>{
-                  {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\"", false},
-                  {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\"", false},
-                  {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\"",
-                   false}}));
+    EXPECT_EQ(
+        OfferedActions(),
+        (std::vector<ActionView>{
+            {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\""},
+            {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\""},
+            {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\""}}));
     EXPECT_EQ(ActiveNames(NewFiles),
               (std::vector<std::string>{scratch / "NEWER\\A.TXT", scratch / "TREEINFO.NCD",
                                         scratch / "x.qab"}));
@@ -184,21 +110,25 @@ TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOf
 
 TEST_F(CompareTest, ChangedBackupsBecomeRestoresUnlessAnIniKeptItsBytes) {
     std::string same = scratch / "same.ini", changed = scratch / "changed.ini",
-                untouched = scratch / "untouched.ini", gone = scratch / "gone.ini";
-    for (const std::string& path : {same, changed, untouched}) {
-        WriteTextFile(path, "[s]\r\n");
-        WriteTextFile(backup / path.substr(path.rfind('\\') + 1), "[s]\r\n");
+                untouched = scratch / "untouched.ini", gone = scratch / "gone.ini",
+                empty = scratch / "empty.ini";
+    for (const std::string& path : {same, changed, untouched, empty}) {
+        const char* pszContent = path == empty ? "" : "[s]\r\n";
+        WriteTextFile(path, pszContent);
+        WriteTextFile(backup / path.substr(path.rfind('\\') + 1), pszContent);
     }
     FILETIME ftOld{1, 1};
     for (const std::string& path : {same, changed, gone})
         AddFileEntry(&BackupList, path.c_str(), 5, ftOld, nullptr);
+    AddFileEntry(&BackupList, empty.c_str(), 0, ftOld, nullptr); // cannot be mapped
     WIN32_FILE_ATTRIBUTE_DATA data{};
     GetFileAttributesExA(untouched.c_str(), GetFileExInfoStandard, &data);
     AddFileEntry(&BackupList, untouched.c_str(), 5, data.ftLastWriteTime, nullptr);
     WriteTextFile(changed, "[t]\r\n");
     CompareFiles();
-    EXPECT_EQ(Actions(), (std::vector<ActionView>{
-                             {DEA_RESTORE, 3, changed, "Changes to \"" + changed + "\"", false}}));
+    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{
+                                    {DEA_RESTORE, 3, empty, "Changes to \"" + empty + "\""},
+                                    {DEA_RESTORE, 3, changed, "Changes to \"" + changed + "\""}}));
 }
 
 TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
@@ -228,8 +158,8 @@ TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
 }
 
 TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
-    std::string startMenu = SpecialFolder(CSIDL_STARTMENU);
-    std::string desktop = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
+    std::string startMenu = SpecialFolderPath(CSIDL_STARTMENU);
+    std::string desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     auto addFolder = [](const std::string& path) {
         return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
                          UndoDeleteFolder, path.c_str(), nullptr);
@@ -243,18 +173,19 @@ TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
     addFile(startMenu + "\\.profile");
     addFile(desktop + "\\Tool.lnk");
     addFile(scratch / "Tool.lnk");
-    addFile(startMenu + "\\Programs\\Done.lnk")->fDone = 1;
+    DEACTION* pDone = addFile(startMenu + "\\Programs\\Done.lnk");
+    pDone->fDone = 1;
     CheckGroupsAndIcons();
     SortActionList();
-    EXPECT_EQ(Actions(),
+    EXPECT_EQ(OfferedActions(),
               (std::vector<ActionView>{
-                  {DEA_GROUP, 1, "Acme", "Group \"Acme\"", false},
-                  {DEA_GROUP, 1, "Start Menu Extra", "Group \"Start Menu Extra\"", false},
-                  {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\"", false},
-                  {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")", false},
-                  {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\"", false},
-                  {DEA_FILE, 6, startMenu + "\\Programs\\Done.lnk",
-                   "File \"" + startMenu + "\\Programs\\Done.lnk\"", true}}));
+                  {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
+                  {DEA_GROUP, 1, "Start Menu Extra", "Group \"Start Menu Extra\""},
+                  {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\""},
+                  {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")"},
+                  {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\""},
+              }));
+    EXPECT_EQ(pDone->wKind, DEA_FILE); // a done action is never reclassified
     DEACTION* pGroup = pActionList;
     EXPECT_STREQ(static_cast<const char*>(pGroup->pExtra),
                  (startMenu + "\\Programs\\Acme\\").c_str());

@@ -3,12 +3,8 @@
 #include "common/util.h"
 #include "files/backup.h"
 #include "files/lists.h"
-#include "session/session.h"
-#include "support/host_window.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
@@ -40,18 +36,12 @@ bool BackLinksMatch(NAMEITEM* pList) {
     return true;
 }
 
-class DirectoryListTest : public testing::Test {
+class DirectoryListTest : public FileSessionTest {
   protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
     void TearDown() override {
         FreeFileList(&pList);
-        FreeFileList(&BackupList);
-        szTempDir[0] = '\0';
-        robot.Finish();
-        hwndParent = nullptr;
+        FileSessionTest::TearDown();
     }
-    HostWindow host;
-    Robot robot;
     ScratchFolder scratch{"dirlist"};
     DIRFILE* pList = nullptr;
 };
@@ -79,22 +69,6 @@ TEST_F(DirectoryListTest, FolderWithoutFilesOrMissingGivesAnEmptyList) {
     EXPECT_EQ(pList, nullptr);
 }
 
-TEST_F(DirectoryListTest, EntriesKeepTheLowWordOfTheSizeAndFindIgnoresCase) {
-    FILETIME ftWrite{1, 2};
-    AddFileEntry(&pList, "Big.Bin", static_cast<DWORD>((4ull << 30) + 10), ftWrite, nullptr);
-    DIRFILE* pFound = FindFileEntry(pList, "big.bin");
-    ASSERT_NE(pFound, nullptr);
-    EXPECT_EQ(pFound->dwSize, 10u);
-    EXPECT_EQ(FindFileEntry(pList, "big.bi"), nullptr);
-}
-
-TEST_F(DirectoryListTest, SearchInAnEmptyListIsAnInternalError) {
-    robot.ExpectBoxStartingWith("Tarnel Uninstaller", "Internal Error in File line ", IDOK);
-    EXPECT_EQ(FindFileEntry(nullptr, "x"), nullptr);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-}
-
 TEST_F(DirectoryListTest, LowerPathJoinsWithOneBackslashAndNeverOverruns) {
     char szPath[kLowerPathChars];
     EXPECT_STREQ(BuildLowerPath("C:\\WINDOWS\\", "Win.INI", szPath), "c:\\windows\\win.ini");
@@ -106,13 +80,6 @@ TEST_F(DirectoryListTest, LowerPathJoinsWithOneBackslashAndNeverOverruns) {
     BuildLowerPath(longFolder.c_str(), longName.c_str(), guarded.data());
     EXPECT_EQ(std::strlen(guarded.data()), static_cast<size_t>(kLowerPathChars - 1));
     EXPECT_EQ(guarded[kLowerPathChars], '#');
-}
-
-TEST_F(DirectoryListTest, SuffixMustBeShorterThanTheText) {
-    EXPECT_TRUE(EndsWithNoCase("PROGRAMS.GRP", ".grp"));
-    EXPECT_FALSE(EndsWithNoCase(".grp", ".grp"));
-    EXPECT_FALSE(EndsWithNoCase("grp", ".grp"));
-    EXPECT_TRUE(EndsWithNoCase("c:\\x\\TREEINFO.NCD", "treeinfo.ncd"));
 }
 
 TEST_F(DirectoryListTest, BackupOfAReadOnlyFileCopiesAndRecordsItKeepingItsWriteTime) {
@@ -146,16 +113,6 @@ class NameListTest : public testing::Test {
     NAMEITEM* pList = nullptr;
     NAMEITEM* pOther = nullptr;
 };
-
-TEST_F(NameListTest, NamesAreKeptInOrderIgnoringCaseAndStayUnique) {
-    AddName(4, &pList, "b");
-    AddName(4, &pList, "A");
-    AddName(4, &pList, "c");
-    NAMEITEM* pFirst = AddName(3, &pList, "a");
-    EXPECT_EQ(Names(pList), (std::vector<std::string>{"A", "b", "c"}));
-    EXPECT_EQ(pFirst->wKind, 4);
-    EXPECT_TRUE(BackLinksMatch(pList));
-}
 
 TEST_F(NameListTest, RemovedNameStaysLinkedAndComesBackActive) {
     AddName(4, &pList, "x");

@@ -6,116 +6,42 @@
 #include "files/lists.h"
 #include "files/recorder.h"
 #include "files/snapshot.h"
-#include "monitor/protocol.h"
-#include "session/session.h"
-#include "support/host_window.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
-
-#include <gtest/gtest.h>
 
 #include <shlobj.h>
 
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-std::string SpecialFolder(int iFolder) {
-    char szPath[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, szPath, iFolder, TRUE);
-    return szPath;
-}
-
-std::string ProgramFilesFolder() {
+std::string FolderValue(const char* pszValue) {
     char szPath[MAX_PATH] = "";
     DWORD cb = sizeof szPath;
-    RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                 "ProgramFilesDir", RRF_RT_REG_SZ, nullptr, szPath, &cb);
+    RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", pszValue,
+                 RRF_RT_REG_SZ, nullptr, szPath, &cb);
     return szPath;
 }
 
-std::string WindowsFolder() {
-    char szPath[MAX_PATH];
-    GetWindowsDirectoryA(szPath, MAX_PATH);
-    return szPath;
-}
-
-std::string SystemFolder() {
-    char szPath[MAX_PATH];
-    GetSystemDirectoryA(szPath, MAX_PATH);
-    return szPath;
-}
-
-// Hands one logged change to the recorder in the monitor's record layout.
-void FeedLine(const std::string& line) {
-    std::istringstream fields(line);
-    std::string code, path, newPath;
-    std::getline(fields, code, '|');
-    std::getline(fields, path, '|');
-    std::getline(fields, newPath, '|');
-    MONITOR_RECORD record{};
-    record.dwOperation = static_cast<uint32_t>(std::stoul(code));
-    lstrcpynA(record.szPath, path.c_str(), kMonitorPathChars);
-    lstrcpynA(record.szPath2, newPath.c_str(), kMonitorPathChars);
-    RecordFileChange(0, &record);
-}
-
-struct ActionView {
-    int iKind;
-    int iOrder;
-    std::string object;
-    std::string description;
-    bool operator==(const ActionView&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const ActionView& view) {
-    return out << "{" << view.iKind << ", " << view.iOrder << ", " << view.object << ", "
-               << view.description << "}";
-}
-
-std::vector<ActionView> OfferedActions() {
-    std::vector<ActionView> views;
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
-        if (!pact->fDone)
-            views.push_back({pact->wKind, pact->wOrder, pact->szObject, pact->pszDescription});
-    }
-    return views;
-}
-
-std::vector<std::string> ActiveNames(NAMEITEM* pList) {
-    std::vector<std::string> names;
-    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext) {
-        if (pItem->bActive)
-            names.push_back(pItem->szName);
-    }
-    return names;
-}
-
-class FileScenarioTest : public testing::Test {
+class FileScenarioTest : public FileSessionTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
-        windows = WindowsFolder();
-        system = SystemFolder();
-        programs = ProgramFilesFolder();
-        startMenu = SpecialFolder(CSIDL_STARTMENU);
-        desktop = SpecialFolder(CSIDL_DESKTOPDIRECTORY);
-        ASSERT_FALSE(programs.empty());
-        ASSERT_FALSE(startMenu.empty());
-        ASSERT_FALSE(desktop.empty());
-        CreateDirectoryA((programs + "\\Common Files").c_str(), nullptr);
-        CreateDirectoryA((startMenu + "\\Programs").c_str(), nullptr);
-        CreateDirectoryA((windows + "\\inf").c_str(), nullptr);
+        FileSessionTest::SetUp();
+        windows = std::string(WinDir).substr(0, std::strlen(WinDir) - 1);
+        system = std::string(SysDir).substr(0, std::strlen(SysDir) - 1);
+        programs = FolderValue("ProgramFilesDir");
+        startMenu = SpecialFolderPath(CSIDL_STARTMENU);
+        desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
+        for (const std::string& folder :
+             {programs + "\\Common Files", startMenu + "\\Programs", windows + "\\inf"})
+            CreateDirectoryA(folder.c_str(), nullptr);
         RemoveCreatedItems();
         for (const char* pszIni : {"\\win.ini", "\\system.ini"}) {
-            std::string path = windows + pszIni;
-            if (!Exists(path))
-                WriteTextFile(path, "[boot]\r\nshell=Explorer.exe\r\n");
-            savedIni.push_back({path, ReadTextFile(path)});
+            if (!Exists(windows + pszIni))
+                WriteTextFile(windows + pszIni, "[boot]\r\nshell=Explorer.exe\r\n");
+            savedIni.push_back({windows + pszIni, ReadTextFile(windows + pszIni)});
         }
         WriteTextFile(programs + "\\Common Files\\acme-old.cfg", "old");
         WriteTextFile(system + "\\acme-gone.dll", "gone");
@@ -123,34 +49,23 @@ class FileScenarioTest : public testing::Test {
     }
 
     void TearDown() override {
-        FreeActionList();
-        FreeRecordedChanges();
-        FreeNameList(&NewFolders);
-        FreeNameList(&NewFiles);
-        FreeNameList(&Cautions);
-        for (DIRFILE** ppList : {&WinBefore, &WinAfter, &SysBefore, &SysAfter, &BackupList})
-            FreeFileList(ppList);
-        FreeProtectedFolders();
-        if (szTempDir[0]) {
+        if (szTempDir[0])
             RemoveTree(szTempDir);
-            szTempDir[0] = '\0';
-        }
+        FileSessionTest::TearDown();
         for (const auto& [path, content] : savedIni)
             WriteTextFile(path, content);
         RemoveCreatedItems();
-        robot.Finish();
-        hwndParent = nullptr;
     }
 
     void RemoveCreatedItems() {
+        std::string common = programs + "\\Common Files\\";
         for (const std::string& path :
-             {programs + "\\Acme", programs + "\\AcmeTemp",
-              programs + "\\Common Files\\AcmeShared.dll",
-              programs + "\\Common Files\\acme-old.cfg", programs + "\\Common Files\\acme-old.bak",
-              programs + "\\Common Files\\scratch.tmp", windows + "\\acme.ini",
-              windows + "\\inf\\acme.inf", system + "\\acme32.dll", system + "\\acme-gone.dll",
-              system + "\\acme-shared.dat", startMenu + "\\Programs\\Acme",
-              startMenu + "\\Programs\\Acme Help.lnk", desktop + "\\Acme.lnk"})
+             {programs + "\\Acme", programs + "\\AcmeTemp", common + "AcmeShared.dll",
+              common + "acme-old.cfg", common + "acme-old.bak", common + "scratch.tmp",
+              windows + "\\acme.ini", windows + "\\inf\\acme.inf", system + "\\acme32.dll",
+              system + "\\acme-gone.dll", system + "\\acme-shared.dat",
+              startMenu + "\\Programs\\Acme", startMenu + "\\Programs\\Acme Help.lnk",
+              desktop + "\\Acme.lnk"})
             RemoveTree(path);
     }
 
@@ -167,8 +82,12 @@ class FileScenarioTest : public testing::Test {
                              "\" \"" + startMenu + "\" \"" + desktop + "\""),
                   0u);
         std::ifstream changes(log);
-        for (std::string line; std::getline(changes, line);)
-            FeedLine(line);
+        for (std::string line; std::getline(changes, line);) {
+            std::istringstream fields(line);
+            std::string code, path, newPath;
+            std::getline(std::getline(std::getline(fields, code, '|'), path, '|'), newPath);
+            FeedChange(static_cast<uint32_t>(std::stoul(code)), path, newPath);
+        }
         ResolveRecordedChanges();
         DWORD dwCount = 0;
         ListFolderFiles(WinDir, &WinAfter, &dwCount);
@@ -181,93 +100,74 @@ class FileScenarioTest : public testing::Test {
         SortActionList();
     }
 
-    static std::string Lower(std::string text) {
-        CharLowerA(text.data());
-        return text;
+    DEACTION* FirstOfKind(int iKind) {
+        for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+            if (pact->wKind == iKind)
+                return pact;
+        }
+        return nullptr;
     }
 
-    HostWindow host;
-    Robot robot;
     std::string windows, system, programs, startMenu, desktop;
     std::vector<std::pair<std::string, std::string>> savedIni;
 };
 
-TEST_F(FileScenarioTest, SetupChangesBecomeTheExpectedActionsInListOrder) {
+TEST_F(FileScenarioTest, SetupChangesBecomeTheExpectedActionsAndCautions) {
     RunSessionAroundSetup();
     std::string common = programs + "\\Common Files\\";
     std::string systemIni = windows + "\\system.ini";
+    auto quoted = [](const char* pszWhat, const std::string& path) {
+        return std::string(pszWhat) + " \"" + path + "\"";
+    };
     std::vector<ActionView> expected = {
         {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
         {DEA_ICON, 2, "Acme Help", "Icon \"Acme Help\" in group \"Programs\""},
         {DEA_ICON, 2, "Acme", "Icon \"Acme\" in desktop folder (\"Desktop\")"},
-        {DEA_RESTORE, 3, systemIni, "Changes to \"" + systemIni + "\""},
-        {DEA_FOLDER, 4, programs + "\\Acme\\", "Folder \"" + programs + "\\Acme\\\""},
-        {DEA_FOLDER, 4, programs + "\\Acme\\Data\\", "Folder \"" + programs + "\\Acme\\Data\\\""},
-        {DEA_FILE, 5, Lower(windows + "\\acme.ini"),
-         "File \"" + Lower(windows + "\\acme.ini") + "\""},
-        {DEA_FILE, 5, Lower(system + "\\acme32.dll"),
-         "File \"" + Lower(system + "\\acme32.dll") + "\""},
-        {DEA_FILE, 6, common + "acme-old.bak", "File \"" + common + "acme-old.bak\""},
-        {DEA_FILE, 6, common + "AcmeShared.dll", "File \"" + common + "AcmeShared.dll\""},
-        {DEA_FILE, 6, windows + "\\inf\\acme.inf", "File \"" + windows + "\\inf\\acme.inf\""},
+        {DEA_RESTORE, 3, systemIni, quoted("Changes to", systemIni)},
+        {DEA_FOLDER, 4, programs + "\\Acme\\", quoted("Folder", programs + "\\Acme\\")},
+        {DEA_FOLDER, 4, programs + "\\Acme\\Data\\", quoted("Folder", programs + "\\Acme\\Data\\")},
+        {DEA_FILE, 5, LowerText(windows + "\\acme.ini"),
+         quoted("File", LowerText(windows + "\\acme.ini"))},
+        {DEA_FILE, 5, LowerText(system + "\\acme32.dll"),
+         quoted("File", LowerText(system + "\\acme32.dll"))},
+        {DEA_FILE, 6, common + "acme-old.bak", quoted("File", common + "acme-old.bak")},
+        {DEA_FILE, 6, common + "AcmeShared.dll", quoted("File", common + "AcmeShared.dll")},
+        {DEA_FILE, 6, windows + "\\inf\\acme.inf", quoted("File", windows + "\\inf\\acme.inf")},
     };
     EXPECT_EQ(OfferedActions(), expected);
-}
-
-TEST_F(FileScenarioTest, UndoableSystemFolderChangesBecomeCautions) {
-    RunSessionAroundSetup();
-    std::string gone = Lower(system + "\\acme-gone.dll");
-    std::string altered = Lower(system + "\\acme-shared.dat");
     EXPECT_EQ(ActiveNames(Cautions),
-              (std::vector<std::string>{"File \"" + gone + "\" was deleted",
-                                        "File \"" + altered + "\" was altered"}));
-}
-
-TEST_F(FileScenarioTest, GroupsAndIconsKeepTheirFullPathsAndUndoRemovesThem) {
-    RunSessionAroundSetup();
-    std::vector<std::string> extras;
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
-        if (pact->wKind == DEA_GROUP || pact->wKind == DEA_ICON) {
-            extras.push_back(static_cast<const char*>(pact->pExtra));
-            EXPECT_EQ(pact->pfnUndo(pact), 1) << pact->pszDescription;
-            EXPECT_FALSE(Exists(extras.back()));
-        }
+              (std::vector<std::string>{
+                  quoted("File", LowerText(system + "\\acme-gone.dll")) + " was deleted",
+                  quoted("File", LowerText(system + "\\acme-shared.dat")) + " was altered"}));
+    // The temporary name of a renamed file and a file deleted again stay
+    // listed as removed; a file directly in the Windows folder never enters.
+    for (const std::string& path : {programs + "\\Acme\\setup.tmp", common + "scratch.tmp"}) {
+        NAMEITEM* pItem = FindName(NewFiles, path.c_str());
+        ASSERT_NE(pItem, nullptr) << path;
+        EXPECT_EQ(pItem->bActive, 0) << path;
     }
-    EXPECT_EQ(extras, (std::vector<std::string>{startMenu + "\\Programs\\Acme\\",
-                                                startMenu + "\\Programs\\Acme Help.lnk",
-                                                desktop + "\\Acme.lnk"}));
+    EXPECT_EQ(FindName(NewFiles, (windows + "\\acme.ini").c_str()), nullptr);
 }
 
-TEST_F(FileScenarioTest, RestoreActionPutsTheAlteredIniBackFromTheBackup) {
+TEST_F(FileScenarioTest, UndoRemovesGroupsAndIconsAndRestoresTheAlteredIni) {
     std::string before = ReadTextFile(windows + "\\system.ini");
     RunSessionAroundSetup();
     ASSERT_NE(ReadTextFile(windows + "\\system.ini"), before);
-    DEACTION* pRestore = nullptr;
+    std::vector<std::string> removed;
     for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
-        if (pact->wKind == DEA_RESTORE)
-            pRestore = pact;
+        if (pact->wKind == DEA_GROUP || pact->wKind == DEA_ICON) {
+            removed.push_back(static_cast<const char*>(pact->pExtra));
+            EXPECT_EQ(pact->pfnUndo(pact), 1) << pact->pszDescription;
+            EXPECT_FALSE(Exists(removed.back()));
+        }
     }
+    EXPECT_EQ(removed, (std::vector<std::string>{startMenu + "\\Programs\\Acme\\",
+                                                 startMenu + "\\Programs\\Acme Help.lnk",
+                                                 desktop + "\\Acme.lnk"}));
+    DEACTION* pRestore = FirstOfKind(DEA_RESTORE);
     ASSERT_NE(pRestore, nullptr);
-    EXPECT_EQ(pRestore->pfnConfirm(pRestore), IDOK);
     EXPECT_EQ(pRestore->pfnUndo(pRestore), 1);
     EXPECT_EQ(ReadTextFile(windows + "\\system.ini"), before);
-}
-
-TEST_F(FileScenarioTest, ResolvedNewFilesHoldRenamedAndRemovedEntries) {
-    RunSessionAroundSetup();
-    std::string acme = programs + "\\Acme\\";
-    // The temporary name of a renamed file stays in the list until the
-    // verification finds it gone; files in new folders are pruned.
-    NAMEITEM* pTemp = FindName(NewFiles, (acme + "setup.tmp").c_str());
-    ASSERT_NE(pTemp, nullptr);
-    EXPECT_EQ(pTemp->bActive, 0);
-    NAMEITEM* pScratch = FindName(NewFiles, (programs + "\\Common Files\\scratch.tmp").c_str());
-    ASSERT_NE(pScratch, nullptr);
-    EXPECT_EQ(pScratch->bActive, 0);
-    NAMEITEM* pGoneFolder = FindName(NewFolders, (programs + "\\AcmeTemp\\").c_str());
-    ASSERT_NE(pGoneFolder, nullptr);
-    EXPECT_EQ(pGoneFolder->bActive, 0);
-    EXPECT_EQ(FindName(NewFiles, (windows + "\\acme.ini").c_str()), nullptr);
 }
 
 } // namespace

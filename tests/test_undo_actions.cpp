@@ -5,12 +5,8 @@
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "files/backup.h"
-#include "session/session.h"
-#include "support/host_window.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -53,20 +49,17 @@ class FileHolder {
     PROCESS_INFORMATION process_{};
 };
 
-class UndoActionTest : public testing::Test {
+class UndoActionTest : public FileSessionTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        FileSessionTest::SetUp();
         GetCurrentDirectoryA(MAX_PATH, szSavedFolder);
         CreateDirectoryA(backup.path().c_str(), nullptr);
         lstrcpynA(szTempDir, backup.path().c_str(), sizeof szTempDir);
     }
     void TearDown() override {
         SetCurrentDirectoryA(szSavedFolder);
-        FreeActionList();
-        szTempDir[0] = '\0';
-        robot.Finish();
-        hwndParent = nullptr;
+        FileSessionTest::TearDown();
     }
 
     static DEACTION* AddFile(const std::string& path) {
@@ -82,8 +75,6 @@ class UndoActionTest : public testing::Test {
                          UndoRestoreFile, path.c_str(), nullptr);
     }
 
-    HostWindow host;
-    Robot robot;
     ScratchFolder scratch{"undo"};
     ScratchFolder backup{"undo-backup"};
     char szSavedFolder[MAX_PATH];
@@ -119,17 +110,6 @@ TEST_F(UndoActionTest, SelectedFileThatIsAlreadyGoneIsMarkedDone) {
     EXPECT_EQ(pact->pfnConfirm(pact), IDOK);
     EXPECT_EQ(pact->fDone, 1u);
     EXPECT_EQ(pact->pfnUndo(pact), 1);
-}
-
-TEST_F(UndoActionTest, UnchosenActionsConfirmWithoutAsking) {
-    WriteTextFile(scratch / "a.txt", "x");
-    DEACTION* pFile = AddFile(scratch / "a.txt");
-    DEACTION* pFolder = AddFolder(scratch.path() + "\\");
-    DEACTION* pRestore = AddRestore(scratch / "win.ini");
-    EXPECT_EQ(pFile->pfnConfirm(pFile), IDOK);
-    EXPECT_EQ(pFolder->pfnConfirm(pFolder), IDOK);
-    EXPECT_EQ(pRestore->pfnConfirm(pRestore), IDOK);
-    EXPECT_EQ(pFile->fDone, 0u);
 }
 
 TEST_F(UndoActionTest, SkippedRestoreWithAChosenDeletionAsksAndNoStops) {
@@ -194,25 +174,6 @@ TEST_F(UndoActionTest, FolderThatIsTheCurrentDirectoryIsRemovedWithItsContent) {
     EXPECT_EQ(CompareNoCase(szNow, scratch.path().c_str()), 0) << szNow;
 }
 
-TEST_F(UndoActionTest, GroupAndIconUndoRemoveThePathsTheyKeep) {
-    std::string group = scratch / "Acme";
-    CreateDirectoryA(group.c_str(), nullptr);
-    WriteTextFile(group + "\\Acme.lnk", "x");
-    std::string icon = scratch / "Tool.lnk";
-    WriteTextFile(icon, "x");
-    DEACTION* pGroup = AddFolder(group + "\\");
-    pGroup->wKind = DEA_GROUP;
-    pGroup->pExtra = DupString((group + "\\").c_str());
-    DEACTION* pIcon = AddFile(icon);
-    pIcon->wKind = DEA_ICON;
-    pIcon->pExtra = DupString(icon.c_str());
-    EXPECT_EQ(UndoDeleteGroup(pGroup), 1);
-    EXPECT_EQ(UndoDeleteIcon(pIcon), 1);
-    EXPECT_FALSE(Exists(group));
-    EXPECT_FALSE(Exists(icon));
-    EXPECT_EQ(UndoDeleteIcon(pIcon), 1); // already gone
-}
-
 TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackOverTheAlteredFile) {
     std::string ini = scratch / "acme.ini";
     WriteTextFile(backup / "acme.ini", "[acme]\r\nkey=original\r\n");
@@ -220,11 +181,6 @@ TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackOverTheAlteredFile) {
     DEACTION* pact = AddRestore(ini);
     EXPECT_EQ(pact->pfnUndo(pact), 1);
     EXPECT_EQ(ReadTextFile(ini), "[acme]\r\nkey=original\r\n");
-}
-
-TEST_F(UndoActionTest, RestoreWithoutBackupCopyFails) {
-    DEACTION* pact = AddRestore(scratch / "nobackup.ini");
-    EXPECT_EQ(pact->pfnUndo(pact), 0);
 }
 
 TEST_F(UndoActionTest, RestoredRegDatGivesItsTimesToTheBackupCopy) {
@@ -244,14 +200,6 @@ TEST_F(UndoActionTest, RestoredRegDatGivesItsTimesToTheBackupCopy) {
     WIN32_FILE_ATTRIBUTE_DATA restored = times(regDat), backupCopy = times(copy);
     EXPECT_EQ(CompareFileTime(&restored.ftLastWriteTime, &backupCopy.ftLastWriteTime), 0);
     EXPECT_EQ(CompareFileTime(&restored.ftCreationTime, &backupCopy.ftCreationTime), 0);
-}
-
-TEST_F(UndoActionTest, RestoreOfAPathWithoutFolderIsAnInternalError) {
-    DEACTION* pact = AddRestore("nofolder.ini");
-    robot.ExpectBoxStartingWith(kTitle, "Internal Error in Deaction line ", IDOK);
-    EXPECT_EQ(pact->pfnUndo(pact), 0);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 } // namespace
