@@ -23,15 +23,6 @@ namespace {
 
 constexpr DWORD kLongPathChars = 521;
 
-std::string Folded(const char* pszText, size_t cch) {
-    std::string key(pszText, cch);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return key;
-}
-
 // Names of the components already resolved during one comparison; the disk
 // does not change while the comparison runs, so each folder of a path is
 // searched once however many new files it holds.
@@ -39,7 +30,7 @@ class FolderNameCache {
   public:
     // The name a search for pszPath reports; false when nothing is found.
     bool Lookup(const std::string& path, std::string* pName) {
-        std::string key = Folded(path.data(), path.size());
+        std::string key = FoldCase(path.data(), path.size());
         auto it = names_.find(key);
         if (it == names_.end()) {
             std::string name;
@@ -157,13 +148,13 @@ void DropFilesInNewFolders() {
             continue;
         size_t cch = std::strlen(pFolder->szName);
         if (cch && pFolder->szName[cch - 1] == '\\')
-            folders.insert(Folded(pFolder->szName, cch));
+            folders.insert(FoldCase(pFolder->szName, cch));
         else
             otherFolders.push_back(pFolder->szName);
     }
     std::vector<NAMEITEM*> inside;
     for (NAMEITEM* pFile = NewFiles; pFile; pFile = pFile->pNext) {
-        std::string key = Folded(pFile->szName, std::strlen(pFile->szName));
+        std::string key = FoldCase(pFile->szName, std::strlen(pFile->szName));
         bool fInside = false;
         for (size_t i = key.find('\\'); !fInside && i != std::string::npos;
              i = key.find('\\', i + 1))

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // One file of a directory list, or one backed-up file (then szName is the
 // full path). Allocated as one block sized for the name.
 struct DIRFILE {
@@ -57,6 +59,10 @@ NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName);
 int RemoveName(NAMEITEM** ppList, const char* pszName);
 NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
 void FreeNameList(NAMEITEM** ppList);
+// The text with A to Z folded to a to z: equal for names that compare equal
+// without regard to case, and ordered as that comparison orders them.
+std::string FoldCase(const char* pszText, size_t cch);
+
 // Gives an entry a new name in place (its long form); the entry keeps its
 // position in the list.
 void RenameNameItem(NAMEITEM** ppList, NAMEITEM* pItem, const char* pszName);

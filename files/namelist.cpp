@@ -48,17 +48,8 @@ bool CheckName(const char* pszName, int iLine) {
     return false;
 }
 
-std::string FoldedKey(const char* pszName, size_t cch) {
-    std::string key(pszName, cch);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return key;
-}
-
 std::string FoldedKey(const char* pszName) {
-    return FoldedKey(pszName, std::strlen(pszName));
+    return FoldCase(pszName, std::strlen(pszName));
 }
 
 template <class Work> void OrOutOfMemory(Work&& work) {
@@ -152,7 +143,7 @@ NAMEITEM* AddNameByWalk(WORD wKind, NAMEITEM** ppList, const char* pszName, size
 NAMEITEM* AddNameByIndex(NameIndex& index, WORD wKind, const char* pszName, size_t cch) {
     NAMEITEM* pResult = nullptr;
     OrOutOfMemory([&] {
-        std::string key = FoldedKey(pszName, cch);
+        std::string key = FoldCase(pszName, cch);
         auto it = index.items.lower_bound(key);
         if (it != index.items.end() && it->first == key) {
             it->second->bActive = 1;
@@ -184,7 +175,7 @@ NAMEITEM* FindByIndex(const NameIndex& index, const char* pszName) {
         return nullptr; // no entry can hold a name this long
     NAMEITEM* pFound = nullptr;
     OrOutOfMemory([&] {
-        auto it = index.items.find(FoldedKey(pszName, cch));
+        auto it = index.items.find(FoldCase(pszName, cch));
         if (it != index.items.end())
             pFound = it->second;
     });
@@ -201,6 +192,15 @@ const NameIndex* OrderedIndexFor(NAMEITEM* pList) {
 }
 
 } // namespace
+
+std::string FoldCase(const char* pszText, size_t cch) {
+    std::string folded(pszText, cch);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return folded;
+}
 
 NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName) {
     if (!CheckName(pszName, __LINE__) || !ppList)
@@ -244,7 +244,7 @@ void RenameNameItem(NAMEITEM** ppList, NAMEITEM* pItem, const char* pszName) {
     if (index.fOrdered) {
         OrOutOfMemory([&] {
             std::string oldKey = FoldedKey(pItem->szName);
-            std::string newKey = FoldedKey(pszName, cch);
+            std::string newKey = FoldCase(pszName, cch);
             if (oldKey == newKey)
                 return;
             // The entry keeps its place; the index stays valid only while its

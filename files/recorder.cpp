@@ -42,11 +42,7 @@ struct EventIndex {
 EventIndex* pEventIndex;
 
 std::string EventKey(const char* pszPath, DWORD dwOp) {
-    std::string key(pszPath);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
+    std::string key = FoldCase(pszPath, std::strlen(pszPath));
     key += '\n';
     key += std::to_string(dwOp);
     return key;
