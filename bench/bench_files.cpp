@@ -52,18 +52,20 @@ void RemoveTree(const std::string& path) {
     RemoveDirectoryA(path.c_str());
 }
 
-// Builds the disk state after setup and feeds the stream that led to it.
-// Of the folders every other one is new; files go round the folders.
-void MakeInstall(const std::string& root, long cEvents) {
+// Feeds the stream of a setup and, when asked, builds the disk state it
+// left. Of the folders every other one is new; files go round the folders.
+void MakeInstall(const std::string& root, long cEvents, bool fBuildDisk) {
     long cFolders = cEvents / 50 > 0 ? cEvents / 50 : 1;
     long cFiles = cEvents / 2;
     long cRenames = cEvents / 10;
     long cDeletions = cEvents / 10;
-    CreateDirectoryA(root.c_str(), nullptr);
+    if (fBuildDisk)
+        CreateDirectoryA(root.c_str(), nullptr);
     std::vector<std::string> folders;
     for (long i = 0; i < cFolders; ++i) {
         folders.push_back(root + "\\Dir" + std::to_string(i));
-        CreateDirectoryA(folders.back().c_str(), nullptr);
+        if (fBuildDisk)
+            CreateDirectoryA(folders.back().c_str(), nullptr);
     }
     long cFed = 0;
     for (long i = 1; i < cFolders; i += 2, ++cFed)
@@ -94,7 +96,7 @@ void MakeInstall(const std::string& root, long cEvents) {
     // The rest are repeats, as a monitor reports a file written twice.
     for (long i = 0; cFed < cEvents; ++i, ++cFed)
         Feed(kOpFileCreated, files[static_cast<size_t>(i % cFiles)]);
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t i = 0; fBuildDisk && i < files.size(); ++i) {
         if (!deleted[i])
             Touch(files[i]);
     }
@@ -120,19 +122,33 @@ int main() {
     for (long cEvents : {1000L, 10000L, 100000L}) {
         std::string root = "C:\\trun95-bench\\files" + std::to_string(cEvents);
         RemoveTree(root);
-        MakeInstall(root, cEvents);
-        Stopwatch watch;
-        ResolveRecordedChanges();
-        CompareFiles();
-        VerifyNewItems();
-        double seconds = watch.Seconds();
+        // The best of three runs over the same disk state: the machine is
+        // shared, and only the steps themselves are of interest.
+        double best = 0, bestResolve = 0, bestCompare = 0;
         long cOffered = 0;
-        for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
-            cOffered += pact->fDone ? 0 : 1;
-        char szExtra[64];
-        std::snprintf(szExtra, sizeof szExtra, "actions=%ld", cOffered);
-        PrintBenchLine("resolve", cEvents, seconds, szExtra);
-        FreeSession();
+        for (int iRun = 0; iRun < 3; ++iRun) {
+            MakeInstall(root, cEvents, iRun == 0);
+            Stopwatch watch;
+            ResolveRecordedChanges();
+            double dResolved = watch.Seconds();
+            CompareFiles();
+            double dCompared = watch.Seconds();
+            VerifyNewItems();
+            double seconds = watch.Seconds();
+            if (iRun == 0 || seconds < best) {
+                best = seconds;
+                bestResolve = dResolved;
+                bestCompare = dCompared - dResolved;
+            }
+            cOffered = 0;
+            for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
+                cOffered += pact->fDone ? 0 : 1;
+            FreeSession();
+        }
+        char szExtra[128];
+        std::snprintf(szExtra, sizeof szExtra, "actions=%ld resolve_s=%.3f compare_s=%.3f",
+                      cOffered, bestResolve, bestCompare);
+        PrintBenchLine("resolve", cEvents, best, szExtra);
         RemoveTree(root);
     }
     RemoveDirectoryA("C:\\trun95-bench");
