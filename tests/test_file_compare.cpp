@@ -230,4 +230,22 @@ TEST_F(CompareTest, MissingFolderValueEndsTheSessionStart) {
     EXPECT_EQ(already_running(), 0);
 }
 
+TEST_F(CompareTest, AFaultInOneStageIsReportedAndTheNextStagesStillRun) {
+    WriteTextFile(scratch / "new.txt", "x");
+    AddName(4, &NewFiles, (scratch / "new.txt").c_str());
+    // A backup list whose second entry lies at an address nobody can read.
+    DIRFILE* pDamaged =
+        AddFileEntry(&BackupList, (scratch / "a.ini").c_str(), 1, FILETIME{}, nullptr);
+    pDamaged->pNext = reinterpret_cast<DIRFILE*>(static_cast<uintptr_t>(0x10));
+    const char* pszReport = "Tarnel Uninstaller has detected internal exception ";
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller", std::string(pszReport) + "9 in File line ",
+                                IDYES);
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller", std::string(pszReport) + "13 in File line ",
+                                IDYES);
+    CompareFiles();
+    pDamaged->pNext = nullptr;
+    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 6, scratch / "new.txt",
+                                                          "File \"" + scratch / "new.txt\""}}));
+}
+
 } // namespace
