@@ -148,7 +148,7 @@ TEST_F(BurstTest, TwentyThousandFilesInFiveHundredFoldersAreAllRecorded) {
     std::string command = BuildPath("trun95_fsworker.exe") + " burst " + folder_ + " " +
                           std::to_string(kFolders) + " " + std::to_string(kFiles);
     ASSERT_EQ(RunProgram(command, 600000), 0u);
-    EXPECT_TRUE(WaitForHandedOver(dwBefore + 1 + kFolders + kFiles));
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 1 + kFolders + kFiles, 300000));
     StopMonitor();
     EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, 1 + kFolders + kFiles);
 

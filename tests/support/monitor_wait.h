@@ -6,4 +6,4 @@
 
 // Waits until at least dwTarget records were handed over since the library
 // was loaded and no more arrive for a moment; false on time-out.
-bool WaitForHandedOver(DWORD dwTarget, DWORD dwTimeoutMs = 120000);
+bool WaitForHandedOver(DWORD dwTarget, DWORD dwTimeoutMs = 30000);
