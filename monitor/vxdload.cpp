@@ -167,28 +167,22 @@ HANDLE LoadDriver(const char* pszName) {
     return hDevice;
 }
 
-// "\\.\NAME" opens only while NAME.VXD announces itself as loaded.
-HANDLE ProbeDriver(const char* pszName) {
+// Whether a driver NAME.VXD announces itself as loaded somewhere.
+bool IsDriverLoaded(const char* pszName) {
     char szFile[64];
     char szLoadedName[96];
     size_t cchName = std::strlen(pszName);
-    if (cchName + sizeof kVxdExtension > sizeof szFile) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (cchName + sizeof kVxdExtension > sizeof szFile)
+        return false;
     std::memcpy(szFile, pszName, cchName);
     std::memcpy(szFile + cchName, kVxdExtension, sizeof kVxdExtension);
-    if (!BuildVxdLoadedName(szFile, szLoadedName, sizeof szLoadedName)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!BuildVxdLoadedName(szFile, szLoadedName, sizeof szLoadedName))
+        return false;
     HANDLE hLoaded = OpenMutexA(SYNCHRONIZE, FALSE, szLoadedName);
-    if (!hLoaded) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!hLoaded)
+        return false;
     CloseHandle(hLoaded);
-    return AddHandle(nullptr, nullptr);
+    return true;
 }
 
 HANDLE WINAPI LoaderOpenVxDHandle(HANDLE hEvent) {
@@ -212,8 +206,10 @@ HANDLE VxdCreateFile(const char* pszPath, DWORD dwAccess, DWORD dwShare,
         }
         return LoadDriver(pszName);
     }
-    if (!std::strchr(pszName, '.') && !std::strchr(pszName, '\\') && *pszName)
-        return ProbeDriver(pszName);
+    // "\\.\NAME" of a loaded driver opens a probe handle; any other
+    // device name is the kernel's.
+    if (!std::strchr(pszName, '.') && !std::strchr(pszName, '\\') && IsDriverLoaded(pszName))
+        return AddHandle(nullptr, nullptr);
     return CreateFileA(pszPath, dwAccess, dwShare, pSecurity, dwDisposition, dwFlags, hTemplate);
 }
 

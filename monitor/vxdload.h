@@ -5,9 +5,10 @@
 // - Opening "\\.\NAME.VXD" (or "\\.\FOLDER\NAME.VXD") with the delete-on-close
 //   flag loads module NAME.VXD from the current folder or a folder of PATH
 //   (or from FOLDER) and calls its DeviceIoControl export with DIOC_OPEN.
-// - Opening "\\.\NAME" succeeds only while a driver NAME.VXD is loaded in
-//   some process of the machine. Such a probe handle reaches no driver: its
-//   control calls do nothing, so stopping through it leaves the owner alone.
+// - Opening "\\.\NAME" while a driver NAME.VXD is loaded in some process of
+//   the machine gives a probe handle. It reaches no driver: its control
+//   calls do nothing, so stopping through it leaves the owner alone. Without
+//   such a driver the name is the kernel's to open (or to refuse).
 // - Control calls on a loader handle call the module's export; closing a
 //   handle sends DIOC_CLOSEHANDLE, and closing the last one unloads it.
 // Other paths and handles go to the kernel unchanged.
