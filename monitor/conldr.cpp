@@ -212,14 +212,12 @@ void ServeDriver(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
     }
 }
 
-// Steps 2 to 8: find or load the driver, then serve it.
-void RunMonitor(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
-    char szSavedFolder[kFolderChars] = "";
-    GetCurrentDirectoryA(kFolderChars, szSavedFolder);
+// Steps 3 to 8: find or load the driver, then serve it.
+void RunMonitor(PFNOPENVXDHANDLE pfnOpenVxDHandle, const char* pszSavedFolder) {
     SetLastError(0);
     if (ProbeLoadedDriver()) {
         ShowDriverError(kAlreadyLoaded);
-        RestoreFolder(szSavedFolder);
+        RestoreFolder(pszSavedFolder);
         SetStartEvent();
         return;
     }
@@ -228,11 +226,11 @@ void RunMonitor(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
         std::snprintf(szText, sizeof szText, kLoadFailedFormat,
                       static_cast<unsigned>(GetLastError()));
         ShowDriverError(szText);
-        RestoreFolder(szSavedFolder);
+        RestoreFolder(pszSavedFolder);
         SetStartEvent();
         return;
     }
-    RestoreFolder(szSavedFolder);
+    RestoreFolder(pszSavedFolder);
     ServeDriver(pfnOpenVxDHandle);
 }
 
@@ -290,9 +288,12 @@ DWORD WINAPI MonitorThread(void*) {
         return 0;
     }
     fStartSet = false;
+    char szSavedFolder[kFolderChars] = "";
+    GetCurrentDirectoryA(kFolderChars, szSavedFolder);
     // Nobody on this thread could answer a failure: it ends the monitor, and
-    // the session goes on with what was recorded.
-    Guarded([&] { RunMonitor(pfnOpenVxDHandle); });
+    // the session goes on with what was recorded, in the folder it had.
+    if (!Guarded([&] { RunMonitor(pfnOpenVxDHandle, szSavedFolder); }) && !fStartSet)
+        RestoreFolder(szSavedFolder);
     SetStartEvent();
     Guarded([] { CloseMonitor(); });
     DeleteWindowsFolderCopy();
