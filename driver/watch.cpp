@@ -27,7 +27,17 @@ struct WATCH {
     std::wstring oldName;
 };
 
+// A folder renamed while watched keeps its old name in the platform's later
+// notifications about what happens inside it (measured under Wine): each
+// folder rename of a drive is kept, newest last, to find where such an item
+// really is.
+struct FOLDER_RENAME {
+    std::wstring oldName; // relative to the drive root
+    std::wstring newName;
+};
+
 WATCH aWatches[kMaxWatches];
+std::vector<FOLDER_RENAME> aFolderRenames[26];
 int cWatches;
 RecordQueue* pQueue;
 HANDLE hWatchThread;
@@ -196,18 +206,63 @@ bool AnsiPath(const wchar_t* pszRoot, const std::wstring& relative, std::string*
     return true;
 }
 
+std::vector<FOLDER_RENAME>& FolderRenamesOf(const WATCH& watch) {
+    return aFolderRenames[(watch.szRoot[0] - L'A') % 26];
+}
+
+bool ExistsBelowRoot(const WATCH& watch, const std::wstring& relative) {
+    return GetFileAttributesW((L"\\\\?\\" + std::wstring(watch.szRoot) + relative).c_str()) !=
+           INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ParentOf(const std::wstring& relative) {
+    size_t cch = relative.rfind(L'\\');
+    return cch == std::wstring::npos ? std::wstring() : relative.substr(0, cch);
+}
+
+// Where a reported name really is: the name itself when it fits what
+// happened (the item is there after a creation; its folder is there after a
+// removal), else the name seen through the newest folder renames that fits.
+std::wstring CurrentName(const WATCH& watch, const std::wstring& name, bool fPresent) {
+    const std::vector<FOLDER_RENAME>& renames = FolderRenamesOf(watch);
+    auto fits = [&](const std::wstring& candidate) {
+        return fPresent
+                   ? ExistsBelowRoot(watch, candidate)
+                   : ParentOf(candidate).empty() || ExistsBelowRoot(watch, ParentOf(candidate));
+    };
+    if (renames.empty() || fits(name))
+        return name;
+    std::wstring candidate = name;
+    for (auto it = renames.rbegin(); it != renames.rend(); ++it) {
+        const std::wstring& oldName = it->oldName;
+        if (candidate.size() > oldName.size() && candidate[oldName.size()] == L'\\' &&
+            _wcsnicmp(candidate.c_str(), oldName.c_str(), oldName.size()) == 0) {
+            candidate = it->newName + candidate.substr(oldName.size());
+            if (fits(candidate))
+                return candidate;
+        }
+    }
+    // An item created and gone again before this is read: its folder tells.
+    return fPresent ? CurrentName(watch, name, false) : name;
+}
+
 // Writes one record. A rename of which only one name has an ANSI path is
 // reported as the removal or the creation that it is for that name.
-void Report(const WATCH& watch, DWORD dwOperation, const std::wstring& name,
-            const std::wstring* pNewName) {
+void Report(const WATCH& watch, DWORD dwOperation, const std::wstring& reported,
+            const std::wstring* pReportedNew) {
+    bool fCreation = dwOperation == kOpFolderCreated || dwOperation == kOpFileCreated;
+    std::wstring name = CurrentName(watch, reported, fCreation);
     std::string path, newPath;
     bool fPath = AnsiPath(watch.szRoot, name, &path);
-    if (!pNewName) {
+    if (!pReportedNew) {
         if (fPath)
             pQueue->Post(dwOperation, std::move(path), {});
         return;
     }
-    bool fNewPath = AnsiPath(watch.szRoot, *pNewName, &newPath);
+    std::wstring newName = CurrentName(watch, *pReportedNew, true);
+    if (watch.fFolders)
+        FolderRenamesOf(watch).push_back({name, newName});
+    bool fNewPath = AnsiPath(watch.szRoot, newName, &newPath);
     if (fPath && fNewPath)
         pQueue->Post(dwOperation, std::move(path), std::move(newPath));
     else if (fPath)
@@ -298,6 +353,8 @@ DWORD WINAPI WatchThread(void*) {
         CloseWatch(aWatches[i]);
     }
     cWatches = 0;
+    for (std::vector<FOLDER_RENAME>& renames : aFolderRenames)
+        renames.clear();
     return 0;
 }
 

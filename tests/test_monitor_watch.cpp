@@ -255,3 +255,51 @@ TEST_F(AnsiNameTest, ItemWithoutAnAnsiNameIsRecordedByItsShortName) {
 }
 
 } // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Folders renamed while watched.
+
+class RenamedFolderTest : public HostedTest {
+  protected:
+    void SetUp() override {
+        HostedTest::SetUp();
+        FreeRecordedChanges();
+    }
+    void TearDown() override {
+        StopMonitor();
+        HostedTest::TearDown();
+        FreeRecordedChanges();
+    }
+    ScratchFolder scratch_{"monitor-rename"};
+};
+
+TEST_F(RenamedFolderTest, ChangesInsideARenamedFolderCarryItsNewName) {
+    std::string existing = scratch_ / "existing";
+    ASSERT_TRUE(CreateDirectoryA(existing.c_str(), nullptr));
+    StartMonitor();
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    std::string fresh = scratch_ / "fresh";
+    ASSERT_TRUE(CreateDirectoryA(fresh.c_str(), nullptr));
+    ASSERT_TRUE(MoveFileA(fresh.c_str(), (scratch_ / "renamed").c_str()));
+    ASSERT_TRUE(MoveFileA(existing.c_str(), (scratch_ / "moved").c_str()));
+    WriteTextFile(scratch_ / "renamed\\a.txt", "a");
+    WriteTextFile(scratch_ / "moved\\b.txt", "b");
+    WriteTextFile(scratch_ / "moved\\gone.txt", "c");
+    ASSERT_TRUE(DeleteFileA((scratch_ / "moved\\gone.txt").c_str()));
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 7));
+    StopMonitor();
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, 7u);
+    EXPECT_NE(FindActiveEvent((scratch_ / "moved\\gone.txt").c_str(), kOpFileCreated), nullptr);
+    EXPECT_NE(FindActiveEvent((scratch_ / "moved\\gone.txt").c_str(), kOpFileDeleted), nullptr);
+    EXPECT_NE(FindActiveEvent((fresh + "\\").c_str(), kOpFolderCreated), nullptr);
+    FILEEVENT* pRename = FindActiveEvent(fresh.c_str(), kOpRenamed);
+    ASSERT_NE(pRename, nullptr);
+    EXPECT_STREQ(pRename->pszNewFile, (scratch_ / "renamed").c_str());
+    EXPECT_NE(FindActiveEvent(existing.c_str(), kOpRenamed), nullptr);
+    EXPECT_NE(FindActiveEvent((scratch_ / "renamed\\a.txt").c_str(), kOpFileCreated), nullptr);
+    EXPECT_NE(FindActiveEvent((scratch_ / "moved\\b.txt").c_str(), kOpFileCreated), nullptr);
+}
+
+} // namespace
