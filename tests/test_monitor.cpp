@@ -320,6 +320,19 @@ TEST_F(VxdLoaderTest, DriverNotInTheCurrentFolderOrOnThePathIsNotFound) {
     EXPECT_FALSE(DriverLoadedHere());
 }
 
+TEST_F(VxdLoaderTest, OverLongDeviceNamesAreNotFound) {
+    std::string longName(5000, 'x');
+    for (const std::string& path :
+         {"\\\\.\\" + longName + ".vxd", "\\\\.\\C:\\" + longName + "\\tr95.vxd"}) {
+        SetLastError(0);
+        EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    EXPECT_EQ(VxdCreateFile(("\\\\.\\" + longName).c_str(), 0, 0, nullptr, 0, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
 TEST_F(VxdLoaderTest, DriverIsLoadedOnlyWithDeleteOnClose) {
     ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
     EXPECT_EQ(Open("\\\\.\\tr95.vxd", 0), INVALID_HANDLE_VALUE);
