@@ -23,3 +23,12 @@ int DetectSystemUninstaller(REGTRE**, REGTRE**) {
 int SetExplorerUnload(int) {
     return 0;
 }
+int AcceptRegistryAction(DEACTION*) {
+    return 1;
+}
+int DoRegistryAction(DEACTION*) {
+    return 1;
+}
+int DescribeRegistryAction(DEACTION*, char*) {
+    return 1;
+}
