@@ -8,6 +8,8 @@ constexpr char kIniFile[] = "tarnel32.ini";
 constexpr char kIniSection[] = "Tarnel";
 constexpr char kIniTreeviewKey[] = "UninstallerTreeview";
 
+} // namespace
+
 std::string HostFolder() {
     char szModule[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, szModule, sizeof szModule);
@@ -15,6 +17,8 @@ std::string HostFolder() {
     size_t iSlash = folder.rfind('\\');
     return iSlash == std::string::npos ? std::string() : folder.substr(0, iSlash + 1);
 }
+
+namespace {
 
 template <typename PFN> bool Find(HMODULE hModule, const char* pszName, PFN& pfn) {
     pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(hModule, pszName)));

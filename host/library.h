@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct Trun95Library {
     HMODULE hModule = nullptr;
     decltype(&already_running) pfnAlreadyRunning = nullptr;
@@ -17,6 +19,10 @@ struct Trun95Library {
     // False when the library or one of its entry points is missing.
     bool Load();
 };
+
+// The host's own folder, with a trailing backslash: TRUN95.dll and the
+// monitor's driver tr95.vxd lie there.
+std::string HostFolder();
 
 // Writes the host's INI file "tarnel32.ini" into the Windows folder, where
 // the library reads it, with the dialog form the library uses by default

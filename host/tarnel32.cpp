@@ -27,6 +27,7 @@ struct HostState {
     ProcessJob job;
     Transcript transcript;
     std::unique_ptr<Autopilot> autopilot;
+    std::string setupFolder; // setup starts in its own folder
     HANDLE hSetupWatch = nullptr;
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
@@ -45,12 +46,21 @@ void WriteError(const std::string& message) {
         MessageBoxA(nullptr, message.c_str(), "Tarnel32", MB_OK | MB_ICONHAND);
 }
 
-bool SetupProgramExists(const std::string& program) {
+// The full path of the setup program, or the empty text when there is none.
+std::string FindSetupProgram(const std::string& program) {
     char szFound[MAX_PATH] = "";
     DWORD cch = SearchPathA(nullptr, program.c_str(), ".exe", sizeof szFound, szFound, nullptr);
     if (cch == 0 || cch >= sizeof szFound)
-        return false;
-    return (GetFileAttributesA(szFound) & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        return "";
+    DWORD dwAttributes = GetFileAttributesA(szFound);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "";
+    return szFound;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t iSlash = path.find_last_of("\\/");
+    return iSlash == std::string::npos ? std::string() : path.substr(0, iSlash + 1);
 }
 
 // Waits on its own thread until setup and every process it started have
@@ -78,7 +88,8 @@ bool StartSetup(HWND hwnd) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string commandLine = g_host.options.setupCommandLine;
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    const char* pszFolder = g_host.setupFolder.empty() ? nullptr : g_host.setupFolder.c_str();
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, pszFolder,
                         &si, &pi))
         return false;
     CloseHandle(pi.hThread);
@@ -153,9 +164,17 @@ int Prepare() {
         return kExitBadArguments;
     }
     const HostOptions& options = g_host.options;
-    if (!options.setupProgram.empty() && !SetupProgramExists(options.setupProgram)) {
-        WriteError("setup program not found: " + options.setupProgram);
-        return kExitBadArguments;
+    if (!options.setupProgram.empty()) {
+        std::string found = FindSetupProgram(options.setupProgram);
+        if (found.empty()) {
+            WriteError("setup program not found: " + options.setupProgram);
+            return kExitBadArguments;
+        }
+        g_host.setupFolder = FolderOf(found);
+        // The host changes its folder later: setup is started by its full path.
+        HostOptions& changed = g_host.options;
+        changed.setupCommandLine =
+            "\"" + found + "\"" + changed.setupCommandLine.substr(changed.setupProgram.size() + 2);
     }
     if (!options.transcriptPath.empty() && !g_host.transcript.Open(options.transcriptPath)) {
         WriteError("cannot write the transcript " + options.transcriptPath);
@@ -194,6 +213,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     if (status != kExitDone)
         return status;
     WriteHostIni();
+    // The library looks for its monitor driver in the current folder first.
+    SetCurrentDirectoryA(HostFolder().c_str());
     if (g_host.options.setupProgram.empty()) {
         g_host.library.pfnUninstallStandalone();
         return kExitDone;
