@@ -24,6 +24,7 @@ namespace {
 constexpr char kModule[] = "Dedlg";
 constexpr int kQuestionChars = 660;
 HFONT hStatusFont;
+const DEACTION* pactReportedKind;
 
 int CountActions() {
     int cActions = 0;
@@ -220,7 +221,11 @@ void DescribeAction(HWND hDlg, DEACTION* pact) {
         szSentence[sizeof szSentence - 1] = '\0';
         break;
     default:
-        InternalError(kModule, __LINE__);
+        // Reported once: the item is redrawn after the report's box closes.
+        if (pact != pactReportedKind) {
+            pactReportedKind = pact;
+            InternalError(kModule, __LINE__);
+        }
         return;
     }
     if (pszFormat)

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace {
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
@@ -204,6 +206,30 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     EXPECT_EQ(failing->fDone, 1u);
 }
 
+TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDo) {
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+    session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
+    std::string onFirst, onSecond, offList;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
+        HWND hStatus = GetDlgItem(hDlg, IDC_DIALOG_STATUS);
+        Settle(hDlg);
+        onFirst = WindowText(hStatus);
+        PressKey(hList, VK_DOWN);
+        onSecond = WindowText(hStatus);
+        FocusControl(hDlg, GetDlgItem(hDlg, IDC_SELECT_ALL));
+        offList = WindowText(hStatus);
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    show_deinstall_dialog(host.hwnd());
+    EXPECT_EQ(onFirst, "The selected checkbox will delete the folder \"C:\\App\\\" created by the "
+                       "installation process.");
+    EXPECT_EQ(onSecond, "The selected checkbox will restore the file \"C:\\WINDOWS\\WIN.INI\" that "
+                        "was altered by the installation process.");
+    EXPECT_EQ(offList, "Only items that are checked will be uninstalled");
+}
+
 TEST_F(ListFormTest, SelectAllChecksEveryItemAndHelpTellsTheHost) {
     session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe");
     session.Add(DEA_FILE, "File \"c.exe\"", "C:\\App\\c.exe");
@@ -219,6 +245,61 @@ TEST_F(ListFormTest, SelectAllChecksEveryItemAndHelpTellsTheHost) {
     EXPECT_EQ(checks, (std::vector<int>{1, 1}));
     EXPECT_EQ(journal, (std::vector<std::string>{"undo C:\\App\\b.exe", "undo C:\\App\\c.exe"}));
     EXPECT_EQ(host.notifications().front(), static_cast<UINT>(WM_TRUN95_HELP_UNINSTALL));
+}
+
+} // namespace
+
+namespace {
+
+constexpr char kExceptionBoxStart[] = "Tarnel Uninstaller has detected internal exception ";
+
+int UndoFaults(DEACTION* pact) {
+    journal.push_back(std::string("undo faulted ") + pact->szObject);
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    return 1;
+}
+
+int ConfirmRaises(DEACTION* pact) {
+    journal.push_back(std::string("confirm raised ") + pact->szObject);
+    throw std::runtime_error("confirm failed");
+}
+
+class CarryOutFaultTest : public ListFormTest {};
+
+TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
+    DEACTION* faulting = session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoFaults);
+    DEACTION* next = session.Add(DEA_FOLDER, "Folder two", "two");
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "3 in Dedlg line", IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo faulted one", "undo two"}));
+    EXPECT_EQ(faulting->fDone, 0u);
+    EXPECT_EQ(next->fDone, 1u);
+}
+
+TEST_F(CarryOutFaultTest, ExceptionInAConfirmIsReportedAndTheUninstallGoesOn) {
+    session.Add(DEA_FOLDER, "Folder one", "one", ConfirmRaises);
+    session.Add(DEA_FOLDER, "Folder two", "two", ConfirmYes);
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in Dedlg line", IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"confirm raised one", "confirm two", "undo one",
+                                                 "undo two"}));
+}
+
+TEST_F(CarryOutFaultTest, ActionOfUnknownKindIsReportedOnceInTheTree) {
+    session.ChooseForm("1");
+    session.Add(9, "Strange one", "strange");
+    session.Add(DEA_FOLDER, "Folder two", "two");
+    // Reported while the tree is filled, before the dialog shows.
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in treeview line",
+                                IDYES);
+    script.Expect("Uninstall", [](HWND hDlg) {
+        Settle(hDlg);
+        PressButton(hDlg, IDOK);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo two"}));
 }
 
 } // namespace
