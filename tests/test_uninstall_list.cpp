@@ -206,6 +206,17 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     EXPECT_EQ(failing->fDone, 1u);
 }
 
+TEST_F(ListFormTest, OverlongDescriptionIsShortenedSoTheQuestionStaysWhole) {
+    std::string description = "Folder \"C:\\" + std::string(600, 'x') + "\"";
+    session.Add(DEA_FOLDER, description, "long", nullptr, UndoFails);
+    std::string head = "Could not uninstall item: ";
+    std::string tail = "\r\nContinue uninstall procedure?";
+    size_t cchKept = 659 - head.size() - tail.size() - 3;
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBox(kTitle, head + description.substr(0, cchKept) + "..." + tail, IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+}
+
 TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDo) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
     session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
