@@ -128,10 +128,20 @@ void DrawActionItem(HWND hDlg, const DRAWITEMSTRUCT* pdis) {
 void SelectAllItems(HWND hDlg) {
     HWND hList = ItemList(hDlg);
     int cItems = static_cast<int>(SendMessageA(hList, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < cItems && i < cItemSlots; ++i) {
-        if (ItemActions[i] && !ItemActions[i]->fDone)
-            SendMessageA(hList, LB_SETSEL, TRUE, i);
+    // Runs of items still to do are selected at once, with one repaint at
+    // the end: big installs have thousands of items.
+    SendMessageA(hList, WM_SETREDRAW, FALSE, 0);
+    int iRunStart = -1;
+    for (int i = 0; i <= cItems; ++i) {
+        bool fToDo = i < cItems && i < cItemSlots && ItemActions[i] && !ItemActions[i]->fDone;
+        if (fToDo && iRunStart < 0)
+            iRunStart = i;
+        if (!fToDo && iRunStart >= 0) {
+            SendMessageA(hList, LB_SELITEMRANGEEX, iRunStart, i - 1);
+            iRunStart = -1;
+        }
     }
+    SendMessageA(hList, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hList, nullptr, FALSE);
 }
 

@@ -189,18 +189,25 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     DEACTION* failing = session.Add(DEA_FOLDER, "Folder two", "two", nullptr, UndoFailsOnce);
     session.Add(DEA_FOLDER, "Folder three", "three");
     int cItemsAfterStop = 0;
+    std::vector<int> checksAfterSelectAll;
     script.Expect("Uninstall", [&](HWND hDlg) {
         PressButton(hDlg, IDOK);
         script.WaitForWindows(2);
         Settle(hDlg);
         cItemsAfterStop =
             static_cast<int>(SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_GETCOUNT, 0, 0));
+        // Select All passes over the item whose action is done.
+        SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_SETSEL, FALSE, -1);
+        PressButton(hDlg, IDC_SELECT_ALL);
+        Settle(hDlg);
+        checksAfterSelectAll = Checks(hDlg);
         PressButton(hDlg, IDOK);
     });
     robot.ExpectBox(kTitle, "Could not uninstall item: Folder two\r\nContinue uninstall procedure?",
                     IDNO);
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(cItemsAfterStop, 3);
+    EXPECT_EQ(checksAfterSelectAll, (std::vector<int>{0, 1, 1}));
     EXPECT_EQ(journal,
               (std::vector<std::string>{"undo one", "undo failed two", "undo two", "undo three"}));
     EXPECT_EQ(failing->fDone, 1u);

@@ -83,6 +83,7 @@ TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
     UINT uFiles = 0, uFolders = 0, uRegistry = 0;
     bool fFilesOpen = false, fRegistryOpen = true;
     std::string shownFolder;
+    std::vector<std::string> files;
     RunDialog([&](HWND, HWND hTree) {
         for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h))
             roots.push_back(TreeItemText(hTree, h));
@@ -95,6 +96,9 @@ TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
         fFilesOpen = IsTreeItemExpanded(hTree, hFiles);
         fRegistryOpen = IsTreeItemExpanded(hTree, hRegistry);
         shownFolder = TreeItemText(hTree, TreeView_GetChild(hTree, hFolders));
+        for (HTREEITEM h = TreeView_GetChild(hTree, hFiles); h;
+             h = TreeView_GetNextSibling(hTree, h))
+            files.push_back(TreeItemText(hTree, h));
     });
     EXPECT_EQ(roots,
               (std::vector<std::string>{"File Changes", "Folder Changes", "Registry Changes"}));
@@ -104,6 +108,8 @@ TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
     EXPECT_TRUE(fFilesOpen);
     EXPECT_FALSE(fRegistryOpen);
     // A quoted folder path loses its closing backslash on screen.
+    // Sorted by text, not in the order of the action list.
+    EXPECT_EQ(files, (std::vector<std::string>{outside->pszDescription, inside->pszDescription}));
     EXPECT_EQ(shownFolder, "Folder \"C:\\App\"");
     EXPECT_EQ(inside->fSelected, 1u);
     EXPECT_EQ(outside->fSelected, 0u);
