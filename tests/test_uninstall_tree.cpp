@@ -199,6 +199,19 @@ TEST_F(TreeFormTest, EnterExpandsACollapsedCategoryInsteadOfUninstalling) {
     EXPECT_EQ(inside->fDone, 1u);
 }
 
+TEST_F(TreeFormTest, SelectAllChecksEveryCategoryAndAction) {
+    std::vector<UINT> states;
+    RunDialog([&](HWND hDlg, HWND hTree) {
+        PressButton(hDlg, IDC_SELECT_ALL);
+        Settle(hDlg);
+        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h))
+            states.push_back(TreeStateImage(hTree, h));
+    });
+    EXPECT_EQ(states, (std::vector<UINT>{2, 2, 2}));
+    for (DEACTION* pact : {inside, outside, folder1, folder2, registry})
+        EXPECT_EQ(pact->fSelected, 1u) << pact->pszDescription;
+}
+
 TEST_F(TreeFormTest, UninstallWithNothingCheckedEndsTheDialog) {
     std::vector<UINT> states;
     script.Expect("Uninstall", [&](HWND hDlg) {
