@@ -152,6 +152,15 @@ bool StartsChecked(const DEACTION* pact) {
 }
 
 int CarryOutActions(HWND hDlg) {
+    // Undo procedures pump messages; a second press of Uninstall meanwhile
+    // must not start a second pass over the same actions.
+    static bool fCarryingOut;
+    if (fCarryingOut)
+        return 0;
+    struct Running {
+        Running() { fCarryingOut = true; }
+        ~Running() { fCarryingOut = false; }
+    } running;
     if (!TreeviewForm && !TakeListSelection(hDlg))
         return 0;
     if (!RunConfirmPass()) {

@@ -6,6 +6,7 @@
 #include "support/host_window.h"
 #include "support/robot.h"
 
+#include "common/util.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
@@ -282,6 +283,16 @@ int ConfirmRaises(DEACTION* pact) {
     throw std::runtime_error("confirm failed");
 }
 
+HWND hwndPressedAgain;
+
+// An undo that keeps the windows alive while it works, during which the user
+// presses Uninstall once more.
+int UndoWhileUninstallIsPressedAgain(DEACTION* pact) {
+    PostMessageA(hwndPressedAgain, WM_COMMAND, IDOK, 0);
+    PumpMessages();
+    return UndoSucceeds(pact);
+}
+
 class CarryOutFaultTest : public ListFormTest {};
 
 TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
@@ -318,6 +329,21 @@ TEST_F(CarryOutFaultTest, ActionOfUnknownKindIsReportedOnceInTheTree) {
     });
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"undo two"}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CarryOutFaultTest, UninstallPressedDuringTheUndoPassDoesNotStartAnother) {
+    session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoWhileUninstallIsPressedAgain);
+    session.Add(DEA_FOLDER, "Folder two", "two");
+    script.Expect("Uninstall", [](HWND hDlg) {
+        hwndPressedAgain = hDlg;
+        PressButton(hDlg, IDOK);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo one", "undo two"}));
 }
 
 } // namespace
