@@ -21,6 +21,9 @@ int ShowReportBox(const char* pszText, UINT uFlags) {
 } // namespace
 
 HWND GetOwnerWindow(HWND hwnd) {
+    // A host window that has gone away owns nothing; the box then has no owner.
+    if (!IsWindow(hwnd))
+        return nullptr;
     HWND hwndTop = hwnd;
     while (HWND hwndUp = GetParent(hwndTop))
         hwndTop = hwndUp;

@@ -6,7 +6,6 @@
 #include "resources/resource.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -53,14 +52,14 @@ bool IsFolder(const WIN32_FIND_DATAA& data) {
 void FindTempBase() {
     static const char* const apszVariables[] = {"ZAVUV", "TMP", "TEMP"};
     for (const char* pszVariable : apszVariables) {
-        const char* pszValue = std::getenv(pszVariable);
-        if (!pszValue || !*pszValue)
+        char szValue[sizeof szTempBase];
+        DWORD cch = GetEnvironmentVariableA(pszVariable, szValue, sizeof szValue);
+        // Missing, empty, or too long to leave room for the backslash.
+        if (cch == 0 || cch >= sizeof szValue - 1)
             continue;
-        if (pszValue[1] != ':' || std::strchr(pszValue, ' '))
+        if (szValue[1] != ':' || std::strchr(szValue, ' '))
             continue;
-        if (std::strlen(pszValue) >= sizeof szTempBase - 1)
-            continue;
-        std::strcpy(szTempBase, pszValue);
+        std::strcpy(szTempBase, szValue);
         AddBackslash(szTempBase);
         return;
     }

@@ -1,0 +1,169 @@
+// The temporary folder's base and name, and the recursive folder operations
+// against real files of the test prefix.
+#include "common/util.h"
+#include "session/guard.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/prefix_files.h"
+#include "support/robot.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+
+class TempBaseTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* pszName : {"ZAVUV", "TMP", "TEMP"}) {
+            char szValue[MAX_PATH] = "";
+            saved_.push_back(GetEnvironmentVariableA(pszName, szValue, sizeof szValue)
+                                 ? std::string(szValue)
+                                 : std::string("\x01"));
+            SetEnvironmentVariableA(pszName, nullptr);
+        }
+    }
+    void TearDown() override {
+        const char* apszNames[] = {"ZAVUV", "TMP", "TEMP"};
+        for (int i = 0; i < 3; ++i)
+            SetEnvironmentVariableA(apszNames[i],
+                                    saved_[i] == "\x01" ? nullptr : saved_[i].c_str());
+    }
+    std::vector<std::string> saved_;
+};
+
+TEST_F(TempBaseTest, PathWithABlankIsPassedOverForTheNextVariable) {
+    SetEnvironmentVariableA("ZAVUV", "D:\\My Temp");
+    SetEnvironmentVariableA("TMP", "E:\\TMP");
+    FindTempBase();
+    EXPECT_STREQ(szTempBase, "E:\\TMP\\");
+}
+
+TEST_F(TempBaseTest, RelativeAndNetworkPathsArePassedOver) {
+    SetEnvironmentVariableA("ZAVUV", "temp");
+    SetEnvironmentVariableA("TMP", "\\\\server\\temp");
+    SetEnvironmentVariableA("TEMP", "c:\\windows\\temp\\");
+    FindTempBase();
+    EXPECT_STREQ(szTempBase, "c:\\windows\\temp\\");
+}
+
+TEST_F(TempBaseTest, WithoutUsableVariableTheFolderGoesDirectlyUnderDriveC) {
+    FindTempBase();
+    EXPECT_STREQ(szTempBase, "c:\\");
+    char szFolder[MAX_PATH + 16];
+    ASSERT_EQ(CreateTempFolder(szFolder), 1);
+    std::string name = szFolder;
+    EXPECT_EQ(name.rfind("c:\\tr", 0), 0u);
+    EXPECT_GE(name.size(), 6u);
+    EXPECT_LE(name.size(), 10u);
+    EXPECT_TRUE(RemoveDirectoryA(szFolder));
+}
+
+class FolderOperationsTest : public testing::Test {
+  protected:
+    void SetUp() override { hwndParent = host.hwnd(); }
+    void TearDown() override {
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+    ScratchFolder scratch{"paths"};
+};
+
+TEST_F(FolderOperationsTest, DeletesReadOnlyFilesAndDotFilesButLeavesDotFolders) {
+    CreateDirectoryA((scratch / "tree").c_str(), nullptr);
+    CreateDirectoryA((scratch / "tree\\sub").c_str(), nullptr);
+    CreateDirectoryA((scratch / "tree\\.keep").c_str(), nullptr);
+    WriteTextFile(scratch / "tree\\sub\\locked.txt", "x");
+    SetFileAttributesA((scratch / "tree\\sub\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    WriteTextFile(scratch / "tree\\.profile", "x");
+    WriteTextFile(scratch / "tree\\.keep\\inside.txt", "x");
+
+    EXPECT_EQ(DeleteFolderFiles((scratch / "tree").c_str()), 1);
+    EXPECT_FALSE(Exists(scratch / "tree\\sub"));
+    EXPECT_FALSE(Exists(scratch / "tree\\.profile"));
+    EXPECT_TRUE(Exists(scratch / "tree\\.keep\\inside.txt"));
+    EXPECT_NE(RemoveFolder((scratch / "tree").c_str()), 0);
+}
+
+TEST_F(FolderOperationsTest, FileHeldByAnotherProcessStopsTheDeleteWithAMessage) {
+    std::string held = scratch / "held.dll";
+    WriteTextFile(held, "x");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string line = BuildPath("trun95_probe.exe") + " hold-file " + held + " 4000";
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    Sleep(800);
+    robot.ExpectBox(kTitle, "Could not delete file " + held, IDOK);
+    EXPECT_EQ(DeleteFolderFiles(scratch.path().c_str()), 0);
+    EXPECT_TRUE(Exists(held));
+    EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+    robot.ExpectBox(
+        kTitle, "File " + held + " is in use by another process.  Cannot delete folder Acme", IDOK);
+    EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 1);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 0);
+}
+
+TEST_F(FolderOperationsTest, DriveRootIsNeverEmptied) {
+    robot.ExpectBoxStartingWith(kTitle, "Attempt to delete ROOT dir.\nInternal Error in util line",
+                                IDOK);
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([] { DeleteFolderFiles("c:\\"); }, &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+    EXPECT_TRUE(Exists("C:\\windows"));
+
+    robot.ExpectBoxStartingWith(kTitle, "ROOT Dir Exception\nInternal Error in util line", IDOK);
+    EXPECT_FALSE(Guarded([] { FindFileInUse("c:", "c:"); }, &dwCode));
+}
+
+TEST_F(FolderOperationsTest, FolderThatIsTheCurrentDirectoryCanBeLeftAndRemoved) {
+    std::string folder = scratch / "cwd";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SetCurrentDirectoryA(folder.c_str());
+    EXPECT_EQ(ChangeFolder((folder + "\\..").c_str()), 0);
+    EXPECT_EQ(RemoveFolder(folder.c_str()), 0);
+    EXPECT_FALSE(Exists(folder));
+}
+
+TEST_F(FolderOperationsTest, MissingPathsCountAsGone) {
+    EXPECT_EQ(PathExists((scratch / "none").c_str()), 0);
+    EXPECT_EQ(DeleteFileForce((scratch / "none").c_str()), 0);
+    EXPECT_EQ(RemoveFolder((scratch / "none").c_str()), 0);
+    EXPECT_EQ(PathExists("c:\\"), 0);
+}
+
+TEST_F(FolderOperationsTest, BackslashHelpersFixTheEndOfAPath) {
+    char szPath[MAX_PATH + 2] = "c:\\temp/";
+    AddBackslash(szPath);
+    EXPECT_STREQ(szPath, "c:\\temp\\");
+    AddBackslash(szPath);
+    EXPECT_STREQ(szPath, "c:\\temp\\");
+    StripBackslash(szPath);
+    StripBackslash(szPath);
+    EXPECT_STREQ(szPath, "c:\\temp");
+}
+
+TEST_F(FolderOperationsTest, PathsOfMaximumLengthAreDeletedWithoutOverrun) {
+    // Nested folders whose full paths pass MAX_PATH characters.
+    std::string deep = scratch.path();
+    std::string component(60, 'd');
+    while (deep.size() < MAX_PATH + 40) {
+        deep += "\\" + component;
+        CreateDirectoryA(deep.c_str(), nullptr);
+    }
+    WriteTextFile(deep.substr(0, deep.rfind('\\')) + "\\f.txt", "x");
+    EXPECT_EQ(DeleteFolderFiles(scratch.path().c_str()), 1);
+}
+
+} // namespace

@@ -1,0 +1,188 @@
+// One session from pre_setup_save to post_setup_cleanup, the standalone
+// dialog, and the checks that keep a second session from starting.
+#include "common/util.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/prefix_files.h"
+#include "support/robot.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+constexpr char kNothingToUninstall[] =
+    "No configuration changes detected.\nThere is nothing to uninstall.";
+
+std::string CurrentFolder() {
+    char szFolder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof szFolder, szFolder);
+    return szFolder;
+}
+
+std::string StatusText(HWND hwnd) {
+    char szText[256] = "";
+    GetWindowTextA(hwnd, szText, sizeof szText);
+    return szText;
+}
+
+// Restores an environment variable when the test ends.
+class SavedVariable {
+  public:
+    explicit SavedVariable(const char* pszName) : name_(pszName) {
+        char szValue[MAX_PATH];
+        fSet_ = GetEnvironmentVariableA(pszName, szValue, sizeof szValue) > 0;
+        value_ = fSet_ ? szValue : "";
+    }
+    ~SavedVariable() { SetEnvironmentVariableA(name_.c_str(), fSet_ ? value_.c_str() : nullptr); }
+
+  private:
+    std::string name_, value_;
+    bool fSet_;
+};
+
+class SessionTest : public testing::Test {
+  protected:
+    void TearDown() override {
+        post_setup_cleanup();
+        robot.Finish();
+        ASSERT_EQ(fInSession, 0);
+        ASSERT_EQ(already_running(), 0);
+    }
+    HostWindow host;
+    Robot robot;
+};
+
+TEST_F(SessionTest, VersionIsOkOnlyInTheWindows95Family) {
+    EXPECT_EQ(is_version_ok(), 1);
+    // Another process told by Wine that it runs on Windows XP sees NT.
+    HKEY hKey;
+    ASSERT_EQ(
+        RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\trun95_probe.exe", &hKey),
+        ERROR_SUCCESS);
+    RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
+    RegCloseKey(hKey);
+    DWORD dwUnderXp = RunProgram(BuildPath("trun95_probe.exe") + " version");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\trun95_probe.exe");
+    EXPECT_EQ(dwUnderXp, 0u);
+    EXPECT_EQ(RunProgram(BuildPath("trun95_probe.exe") + " version"), 1u);
+}
+
+TEST_F(SessionTest, SessionRunsToItsEndAndLeavesTheLibraryIdle) {
+    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
+    EXPECT_EQ(fInSession, 1);
+    EXPECT_EQ(already_running(), 1);
+    EXPECT_EQ(RunProgram(BuildPath("trun95_probe.exe") + " running"), 1u);
+    EXPECT_EQ(StatusText(host.status()), "Ready");
+    std::string tempDir = szTempDir;
+    std::string base = szTempBase;
+    EXPECT_EQ(tempDir.rfind(base + "tr", 0), 0u) << tempDir;
+    EXPECT_TRUE(std::all_of(tempDir.begin() + base.size() + 2, tempDir.end(),
+                            [](char ch) { return isxdigit(ch) && !isupper(ch); }));
+    EXPECT_TRUE(Exists(tempDir));
+
+    EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
+
+    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
+    EXPECT_EQ(post_setup_uninstall(host.hwnd(), host.status()), 0);
+    EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+    EXPECT_FALSE(Exists(tempDir));
+}
+
+TEST_F(SessionTest, BusyNotificationsComeInPairs) {
+    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
+    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
+    post_setup_uninstall(host.hwnd(), host.status());
+    const std::vector<UINT>& seen = host.notifications();
+    ASSERT_FALSE(seen.empty());
+    ASSERT_EQ(seen.size() % 2, 0u);
+    for (size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i], i % 2 == 0 ? 8026u : 8027u) << "notification " << i;
+}
+
+TEST_F(SessionTest, FailedPreconditionsTouchNothing) {
+    HWND hwndGone = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(hwndGone);
+    EXPECT_EQ(pre_setup_save(host.hwnd(), hwndGone), FALSE);
+    EXPECT_EQ(pre_setup_save(hwndGone, host.status()), FALSE);
+    EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+    EXPECT_TRUE(host.notifications().empty());
+}
+
+TEST_F(SessionTest, NullWindowsAreReportedAndRefused) {
+    // Each report posts a quit message for the host's loop; a box shown while
+    // it waits would close at once, so the test takes it after each call.
+    MSG msg;
+    robot.ExpectBoxStartingWith(kTitle, "Internal Error in Deinst line ", IDOK);
+    EXPECT_EQ(pre_setup_save(nullptr, host.status()), FALSE);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    robot.ExpectBoxStartingWith(kTitle, "Internal Error in Deinst line ", IDOK);
+    EXPECT_EQ(pre_setup_save(host.hwnd(), nullptr), FALSE);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(fInSession, 0);
+}
+
+TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
+    SavedVariable zavuv("ZAVUV"), tmp("TMP");
+    SetEnvironmentVariableA("ZAVUV", nullptr);
+    SetEnvironmentVariableA("TMP", "Q:\\no-such-drive");
+    robot.ExpectBox(kTitle, "Could not create temporary folder to backup files", IDOK);
+    EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
+    EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+}
+
+TEST_F(SessionTest, CleanupWithoutSessionDoesNothing) {
+    post_setup_cleanup();
+    EXPECT_TRUE(host.notifications().empty());
+}
+
+// Waits on the robot thread until dialog 300 has enabled its buttons again,
+// which it does once pre_setup_save has returned.
+bool WaitForStandaloneReady(HWND hDlg) {
+    for (int i = 0; i < 2000 && IsWindow(hDlg); ++i) {
+        if (IsWindowEnabled(GetDlgItem(hDlg, IDOK)))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+TEST_F(SessionTest, StandaloneDialogRunsASessionAndRestoresTheCurrentFolder) {
+    SetCurrentDirectoryA("C:\\windows");
+    std::string statusWhenReady;
+    robot.ExpectDialog(kTitle, [&](HWND hDlg) {
+        if (WaitForStandaloneReady(hDlg))
+            statusWhenReady = StatusText(GetDlgItem(hDlg, 301));
+        PostMessageA(hDlg, WM_COMMAND, IDOK, 0);
+    });
+    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
+    uninstall_standalone();
+    EXPECT_EQ(statusWhenReady, "Ready");
+    EXPECT_EQ(CurrentFolder(), "C:\\windows");
+    EXPECT_EQ(fInSession, 0);
+}
+
+TEST_F(SessionTest, StandaloneCancelAbandonsTheSession) {
+    robot.ExpectDialog(kTitle, [&](HWND hDlg) {
+        WaitForStandaloneReady(hDlg);
+        PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    });
+    uninstall_standalone();
+    EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+}
+
+TEST_F(SessionTest, StandaloneIsRefusedWhileASessionRuns) {
+    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
+    robot.ExpectBox(kTitle, "Already running Uninstall", IDOK);
+    uninstall_standalone();
+    EXPECT_EQ(fInSession, 1);
+}
+
+} // namespace
