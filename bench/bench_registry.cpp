@@ -131,8 +131,8 @@ int main(int argc, char** argv) {
     hinstLib = GetModuleHandleA(nullptr);
     LoadRegistryStrings();
     // The snapshot shows its progress in a status line, as under a host.
-    hwndStatus = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
-                               hinstLib, nullptr);
+    hwndStatus =
+        CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, hinstLib, nullptr);
     std::vector<long> sizes;
     for (int i = 1; i < argc; ++i)
         sizes.push_back(std::atol(argv[i]));

@@ -54,10 +54,9 @@ class ChildIndex {
             }
             return fFound;
         }
-        auto it = std::lower_bound(sorted_.begin(), sorted_.end(), pszName,
-                                   [](const RTREE* p, const char* psz) {
-                                       return CompareNoCase(p->pszName, psz) < 0;
-                                   });
+        auto it = std::lower_bound(
+            sorted_.begin(), sorted_.end(), pszName,
+            [](const RTREE* p, const char* psz) { return CompareNoCase(p->pszName, psz) < 0; });
         for (; it != sorted_.end() && CompareNoCase((*it)->pszName, pszName) == 0; ++it) {
             visit(*it);
             fFound = true;

@@ -42,14 +42,14 @@ LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {
     }
     const char* pszApiPath = RegistryApiPath(pszSubkey);
     DeleteLevel level(std::strlen(pszSubkey));
-    LONG lResult = RegOpenKeyExA(hParent, pszApiPath, 0, KEY_ALL_ACCESS, &level.hKey);
+    LONG lResult = OpenRegistryPath(hParent, pszApiPath, KEY_ALL_ACCESS, &level.hKey);
     if (lResult != ERROR_SUCCESS) {
         level.hKey = nullptr;
         return lResult;
     }
     for (;;) {
         if (RegEnumKeyA(level.hKey, 0, level.pszName, cbChildName) != ERROR_SUCCESS) {
-            lResult = RegDeleteKeyA(hParent, pszApiPath);
+            lResult = DeleteRegistryPath(hParent, pszApiPath);
             break;
         }
         std::snprintf(level.pszPath, level.cbPath, "%s\\%s", pszApiPath, level.pszName);

@@ -130,6 +130,12 @@ bool BuildRegistryKeyPath(const RTREE* pNode, char* pszBuffer, size_t cbBuffer,
                           const char** ppszPath);
 int SetExplorerUnload(int fSet);
 
+// Keys by a path below a root key, of any length; a leading backslash is
+// the same as none.
+LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
+LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition);
+LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath);
+
 // The registry functions take paths without a leading backslash.
 inline const char* RegistryApiPath(const char* pszPath) {
     return pszPath && pszPath[0] == '\\' ? pszPath + 1 : pszPath;

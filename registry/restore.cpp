@@ -150,8 +150,7 @@ LONG RestoreRegistryKey(RTREE* pNode) {
         if (!BuildRegistryKeyPath(pNode, work.pszBuffer, cbRegPath, &pszPath))
             lResult = ERROR_FILENAME_EXCED_RANGE;
         else
-            lResult = RegCreateKeyExA(pNode->hRoot, pszPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_ALL_ACCESS, nullptr, &work.hKey, &dwDisposition);
+            lResult = CreateRegistryPath(pNode->hRoot, pszPath, &work.hKey, &dwDisposition);
         if (lResult != ERROR_SUCCESS) {
             work.hKey = nullptr;
             InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);

@@ -33,9 +33,9 @@ char szValueName[cbValueName];
 BYTE abValueData[cbValueData];
 
 constexpr UINT aidSkipNames[cRegSkipNames] = {
-    IDS_SKIP_INSTALL_LOCATIONS, IDS_SKIP_RUN_MRU,          IDS_SKIP_STREAM_MRU,
-    IDS_SKIP_STREAMS,           IDS_SKIP_RECENT_LOWER,     IDS_SKIP_RECENT,
-    IDS_SKIP_RECENT_FILE_LIST,  IDS_SKIP_RECENT_DOCS,      IDS_SKIP_UUID_DATA,
+    IDS_SKIP_INSTALL_LOCATIONS, IDS_SKIP_RUN_MRU,      IDS_SKIP_STREAM_MRU,
+    IDS_SKIP_STREAMS,           IDS_SKIP_RECENT_LOWER, IDS_SKIP_RECENT,
+    IDS_SKIP_RECENT_FILE_LIST,  IDS_SKIP_RECENT_DOCS,  IDS_SKIP_UUID_DATA,
 };
 
 void CopySlot(char* pszSlot, size_t cbSlot, UINT uId) {
@@ -188,14 +188,14 @@ int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     CheckNodeGiven(pNode, __LINE__);
     PumpMessages();
     OpenKey key;
-    if (RegOpenKeyExA(hRoot, RegistryApiPath(pszPath), 0, KEY_READ, &key.h) != ERROR_SUCCESS)
+    if (OpenRegistryPath(hRoot, pszPath, KEY_READ, &key.h) != ERROR_SUCCESS)
         return 1;
     HeapBuffer name(cbSubkeyName), childPath(cbRegPath);
     pNode->hRoot = hRoot;
     PumpMessages();
     CheckNodeGiven(pNode, __LINE__);
     OpenKey values;
-    if (RegOpenKeyExA(hRoot, RegistryApiPath(pszPath), 0, KEY_READ, &values.h) != ERROR_SUCCESS)
+    if (OpenRegistryPath(hRoot, pszPath, KEY_READ, &values.h) != ERROR_SUCCESS)
         InternalErrorMsg(GetResString(IDS_EMPTY_REASON_202), "Registry", __LINE__);
     ReadValues(values.h, pNode);
     values.Close();

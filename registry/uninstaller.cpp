@@ -59,7 +59,8 @@ RTREE* FindChildByComponent(RTREE* pNode, const char* pszComponent, size_t cchCo
 bool FindUninstallKey(REGTRE* pSnapshot, char* pszBuffer, int iHandler, RTREE** ppFound) {
     *ppFound = nullptr;
     pszBuffer[0] = '\0';
-    if (Guarded([&] { *ppFound = FindRegistryKey(pSnapshot[1].pNode, szRegUninstallPath, pszBuffer); }))
+    if (Guarded(
+            [&] { *ppFound = FindRegistryKey(pSnapshot[1].pNode, szRegUninstallPath, pszBuffer); }))
         return true;
     ReportInternalException("Registry", iHandler, __LINE__);
     return false;
@@ -91,8 +92,8 @@ RTREE* FindRegistryKey(RTREE* pNode, const char* pszPath, char* pszPathBuffer) {
             return nullptr;
         const char* pszComponent = pszPath + cchBuffer + 1;
         const char* pszEnd = std::strchr(pszComponent, '\\');
-        size_t cchComponent = pszEnd ? static_cast<size_t>(pszEnd - pszComponent)
-                                     : std::strlen(pszComponent);
+        size_t cchComponent =
+            pszEnd ? static_cast<size_t>(pszEnd - pszComponent) : std::strlen(pszComponent);
         pNode = FindChildByComponent(pNode, pszComponent, cchComponent);
     }
     return nullptr;
