@@ -1,0 +1,214 @@
+// The offer of a setup's own uninstaller: which Uninstall entries are
+// offered, what runs on "Yes", and when the session stops.
+#include "actions/deaction.h"
+#include "registry/registry.h"
+#include "common/util.h"
+#include "session/guard.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+#include "support/test_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr char kCaption[] = "Program Uninstall Detected";
+constexpr char kPressOk[] = "Press 'OK' when the uninstall is complete";
+constexpr char kContinue[] = "Do you want to continue to run Tarnel's uninstaller to check for any "
+                             "remaining system configuration changes?";
+const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kApp = "Trun95TestApp";
+const std::string kOldApp = "Trun95TestOldApp";
+
+std::string Offer(const std::string& name) {
+    return "The installed program (" + name +
+           ") supports the Windows 95 system uninstaller.  Do you wish to use its built-in "
+           "uninstaller?";
+}
+
+// The helper setup's command line for "setup" or "uninstall".
+std::string RegSetupCommand(const char* pszVerb) {
+    std::string command(1, '"');
+    command.append(BuildPath("trun95_regsetup.exe")).append("\" ").append(pszVerb);
+    return command.append(" ").append(kApp);
+}
+
+// Waits until the helper's own uninstaller has removed its keys.
+bool WaitUntilGone(HKEY hRoot, const std::string& path) {
+    for (int i = 0; i < 150; ++i) {
+        if (!TestKeyExists(hRoot, path))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+class SystemUninstallerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        LoadRegistryStrings();
+        FreeActionList();
+        RemoveAll();
+    }
+    void TearDown() override {
+        robot.Finish();
+        FreeRegistrySnapshot(&pBefore);
+        FreeRegistrySnapshot(&pAfter);
+        FreeActionList();
+        RemoveAll();
+        hwndParent = nullptr;
+    }
+    static void RemoveAll() {
+        RunProgram(RegSetupCommand("uninstall"));
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kOldApp);
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kUninstall + "\\Trun95TestPlain");
+    }
+    void RunSetup() {
+        ASSERT_EQ(RunProgram(RegSetupCommand("setup")), 0u);
+        ASSERT_TRUE(TestKeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kApp));
+    }
+    void Before() { TakeSoftwareSnapshot(&pBefore, host.status()); }
+    int Detect() {
+        TakeSoftwareSnapshot(&pAfter, host.status());
+        return DetectSystemUninstaller(&pBefore, &pAfter);
+    }
+    HostWindow host;
+    Robot robot;
+    REGTRE* pBefore = nullptr;
+    REGTRE* pAfter = nullptr;
+};
+
+TEST_F(SystemUninstallerTest, NoNewUninstallEntryAsksNothing) {
+    Before();
+    SetTestString(HKEY_LOCAL_MACHINE, "Software\\" + kApp, "v", "1");
+    EXPECT_EQ(Detect(), 0);
+    RemoveTestKey(HKEY_LOCAL_MACHINE, "Software\\" + kApp);
+}
+
+TEST_F(SystemUninstallerTest, DeclinedOfferStartsNothingAndGoesOn) {
+    Before();
+    RunSetup();
+    robot.ExpectBox(kCaption, Offer(kApp), IDNO);
+    EXPECT_EQ(Detect(), 0);
+    Sleep(1000);
+    EXPECT_TRUE(TestKeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kApp));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, "Software\\" + kApp));
+}
+
+TEST_F(SystemUninstallerTest, AcceptedOfferRunsTheOwnUninstallerAndStopsOnNo) {
+    Before();
+    RunSetup();
+    robot.ExpectBox(kCaption, Offer(kApp), IDYES);
+    robot.ExpectBox(kCaption, kPressOk, IDOK);
+    robot.ExpectBox(kCaption, kContinue, IDNO);
+    EXPECT_EQ(Detect(), 1);
+    EXPECT_TRUE(WaitUntilGone(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kApp));
+    EXPECT_TRUE(WaitUntilGone(HKEY_CURRENT_USER, "Software\\" + kApp));
+}
+
+TEST_F(SystemUninstallerTest, AcceptedOfferThenContinueComparesWhatTheUninstallerLeft) {
+    TakeRegistrySnapshot(&pBefore, host.status());
+    RunSetup();
+    robot.ExpectBox(kCaption, Offer(kApp), IDYES);
+    robot.ExpectBox(kCaption, kPressOk, IDOK);
+    robot.ExpectBox(kCaption, kContinue, IDYES);
+    EXPECT_EQ(Detect(), 0);
+    ASSERT_TRUE(WaitUntilGone(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kApp));
+    ASSERT_TRUE(WaitUntilGone(HKEY_USERS, ".Default\\Software\\" + kApp));
+    FreeRegistrySnapshot(&pAfter);
+    TakeRegistrySnapshot(&pAfter, host.status());
+    CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
+    EXPECT_EQ(RegistryActionTexts(kApp), std::vector<std::string>{});
+}
+
+TEST_F(SystemUninstallerTest, EntryWithoutCommandAsksNoMoreAfterYes) {
+    Before();
+    SetTestString(HKEY_LOCAL_MACHINE, kUninstall + "\\Trun95TestPlain", "DisplayName", "Plain");
+    robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDYES);
+    EXPECT_EQ(Detect(), 0);
+}
+
+TEST_F(SystemUninstallerTest, NewKeyBelowAnExistingEntryIsOfferedWithItsOwnName) {
+    SetTestString(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kOldApp, "DisplayName", "Old");
+    Before();
+    SetTestString(HKEY_LOCAL_MACHINE, kUninstall + "\\" + kOldApp + "\\Patch1", "DisplayName",
+                  "Patch");
+    robot.ExpectBox(kCaption, Offer("Patch1"), IDNO);
+    EXPECT_EQ(Detect(), 0);
+}
+
+TEST_F(SystemUninstallerTest, LaterDeclinedOfferTurnsAStopBackIntoGoingOn) {
+    Before();
+    RunSetup();
+    SetTestString(HKEY_LOCAL_MACHINE, kUninstall + "\\Trun95TestPlain", "DisplayName", "Plain");
+    robot.ExpectBox(kCaption, Offer(kApp), IDYES);
+    robot.ExpectBox(kCaption, kPressOk, IDOK);
+    robot.ExpectBox(kCaption, kContinue, IDNO);
+    robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDNO);
+    EXPECT_EQ(Detect(), 0);
+}
+
+// Search of a key path in a tree built in memory.
+class FindRegistryKeyTest : public testing::Test {
+  protected:
+    void SetUp() override { hwndParent = host.hwnd(); }
+    void TearDown() override {
+        FreeRegistryNode(pRoot, 1);
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    RTREE* Add(RTREE* pParent, const char* pszName) {
+        RTREE* pChild = NewRegistryNode();
+        std::free(pChild->pszName);
+        pChild->pszName = DupString(pszName);
+        pChild->pParent = pParent;
+        RTREE** ppLink = &pParent->pChild;
+        while (*ppLink)
+            ppLink = &(*ppLink)->pNext;
+        *ppLink = pChild;
+        return pChild;
+    }
+    RTREE* Find(const char* pszPath) {
+        char szBuffer[cbRegPath] = "";
+        return FindRegistryKey(pRoot, pszPath, szBuffer);
+    }
+    HostWindow host;
+    Robot robot;
+    RTREE* pRoot = NewRegistryNode();
+};
+
+TEST_F(FindRegistryKeyTest, ComponentsMatchWholeNamesInAnyLetterCase) {
+    Add(pRoot, "Micro");
+    RTREE* pMicrosoft = Add(pRoot, "MICROSOFT");
+    RTREE* pWindows = Add(pMicrosoft, "WINDOWS");
+    RTREE* pVersion = Add(pWindows, "CURRENTVERSION");
+    RTREE* pUninstall = Add(pVersion, "UNINSTALL");
+    EXPECT_EQ(Find("\\Microsoft\\Windows\\CurrentVersion\\Uninstall"), pUninstall);
+    EXPECT_EQ(Find("\\Microsoft\\Windows"), pWindows);
+    EXPECT_EQ(Find("\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Missing"), nullptr);
+    EXPECT_EQ(Find("\\Microsoft\\Win"), nullptr);
+}
+
+TEST_F(FindRegistryKeyTest, SearchStaysOnTheFirstMatchingChild) {
+    RTREE* pFirst = Add(pRoot, "Vendor");
+    Add(pFirst, "Other");
+    RTREE* pSecond = Add(pRoot, "VENDOR");
+    Add(pSecond, "Product");
+    EXPECT_EQ(Find("\\Vendor\\Product"), nullptr);
+    EXPECT_EQ(Find("\\Vendor"), pFirst);
+}
+
+TEST_F(FindRegistryKeyTest, MissingPathIsAnAssertion) {
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
+                                "Assertion failed: pszPath[0], file Registry, line", IDOK);
+    char szBuffer[cbRegPath] = "";
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([&] { FindRegistryKey(pRoot, "", szBuffer); }, &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+}
+
+} // namespace
