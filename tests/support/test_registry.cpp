@@ -108,6 +108,10 @@ void RemoveTestKey(HKEY hRoot, const std::string& path) {
     }
 }
 
+HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
+    return WalkKey(hRoot, path, false);
+}
+
 bool TestKeyExists(HKEY hRoot, const std::string& path) {
     HKEY hKey = WalkKey(hRoot, path, false);
     if (!hKey)

@@ -20,6 +20,8 @@ void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
 void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name);
 // Removes the key with its subtree (dangling links included); a missing key is fine.
 void RemoveTestKey(HKEY hRoot, const std::string& path);
+// Opens a key of any path length for reading and writing; null when missing.
+HKEY OpenTestKey(HKEY hRoot, const std::string& path);
 bool TestKeyExists(HKEY hRoot, const std::string& path);
 // Makes a subkey that is listed by its parent but cannot be opened.
 void CreateDanglingKey(HKEY hRoot, const std::string& path);
