@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
+#include <algorithm>
 
 DEACTION* pActionList;
 
@@ -24,14 +27,55 @@ bool CheckText(const char* pszText, int iLine) {
     return false;
 }
 
+// Where the list ends and an upper bound of its order keys. Detectors add
+// tens of thousands of records in ascending order, mostly at the end; with
+// the tail known such an insertion costs nothing instead of a walk. Order
+// keys only ever drop after insertion (groups and icons), so the bound stays
+// an upper bound; a head that changed behind the list's back sends the next
+// insertion through a fresh walk.
+struct TailCache {
+    DEACTION* pHead = nullptr;
+    DEACTION* pTail = nullptr;
+    WORD wMaxOrder = 0;
+};
+TailCache tailCache;
+
+void RefreshTailCache() {
+    tailCache = TailCache{};
+    tailCache.pHead = pActionList;
+    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+        tailCache.pTail = pact;
+        if (pact->wOrder > tailCache.wMaxOrder)
+            tailCache.wMaxOrder = pact->wOrder;
+    }
+}
+
+bool TailCacheValid() {
+    return pActionList && tailCache.pHead == pActionList && tailCache.pTail &&
+           !tailCache.pTail->pNext;
+}
+
 // Inserts before the first record with a greater order key, so records of
 // equal order keep the order in which they were added.
 void InsertByOrder(DEACTION* pact) {
-    DEACTION** ppLink = &pActionList;
-    while (*ppLink && (*ppLink)->wOrder <= pact->wOrder)
-        ppLink = &(*ppLink)->pNext;
-    pact->pNext = *ppLink;
-    *ppLink = pact;
+    if (!TailCacheValid())
+        RefreshTailCache();
+    if (pActionList && pact->wOrder >= tailCache.wMaxOrder) {
+        // No record has a greater key: the first greater one is past the end.
+        pact->pNext = nullptr;
+        tailCache.pTail->pNext = pact;
+    } else {
+        DEACTION** ppLink = &pActionList;
+        while (*ppLink && (*ppLink)->wOrder <= pact->wOrder)
+            ppLink = &(*ppLink)->pNext;
+        pact->pNext = *ppLink;
+        *ppLink = pact;
+    }
+    tailCache.pHead = pActionList;
+    if (!pact->pNext)
+        tailCache.pTail = pact;
+    if (pact->wOrder > tailCache.wMaxOrder)
+        tailCache.wMaxOrder = pact->wOrder;
 }
 
 bool OwnsExtra(const DEACTION* pact) {
@@ -75,28 +119,26 @@ DEACTION* AddAction(WORD wKind, WORD wOrder, const char* pszFormat, const char* 
     return pact;
 }
 
-// Stable exchange sort by order key: passes over the chain, swapping
-// neighbours whose order keys are out of order, until a pass swaps nothing.
+// A stable ascending sort by order key: records of equal keys keep their
+// order, exactly as repeated exchanges of out-of-order neighbours would
+// leave them, but in n log n steps for a list of many thousand records.
 void SortActionList() {
-    size_t cRecords = 0;
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
-        ++cRecords;
-    for (size_t iPass = 0; iPass < cRecords; ++iPass) {
-        bool fExchanged = false;
-        for (DEACTION** ppLink = &pActionList; *ppLink && (*ppLink)->pNext;
-             ppLink = &(*ppLink)->pNext) {
-            DEACTION* pFirst = *ppLink;
-            DEACTION* pSecond = pFirst->pNext;
-            if (pFirst->wOrder > pSecond->wOrder) {
-                pFirst->pNext = pSecond->pNext;
-                pSecond->pNext = pFirst;
-                *ppLink = pSecond;
-                fExchanged = true;
-            }
-        }
-        if (!fExchanged)
-            break;
+    std::vector<DEACTION*> records;
+    try {
+        for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
+            records.push_back(pact);
+    } catch (const std::bad_alloc&) {
+        FatalOutOfMemory();
     }
+    if (records.empty())
+        return;
+    std::stable_sort(records.begin(), records.end(),
+                     [](const DEACTION* a, const DEACTION* b) { return a->wOrder < b->wOrder; });
+    for (size_t i = 0; i + 1 < records.size(); ++i)
+        records[i]->pNext = records[i + 1];
+    records.back()->pNext = nullptr;
+    pActionList = records.front();
+    RefreshTailCache();
 }
 
 int AnyActionToOffer(const DEACTION* pList) {
@@ -116,6 +158,7 @@ int AnyDeletionSelected() {
 }
 
 void FreeActionList() {
+    tailCache = TailCache{};
     if (!Guarded([] {
             while (DEACTION* pact = pActionList) {
                 pActionList = pact->pNext;

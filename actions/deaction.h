@@ -45,6 +45,9 @@ int IsFileInUse(const char* pszPath);
 int ConfirmFolderDelete(DEACTION* pact);
 int ConfirmFileDelete(DEACTION* pact);
 int ConfirmSkipRestore(DEACTION* pact);
+// Asks whether to go on although an action with this verb is not chosen
+// while deletions are; returns the answer (IDYES or IDNO).
+int WarnSkipRestore(const char* pszVerb, const DEACTION* pact);
 
 // Undo procedures.
 int UndoDeleteFile(DEACTION* pact);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -91,6 +92,32 @@ TEST_F(ActionListTest, ReleaseFreesGroupPathsAndEmptiesTheList) {
     pGroup->pExtra = std::malloc(16);
     FreeActionList();
     EXPECT_EQ(pActionList, nullptr);
+}
+
+TEST_F(ActionListTest, InsertionAfterAKeyDroppedInPlaceStillStopsAtTheFirstGreaterKey) {
+    Add(4, "folder");
+    DEACTION* pIcon = Add(6, "icon");
+    pIcon->wOrder = 2; // reclassified at the end of the list
+    Add(3, "restore");
+    Add(6, "file");
+    EXPECT_EQ(Objects(), (std::vector<std::string>{"restore", "folder", "icon", "file"}));
+}
+
+TEST_F(ActionListTest, ManyRecordsKeepTheirAddingOrderWithinEachKey) {
+    std::vector<std::pair<WORD, std::string>> added;
+    for (int i = 0; i < 3000; ++i) {
+        WORD wOrder = static_cast<WORD>(i % 7 == 0 ? 3 + i % 3 : 6);
+        added.emplace_back(wOrder, std::to_string(i));
+        Add(wOrder, added.back().second.c_str());
+    }
+    std::stable_sort(added.begin(), added.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> expected;
+    for (const auto& entry : added)
+        expected.push_back(entry.second);
+    EXPECT_EQ(Objects(), expected);
+    SortActionList();
+    EXPECT_EQ(Objects(), expected);
 }
 
 } // namespace

@@ -3,8 +3,7 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 
 #include <gtest/gtest.h>
 
@@ -59,16 +58,12 @@ TEST_F(ResourceStringTest, CopyOfNothingIsAnEmptyText) {
     std::free(pszCopy);
 }
 
-class BusyStateTest : public testing::Test {
+class BusyStateTest : public HostedTest {
   protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
     void TearDown() override {
         EndBusy();
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
-    HostWindow host;
-    Robot robot;
 };
 
 TEST_F(BusyStateTest, SecondBeginSendsNothingAndEndSendsOnce) {

@@ -4,8 +4,7 @@
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/report.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +14,7 @@ namespace {
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
 
-class GuardTest : public testing::Test {
-  protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
-    void TearDown() override {
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    HostWindow host;
-    Robot robot;
-};
+class GuardTest : public HostedTest {};
 
 // Read at run time, so the compiler cannot see the write is to nowhere.
 volatile uintptr_t uBadAddress = 0;

@@ -3,9 +3,8 @@
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/host_window.h"
+#include "support/hosted_test.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
 
 #include <gtest/gtest.h>
 
@@ -63,15 +62,8 @@ TEST_F(TempBaseTest, WithoutUsableVariableTheFolderGoesDirectlyUnderDriveC) {
     EXPECT_TRUE(RemoveDirectoryA(szFolder));
 }
 
-class FolderOperationsTest : public testing::Test {
+class FolderOperationsTest : public HostedTest {
   protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
-    void TearDown() override {
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    HostWindow host;
-    Robot robot;
     ScratchFolder scratch{"paths"};
 };
 

@@ -1,0 +1,63 @@
+// Confirm procedures: called for every action still to offer, chosen or not,
+// before anything is undone. 1 or IDYES lets the uninstall go ahead, IDNO
+// stops it.
+#include "actions/deaction.h"
+
+#include "common/util.h"
+#include "resources/resource.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Fills a format that takes the argument texts in order; the texts are
+// inserted as they stand, never read as formats.
+std::string FormatText(const char* pszFormat, const char* pszFirst,
+                       const char* pszSecond = nullptr) {
+    int cch = std::snprintf(nullptr, 0, pszFormat, pszFirst, pszSecond ? pszSecond : "");
+    if (cch < 0)
+        return pszFormat;
+    std::string text(static_cast<size_t>(cch) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pszFormat, pszFirst, pszSecond ? pszSecond : "");
+    text.resize(static_cast<size_t>(cch));
+    return text;
+}
+
+} // namespace
+
+int ConfirmFolderDelete(DEACTION* pact) {
+    if (!pact->fSelected)
+        return IDOK;
+    std::string question = FormatText(GetResString(IDS_CONFIRM_FOLDER_DELETE), pact->szObject);
+    if (UninstMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return IDNO;
+    return FindFileInUse(pact->szObject, pact->szObject) ? IDNO : IDYES;
+}
+
+int ConfirmFileDelete(DEACTION* pact) {
+    if (!pact->fSelected)
+        return IDOK;
+    if (!PathExists(pact->szObject)) {
+        pact->fDone = 1; // nothing left to delete
+        return IDOK;
+    }
+    if (IsFileInUse(pact->szObject)) {
+        std::string text = FormatText(GetResString(IDS_FILE_IN_USE), pact->szObject);
+        UninstMessageBox(text.c_str(), MB_ICONHAND);
+        return IDNO;
+    }
+    return IDOK;
+}
+
+int WarnSkipRestore(const char* pszVerb, const DEACTION* pact) {
+    std::string question = FormatText(GetResString(IDS_WARN_SKIP), pszVerb, pact->szObject);
+    return UninstMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION);
+}
+
+int ConfirmSkipRestore(DEACTION* pact) {
+    if (pact->fSelected || !AnyDeletionSelected())
+        return IDOK;
+    std::string verb = GetResString(IDS_VERB_RESTORE);
+    return WarnSkipRestore(verb.c_str(), pact);
+}

@@ -1,0 +1,9 @@
+// Backup of the start-up files of drive C and the configuration files of the
+// Windows folder into the session's temporary folder.
+#pragma once
+
+#include <windows.h>
+
+int BackupSystemFiles();
+int BackupFile(const char* pszFolder, const char* pszName);
+int CopyFileTimes(const char* pszTarget, const char* pszSource);

@@ -1,0 +1,333 @@
+// The change recorder: keeps the monitor's notifications as an ordered list
+// of events while setup runs, and afterwards folds renames into creations
+// and removals and turns the events into the lists of new folders and files.
+//
+// Looking up "the first active event of this kind for this path" goes
+// through a hash index on the case-folded path, built after the monitor has
+// stopped, so resolving a large install stays linear.
+#include "files/recorder.h"
+
+#include "common/util.h"
+#include "files/lists.h"
+#include "monitor/monitor.h"
+#include "monitor/protocol.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+FILEEVENT* pEventHead;
+FILEEVENT* pEventTail;
+// Grows for the library's whole life, never reset.
+DWORD dwEventCounter;
+
+// The events of one (path, code) pair in list order; events before
+// iFirstActive are known to be inactive (an event never becomes active
+// again).
+struct EventBucket {
+    std::vector<FILEEVENT*> events;
+    size_t iFirstActive = 0;
+};
+
+struct EventIndex {
+    std::unordered_map<std::string, EventBucket> buckets;
+    FILEEVENT* pLastIndexed = nullptr;
+};
+
+EventIndex* pEventIndex;
+
+std::string EventKey(const char* pszPath, DWORD dwOp) {
+    std::string key = FoldCase(pszPath, std::strlen(pszPath));
+    key += '\n';
+    key += std::to_string(dwOp);
+    return key;
+}
+
+template <class Work> void OrOutOfMemory(Work&& work) {
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        FatalOutOfMemory();
+    }
+}
+
+// Brings the index up to the list's tail.
+EventIndex& SyncIndex() {
+    OrOutOfMemory([] {
+        if (!pEventIndex)
+            pEventIndex = new EventIndex;
+        EventIndex& index = *pEventIndex;
+        FILEEVENT* pEvent = index.pLastIndexed ? index.pLastIndexed->pNext : pEventHead;
+        for (; pEvent; pEvent = pEvent->pNext) {
+            index.buckets[EventKey(pEvent->pszFile, pEvent->dwOp)].events.push_back(pEvent);
+            index.pLastIndexed = pEvent;
+        }
+    });
+    return *pEventIndex;
+}
+
+void DropIndex() {
+    delete pEventIndex;
+    pEventIndex = nullptr;
+}
+
+char* CopyText(const char* pszText) {
+    size_t cch = std::strlen(pszText);
+    auto* pszCopy = static_cast<char*>(std::malloc(cch + 1));
+    if (pszCopy)
+        std::memcpy(pszCopy, pszText, cch + 1);
+    return pszCopy;
+}
+
+// Appends one event; false when memory ran out (nothing is appended then).
+bool TryAppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
+    auto* pEvent = static_cast<FILEEVENT*>(std::calloc(1, sizeof(FILEEVENT)));
+    char* pszFile = pEvent ? CopyText(pszPath) : nullptr;
+    bool fHasNew = pszNewPath && *pszNewPath;
+    char* pszNewFile = pszFile && fHasNew ? CopyText(pszNewPath) : nullptr;
+    if (!pEvent || !pszFile || (fHasNew && !pszNewFile)) {
+        std::free(pszFile);
+        std::free(pEvent);
+        return false;
+    }
+    pEvent->dwSeq = dwEventCounter++;
+    pEvent->pszFile = pszFile;
+    pEvent->pszNewFile = pszNewFile;
+    pEvent->dwOp = dwOp;
+    pEvent->bActive = 1;
+    if (pEventTail)
+        pEventTail->pNext = pEvent;
+    else
+        pEventHead = pEvent;
+    pEventTail = pEvent;
+    return true;
+}
+
+// A path field of the shared buffer counts only when it ends within its
+// 522 characters; a damaged record is never read past its field.
+const char* FieldText(const char* pszField) {
+    return std::memchr(pszField, '\0', kMonitorPathChars) ? pszField : nullptr;
+}
+
+std::string WithBackslash(const char* pszPath) {
+    std::string path(pszPath);
+    if (path.empty() || path.back() != '\\')
+        path += '\\';
+    return path;
+}
+
+// The folder test: a search inside the folder finds an entry.
+bool PassesFolderTest(const char* pszPath) {
+    std::string pattern = WithBackslash(pszPath) + "*.*";
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(pattern.c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    return true;
+}
+
+// The existence test: a search for the path finds an entry.
+bool PassesExistenceTest(const char* pszPath) {
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(pszPath, &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    return true;
+}
+
+void DropRepeats() {
+    EventIndex& index = SyncIndex();
+    for (auto& [key, bucket] : index.buckets) {
+        bool fKept = false;
+        for (FILEEVENT* pEvent : bucket.events) {
+            if (!pEvent->bActive)
+                continue;
+            if (fKept)
+                pEvent->bActive = 0;
+            fKept = true;
+        }
+    }
+}
+
+void FoldRename(FILEEVENT* pRename) {
+    pRename->bActive = 0;
+    bool fFolder = pRename->pszNewFile && PassesFolderTest(pRename->pszNewFile);
+    DWORD dwCreated = fFolder ? kOpFolderCreated : kOpFileCreated;
+    DWORD dwRemoved = fFolder ? kOpFolderRemoved : kOpFileDeleted;
+    std::string oldName = fFolder ? WithBackslash(pRename->pszFile) : pRename->pszFile;
+
+    FILEEVENT* pCreation = FindActiveEvent(oldName.c_str(), dwCreated);
+    if (!pCreation)
+        AppendEvent(oldName.c_str(), nullptr, dwRemoved);
+    else if (pCreation->dwSeq < pRename->dwSeq)
+        AppendEvent(oldName.c_str(), nullptr, dwCreated);
+    else
+        pCreation->bActive = 0;
+
+    // A damaged rename without a new name only tells about its old name.
+    if (!pRename->pszNewFile)
+        return;
+    std::string newName = fFolder ? WithBackslash(pRename->pszNewFile) : pRename->pszNewFile;
+    if (FindActiveEvent(newName.c_str(), dwCreated))
+        return;
+    FILEEVENT* pRemoval = FindActiveEvent(newName.c_str(), dwRemoved);
+    if (!pRemoval) {
+        AppendEvent(newName.c_str(), nullptr, dwCreated);
+        return;
+    }
+    if (pRename->dwSeq >= pRemoval->dwSeq)
+        return;
+    bool fPresent =
+        fFolder ? PassesFolderTest(newName.c_str()) : PassesExistenceTest(newName.c_str());
+    if (fPresent)
+        AppendEvent(newName.c_str(), nullptr, dwCreated);
+}
+
+void FoldRenames() {
+    FILEEVENT* pLast = pEventTail;
+    for (FILEEVENT* pEvent = pEventHead; pEvent; pEvent = pEvent->pNext) {
+        if (pEvent->bActive && pEvent->dwOp == kOpRenamed)
+            FoldRename(pEvent);
+        if (pEvent == pLast)
+            break; // events appended here are never renames
+    }
+}
+
+// Files directly in the Windows or system folder are judged by the
+// directory lists of those folders instead.
+bool InSystemFolder(const char* pszPath) {
+    const char* pszSlash = std::strrchr(pszPath, '\\');
+    if (!pszSlash)
+        return false;
+    size_t cchFolder = static_cast<size_t>(pszSlash - pszPath) + 1;
+    auto sameFolder = [&](const char* pszFolder) {
+        return std::strlen(pszFolder) == cchFolder &&
+               CompareNoCaseN(pszPath, pszFolder, cchFolder) == 0;
+    };
+    return sameFolder(WinDir) || sameFolder(SysDir);
+}
+
+void BuildNameLists() {
+    for (FILEEVENT* pEvent = pEventHead; pEvent; pEvent = pEvent->pNext) {
+        if (!pEvent->bActive)
+            continue;
+        const char* pszPath = pEvent->pszFile;
+        switch (pEvent->dwOp) {
+        case kOpFolderCreated:
+            AddName(3, &NewFolders, pszPath);
+            break;
+        case kOpFolderRemoved:
+            if (!PassesFolderTest(pszPath))
+                RemoveName(&NewFolders, pszPath);
+            break;
+        case kOpFileDeleted:
+            if (!PassesExistenceTest(pszPath))
+                RemoveName(&NewFiles, pszPath);
+            break;
+        case kOpFileCreated:
+            if (!InSystemFolder(pszPath))
+                AddName(4, &NewFiles, pszPath);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord) {
+    if (wSelector != 0)
+        return;
+    if (!pRecord) {
+        InternalError("Filecdr", __LINE__);
+        return;
+    }
+    const char* pszPath = FieldText(pRecord->szPath);
+    if (!pszPath || !*pszPath || *pszPath == '\\')
+        return;
+    // Out of memory on the monitor thread drops the event: no box can be
+    // shown and no guard of the user-interface thread covers this thread.
+    switch (pRecord->dwOperation) {
+    case kOpFolderCreated:
+    case kOpFolderRemoved:
+        try {
+            TryAppendEvent(WithBackslash(pszPath).c_str(), nullptr, pRecord->dwOperation);
+        } catch (const std::bad_alloc&) {
+        }
+        break;
+    case kOpRenamed:
+        if (const char* pszNewPath = FieldText(pRecord->szPath2))
+            TryAppendEvent(pszPath, pszNewPath, kOpRenamed);
+        break;
+    case kOpFileDeleted:
+    case kOpFileCreated:
+        TryAppendEvent(pszPath, nullptr, pRecord->dwOperation);
+        break;
+    default:
+        break;
+    }
+}
+
+void AppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
+    if (!pszPath || !*pszPath)
+        return;
+    if (!TryAppendEvent(pszPath, pszNewPath, dwOp))
+        FatalOutOfMemory();
+}
+
+FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp) {
+    if (!pszPath || !*pszPath) {
+        InternalError("Filecdr", __LINE__);
+        return nullptr;
+    }
+    EventIndex& index = SyncIndex();
+    FILEEVENT* pFound = nullptr;
+    OrOutOfMemory([&] {
+        auto it = index.buckets.find(EventKey(pszPath, dwOp));
+        if (it == index.buckets.end())
+            return;
+        EventBucket& bucket = it->second;
+        while (bucket.iFirstActive < bucket.events.size() &&
+               !bucket.events[bucket.iFirstActive]->bActive)
+            ++bucket.iFirstActive;
+        if (bucket.iFirstActive < bucket.events.size())
+            pFound = bucket.events[bucket.iFirstActive];
+    });
+    return pFound;
+}
+
+void ResolveRecordedChanges() {
+    DropRepeats();
+    FoldRenames();
+    BuildNameLists();
+    DropIndex();
+}
+
+void FreeRecordedChanges() {
+    DropIndex();
+    FILEEVENT* pEvent = pEventHead;
+    while (pEvent) {
+        FILEEVENT* pNext = pEvent->pNext;
+        std::free(pEvent->pszFile);
+        std::free(pEvent->pszNewFile);
+        std::free(pEvent);
+        pEvent = pNext;
+    }
+    pEventHead = pEventTail = nullptr;
+}
+
+void StartRecording() {
+    StartMonitor();
+}
+
+void StopRecording() {
+    StopMonitor();
+}

@@ -1,0 +1,73 @@
+#include "file_session.h"
+
+#include "actions/deaction.h"
+#include "common/util.h"
+#include "files/lists.h"
+#include "files/recorder.h"
+#include "files/snapshot.h"
+#include "monitor/protocol.h"
+
+#include <shlobj.h>
+
+std::ostream& operator<<(std::ostream& out, const ActionView& view) {
+    return out << "{" << view.iKind << ", " << view.iOrder << ", " << view.object << ", "
+               << view.description << "}";
+}
+
+std::vector<ActionView> OfferedActions() {
+    std::vector<ActionView> views;
+    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+        if (!pact->fDone)
+            views.push_back({pact->wKind, pact->wOrder, pact->szObject, pact->pszDescription});
+    }
+    return views;
+}
+
+std::vector<std::string> ActiveNames(NAMEITEM* pList) {
+    std::vector<std::string> names;
+    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext) {
+        if (pItem->bActive)
+            names.push_back(pItem->szName);
+    }
+    return names;
+}
+
+void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath) {
+    MONITOR_RECORD record{};
+    record.dwOperation = dwOp;
+    lstrcpynA(record.szPath, path.c_str(), kMonitorPathChars);
+    lstrcpynA(record.szPath2, newPath.c_str(), kMonitorPathChars);
+    RecordFileChange(0, &record);
+}
+
+std::string SpecialFolderPath(int iFolder) {
+    char szPath[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, szPath, iFolder, TRUE);
+    return szPath;
+}
+
+std::string LowerText(std::string text) {
+    CharLowerA(text.data());
+    return text;
+}
+
+void FileSessionTest::SetUp() {
+    HostedTest::SetUp();
+    GetWindowsDirectoryA(WinDir, MAX_PATH);
+    AddBackslash(WinDir);
+    GetSystemDirectoryA(SysDir, MAX_PATH);
+    AddBackslash(SysDir);
+}
+
+void FileSessionTest::TearDown() {
+    FreeActionList();
+    FreeRecordedChanges();
+    FreeNameList(&NewFolders);
+    FreeNameList(&NewFiles);
+    FreeNameList(&Cautions);
+    for (DIRFILE** ppList : {&WinBefore, &WinAfter, &SysBefore, &SysAfter, &BackupList})
+        FreeFileList(ppList);
+    FreeProtectedFolders();
+    szTempDir[0] = '\0';
+    HostedTest::TearDown();
+}

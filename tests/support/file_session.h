@@ -1,0 +1,37 @@
+// What the file tests look at: the action list and name lists as plain
+// values, the recorder fed as the monitor feeds it, and a fixture that
+// frees every list of the file side when a test ends.
+#pragma once
+
+#include "hosted_test.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct NAMEITEM;
+
+struct ActionView {
+    int iKind;
+    int iOrder;
+    std::string object;
+    std::string description;
+    bool operator==(const ActionView&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const ActionView& view);
+
+// The actions still to offer, in list order.
+std::vector<ActionView> OfferedActions();
+std::vector<std::string> ActiveNames(NAMEITEM* pList);
+void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath = "");
+std::string SpecialFolderPath(int iFolder);
+std::string LowerText(std::string text);
+
+// WinDir and SysDir as a session sets them; every file-side list freed and
+// the backup folder forgotten at the end.
+class FileSessionTest : public HostedTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};

@@ -1,0 +1,20 @@
+// A fixture for code that shows the library's boxes outside a session: a
+// host window stands in as hwndParent and the robot answers the boxes.
+#pragma once
+
+#include "host_window.h"
+#include "robot.h"
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+class HostedTest : public testing::Test {
+  protected:
+    void SetUp() override { hwndParent = host.hwnd(); }
+    void TearDown() override {
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+};

@@ -1,0 +1,205 @@
+// Confirm and undo procedures of folder, file, group, icon and restore
+// actions against real files of the prefix: read-only files, files held by
+// another process, a folder that is the current directory, and restores
+// from the backup folder.
+#include "actions/deaction.h"
+#include "common/util.h"
+#include "files/backup.h"
+#include "support/file_session.h"
+#include "support/prefix_files.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+
+// Another process that keeps a file open without sharing until it ends.
+class FileHolder {
+  public:
+    explicit FileHolder(const std::string& path) {
+        std::string commandLine =
+            BuildPath("trun95_probe.exe") + " hold-file \"" + path + "\" 8000";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &startup, &process_))
+            CloseHandle(process_.hThread);
+        // Held once an exclusive open fails.
+        for (int i = 0; i < 200; ++i) {
+            HFILE hFile = _lopen(path.c_str(), OF_READ | OF_SHARE_EXCLUSIVE);
+            if (hFile == HFILE_ERROR)
+                return;
+            _lclose(hFile);
+            Sleep(25);
+        }
+    }
+    ~FileHolder() {
+        if (process_.hProcess) {
+            TerminateProcess(process_.hProcess, 0);
+            WaitForSingleObject(process_.hProcess, 10000);
+            CloseHandle(process_.hProcess);
+        }
+    }
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+
+  private:
+    PROCESS_INFORMATION process_{};
+};
+
+class UndoActionTest : public FileSessionTest {
+  protected:
+    void SetUp() override {
+        FileSessionTest::SetUp();
+        GetCurrentDirectoryA(MAX_PATH, szSavedFolder);
+        CreateDirectoryA(backup.path().c_str(), nullptr);
+        lstrcpynA(szTempDir, backup.path().c_str(), sizeof szTempDir);
+    }
+    void TearDown() override {
+        SetCurrentDirectoryA(szSavedFolder);
+        FileSessionTest::TearDown();
+    }
+
+    static DEACTION* AddFile(const std::string& path) {
+        return AddAction(DEA_FILE, 6, "File \"%s\"", path.c_str(), ConfirmFileDelete,
+                         UndoDeleteFile, path.c_str(), nullptr);
+    }
+    static DEACTION* AddFolder(const std::string& path) {
+        return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
+                         UndoDeleteFolder, path.c_str(), nullptr);
+    }
+    static DEACTION* AddRestore(const std::string& path) {
+        return AddAction(DEA_RESTORE, 3, "Changes to \"%s\"", path.c_str(), ConfirmSkipRestore,
+                         UndoRestoreFile, path.c_str(), nullptr);
+    }
+
+    ScratchFolder scratch{"undo"};
+    ScratchFolder backup{"undo-backup"};
+    char szSavedFolder[MAX_PATH];
+};
+
+TEST_F(UndoActionTest, ReadOnlyFileIsDeleted) {
+    std::string path = scratch / "locked.txt";
+    WriteTextFile(path, "x");
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    DEACTION* pact = AddFile(path);
+    pact->fSelected = 1;
+    EXPECT_EQ(pact->pfnConfirm(pact), IDOK);
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(UndoActionTest, FileHeldByAnotherProcessStopsTheUninstallAndIsNotDeleted) {
+    std::string path = scratch / "held.dll";
+    WriteTextFile(path, "x");
+    DEACTION* pact = AddFile(path);
+    pact->fSelected = 1;
+    FileHolder holder(path);
+    robot.ExpectBox(kTitle, "File " + path + " is in use and cannot be deleted.", IDOK);
+    EXPECT_EQ(pact->pfnConfirm(pact), IDNO);
+    // Carried out anyway, the deletion fails and says so by its result.
+    EXPECT_EQ(pact->pfnUndo(pact), 0);
+    EXPECT_TRUE(Exists(path));
+}
+
+TEST_F(UndoActionTest, SelectedFileThatIsAlreadyGoneIsMarkedDone) {
+    DEACTION* pact = AddFile(scratch / "never-there.txt");
+    pact->fSelected = 1;
+    EXPECT_EQ(pact->pfnConfirm(pact), IDOK);
+    EXPECT_EQ(pact->fDone, 1u);
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+}
+
+TEST_F(UndoActionTest, SkippedRestoreWithAChosenDeletionAsksAndNoStops) {
+    std::string ini = scratch / "win.ini";
+    DEACTION* pRestore = AddRestore(ini);
+    DEACTION* pFile = AddFile(scratch / "x.txt");
+    pFile->fSelected = 1;
+    std::string question = "You have choosen not to restore " + ini +
+                           ", but have choosen to delete one or more folders or files.  This can "
+                           "result in an incorrect configuration.  Do you want to continue?";
+    robot.ExpectBox(kTitle, question, IDNO);
+    EXPECT_EQ(pRestore->pfnConfirm(pRestore), IDNO);
+    robot.ExpectBox(kTitle, question, IDYES);
+    EXPECT_EQ(pRestore->pfnConfirm(pRestore), IDYES);
+    pRestore->fSelected = 1;
+    EXPECT_EQ(pRestore->pfnConfirm(pRestore), IDOK);
+}
+
+TEST_F(UndoActionTest, FolderDeletionAsksAndRefusesWhileAFileInsideIsHeld) {
+    std::string folder = scratch / "App\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "Sub").c_str(), nullptr);
+    WriteTextFile(folder + "Sub\\busy.dat", "x");
+    DEACTION* pact = AddFolder(folder);
+    pact->fSelected = 1;
+    std::string question = "You have chosen to delete the folder " + folder +
+                           " and all files and subfolder it contains.  If you are not sure you "
+                           "want to continue you can use the Explorer to check the files.\n\r\n\r"
+                           "Delete folder?";
+    robot.ExpectBox(kTitle, question, IDNO);
+    EXPECT_EQ(pact->pfnConfirm(pact), IDNO);
+    robot.ExpectBox(kTitle, question, IDYES);
+    EXPECT_EQ(pact->pfnConfirm(pact), IDYES);
+    {
+        FileHolder holder(folder + "Sub\\busy.dat");
+        robot.ExpectBox(kTitle, question, IDYES);
+        robot.ExpectBox(kTitle,
+                        "File " + folder +
+                            "Sub\\busy.dat is in use by another process.  Cannot "
+                            "delete folder " +
+                            folder,
+                        IDOK);
+        EXPECT_EQ(pact->pfnConfirm(pact), IDNO);
+    }
+}
+
+TEST_F(UndoActionTest, FolderThatIsTheCurrentDirectoryIsRemovedWithItsContent) {
+    std::string folder = scratch / "Current";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\Deep").c_str(), nullptr);
+    WriteTextFile(folder + "\\Deep\\f.txt", "x");
+    WriteTextFile(folder + "\\ro.txt", "x");
+    SetFileAttributesA((folder + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    DEACTION* pact = AddFolder(folder + "\\");
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    EXPECT_FALSE(Exists(folder));
+    // The first removal fails while the folder is current; the second one
+    // follows the move to its parent.
+    char szNow[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, szNow);
+    EXPECT_EQ(CompareNoCase(szNow, scratch.path().c_str()), 0) << szNow;
+}
+
+TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackOverTheAlteredFile) {
+    std::string ini = scratch / "acme.ini";
+    WriteTextFile(backup / "acme.ini", "[acme]\r\nkey=original\r\n");
+    WriteTextFile(ini, "[acme]\r\nkey=changed\r\n");
+    DEACTION* pact = AddRestore(ini);
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    EXPECT_EQ(ReadTextFile(ini), "[acme]\r\nkey=original\r\n");
+}
+
+TEST_F(UndoActionTest, RestoredRegDatGivesItsTimesToTheBackupCopy) {
+    std::string regDat = scratch / "REG.DAT";
+    std::string copy = backup / "REG.DAT";
+    WriteTextFile(copy, "registry before setup");
+    WriteTextFile(regDat, "registry after setup");
+    DEACTION* pact = AddRestore(regDat);
+    Sleep(30);
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    EXPECT_EQ(ReadTextFile(regDat), "registry before setup");
+    auto times = [](const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        return data;
+    };
+    WIN32_FILE_ATTRIBUTE_DATA restored = times(regDat), backupCopy = times(copy);
+    EXPECT_EQ(CompareFileTime(&restored.ftLastWriteTime, &backupCopy.ftLastWriteTime), 0);
+    EXPECT_EQ(CompareFileTime(&restored.ftCreationTime, &backupCopy.ftCreationTime), 0);
+}
+
+} // namespace
