@@ -109,7 +109,7 @@ TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
     }
 }
 
-TEST_F(RegistryCompareTest, ActionsCarryTheirKindOrderCategoryProceduresAndNode) {
+TEST_F(RegistryCompareTest, ActionsCarryCategoryProceduresNodeAndDescribeText) {
     const std::string base = "Software\\Trun95TestCmp";
     SetTestString(HKEY_CURRENT_USER, base + "\\Changed", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Deleted", "v", "1");
@@ -122,45 +122,23 @@ TEST_F(RegistryCompareTest, ActionsCarryTheirKindOrderCategoryProceduresAndNode)
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user\\Software\\Trun95TestCmp");
     ASSERT_EQ(actions.size(), 3u);
     RTREE* pBeforeKey = NodeAt(pBefore[2].pNode, "Trun95TestCmp");
-    RTREE* pAfterKey = NodeAt(pAfter[2].pNode, "Trun95TestCmp");
-    struct Expected {
-        const char* pszCategory;
-        RTREE* pNode;
-        DWORD dwChange;
-    } expected[] = {
-        {"Value Changed", NodeAt(pBeforeKey, "Changed"), REG_VALUES_CHANGED},
-        {"Key Deleted", NodeAt(pBeforeKey, "Deleted"), REG_KEY_DELETED},
-        {"Key Added", NodeAt(pAfterKey, "Added"), REG_KEY_ADDED},
-    };
-    for (size_t i = 0; i < actions.size(); ++i) {
-        SCOPED_TRACE(actions[i]->pszDescription);
-        EXPECT_EQ(actions[i]->wKind, DEA_REGISTRY);
-        EXPECT_EQ(actions[i]->wOrder, 6);
-        EXPECT_STREQ(actions[i]->szObject, expected[i].pszCategory);
-        EXPECT_EQ(actions[i]->pfnConfirm, &AcceptRegistryAction);
-        EXPECT_EQ(actions[i]->pfnUndo, &DoRegistryAction);
-        ASSERT_NE(expected[i].pNode, nullptr);
-        EXPECT_EQ(actions[i]->pExtra, expected[i].pNode);
-        EXPECT_EQ(expected[i].pNode->dwChange, expected[i].dwChange);
-        EXPECT_EQ(AcceptRegistryAction(actions[i]), 1);
-    }
-}
-
-TEST_F(RegistryCompareTest, DescribeTextsNameTheWholeDescriptionWithATrailingBlank) {
-    const std::string base = "Software\\Trun95TestCmp";
-    SetTestString(HKEY_CURRENT_USER, base + "\\Changed", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, base + "\\Deleted", "v", "1");
-    Before();
-    SetTestString(HKEY_CURRENT_USER, base + "\\Changed", "v", "2");
-    RemoveTestKey(HKEY_CURRENT_USER, base + "\\Deleted");
-    CreateTestKey(HKEY_CURRENT_USER, base + "\\Added");
-    AfterAndCompare();
-
-    std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user\\Software\\Trun95TestCmp");
-    ASSERT_EQ(actions.size(), 3u);
+    RTREE* pAddedNode = NodeAt(pAfter[2].pNode, "Trun95TestCmp\\Added");
+    const void* apExpectedNode[] = {NodeAt(pBeforeKey, "Changed"), NodeAt(pBeforeKey, "Deleted"),
+                                    pAddedNode};
+    const char* apszCategory[] = {"Value Changed", "Key Deleted", "Key Added"};
+    const DWORD adwChange[] = {REG_VALUES_CHANGED, REG_KEY_DELETED, REG_KEY_ADDED};
     const std::string p = "Hkey_current_user\\Software\\Trun95TestCmp";
     Texts described;
-    for (DEACTION* pact : actions) {
+    for (size_t i = 0; i < actions.size(); ++i) {
+        DEACTION* pact = actions[i];
+        EXPECT_EQ(pact->wKind, DEA_REGISTRY);
+        EXPECT_EQ(pact->wOrder, 6);
+        EXPECT_STREQ(pact->szObject, apszCategory[i]);
+        EXPECT_EQ(pact->pfnConfirm, &AcceptRegistryAction);
+        EXPECT_EQ(pact->pfnUndo, &DoRegistryAction);
+        EXPECT_EQ(pact->pExtra, apExpectedNode[i]);
+        EXPECT_EQ(static_cast<RTREE*>(pact->pExtra)->dwChange, adwChange[i]);
+        EXPECT_EQ(AcceptRegistryAction(pact), 1);
         char szText[cbRegDescribe] = "unchanged";
         EXPECT_EQ(DescribeRegistryAction(pact, szText), 1);
         described.push_back(szText);
@@ -348,16 +326,6 @@ TEST_F(RegistryMatchTest, ManyChildrenAreMatchedInTheOrderOfAWholeChainWalk) {
                 EXPECT_EQ(report.pNode->dwChange, report.dwCode);
         }
     }
-}
-
-TEST_F(RegistryMatchTest, NullSideReportsTheOtherNodeByDirection) {
-    RTREE* a = Tree();
-    std::free(a->pszName);
-    a->pszName = DupString("Only");
-    EXPECT_EQ(Compare(REG_REVERSE, nullptr, a), (std::vector<Report>{{"Root", "Only", 5, a}}));
-    EXPECT_EQ(Compare(REG_FORWARD, nullptr, a), (std::vector<Report>{{"Root", "Only", 4, a}}));
-    EXPECT_EQ(Compare(REG_FORWARD, a, nullptr), (std::vector<Report>{{"Root", "Only", 5, a}}));
-    EXPECT_EQ(Compare(REG_REVERSE, a, nullptr), (std::vector<Report>{{"Root", "Only", 4, a}}));
 }
 
 TEST_F(RegistryMatchTest, KeysUnreadableInBothCompareEqual) {

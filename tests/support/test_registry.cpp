@@ -188,15 +188,6 @@ const RDATA* ValueOf(const RTREE* pNode, const std::string& name) {
     return nullptr;
 }
 
-std::string CurrentUserKeyName() {
-    char szName[256];
-    for (DWORD i = 0; RegEnumKeyA(HKEY_USERS, i, szName, sizeof szName) == ERROR_SUCCESS; ++i) {
-        if (std::strncmp(szName, "S-1-5-21-", 9) == 0 && !std::strstr(szName, "_Classes"))
-            return szName;
-    }
-    return "";
-}
-
 std::vector<DEACTION*> RegistryActions(const std::string& marker) {
     std::vector<DEACTION*> actions;
     for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {

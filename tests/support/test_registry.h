@@ -43,10 +43,6 @@ std::vector<std::string> ChildNames(const RTREE* pNode);
 std::vector<std::string> ValueNames(const RTREE* pNode);
 const RDATA* ValueOf(const RTREE* pNode, const std::string& name);
 
-// The name of the current user's key under HKEY_USERS (S-1-5-21-...), where
-// the registry shows HKEY_CURRENT_USER a second time.
-std::string CurrentUserKeyName();
-
 // Descriptions of the registry actions in list order whose text holds marker.
 std::vector<std::string> RegistryActionTexts(const std::string& marker);
 std::vector<DEACTION*> RegistryActions(const std::string& marker);
