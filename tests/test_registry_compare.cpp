@@ -239,20 +239,6 @@ class RegistryMatchTest : public testing::Test {
         trees.push_back(NewRegistryNode());
         return trees.back();
     }
-    static RTREE* Child(RTREE* pParent, const std::string& name, const char* pszValue = nullptr) {
-        RTREE* pChild = NewRegistryNode();
-        std::free(pChild->pszName);
-        pChild->pszName = DupString(name.c_str());
-        pChild->pParent = pParent;
-        if (pszValue)
-            pChild->pData = NewRegistryData(REG_SZ, static_cast<DWORD>(std::strlen(pszValue) + 1),
-                                            reinterpret_cast<const BYTE*>(pszValue), "v", nullptr);
-        RTREE** ppLink = &pParent->pChild;
-        while (*ppLink)
-            ppLink = &(*ppLink)->pNext;
-        *ppLink = pChild;
-        return pChild;
-    }
 
     // The plain walk of the whole other chain for every child, as the
     // reference for the order and content of the reports.
@@ -302,13 +288,13 @@ TEST_F(RegistryMatchTest, ManyChildrenAreMatchedInTheOrderOfAWholeChainWalk) {
         auto next = [&] { return (uSeed = uSeed * 1103515245u + 12345u) >> 16; };
         for (int i = 0; i < cChildren; ++i) {
             std::string name = "Key" + std::to_string(next() % (cChildren + 5));
-            RTREE* x = Child(a, name, next() % 4 ? "same" : "old");
-            Child(x, "Inner" + std::to_string(next() % 3), "1");
+            RTREE* x = AddTestChild(a, name, next() % 4 ? "same" : "old");
+            AddTestChild(x, "Inner" + std::to_string(next() % 3), "1");
         }
         for (int i = 0; i < cChildren; ++i) {
             std::string name = "KEY" + std::to_string(next() % (cChildren + 5));
-            RTREE* y = Child(b, next() % 2 ? name : "key" + name.substr(3), "same");
-            Child(y, "inner" + std::to_string(next() % 3), "1");
+            RTREE* y = AddTestChild(b, next() % 2 ? name : "key" + name.substr(3), "same");
+            AddTestChild(y, "inner" + std::to_string(next() % 3), "1");
         }
         for (int iDirection : {REG_FORWARD, REG_REVERSE}) {
             std::vector<Report> expected;
@@ -331,8 +317,8 @@ TEST_F(RegistryMatchTest, ManyChildrenAreMatchedInTheOrderOfAWholeChainWalk) {
 TEST_F(RegistryMatchTest, KeysUnreadableInBothCompareEqual) {
     RTREE* a = Tree();
     RTREE* b = Tree();
-    Child(a, "Locked");
-    Child(b, "LOCKED");
+    AddTestChild(a, "Locked");
+    AddTestChild(b, "LOCKED");
     EXPECT_TRUE(Compare(REG_FORWARD, a, b).empty());
     EXPECT_TRUE(Compare(REG_REVERSE, b, a).empty());
 }
@@ -369,10 +355,10 @@ TEST_F(RegistryMatchTest, OverlongPathIsCutAtTheBufferWithoutOverrun) {
     RTREE* x = a;
     RTREE* y = b;
     for (int i = 0; i < 12; ++i) {
-        x = Child(x, component, "1");
-        y = Child(y, component, "1");
+        x = AddTestChild(x, component, "1");
+        y = AddTestChild(y, component, "1");
     }
-    Child(y, "Extra");
+    AddTestChild(y, "Extra");
     std::vector<Report> found = Compare(REG_REVERSE, b, a);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].path.size(), cbRegPath - 1);

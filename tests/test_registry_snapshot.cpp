@@ -209,17 +209,6 @@ class RegistryNodeTest : public testing::Test {
         robot.Finish();
         hwndParent = nullptr;
     }
-    RTREE* AddChild(RTREE* pParent, const char* pszName) {
-        RTREE* pChild = NewRegistryNode();
-        std::free(pChild->pszName);
-        pChild->pszName = DupString(pszName);
-        pChild->pParent = pParent;
-        RTREE** ppLink = &pParent->pChild;
-        while (*ppLink)
-            ppLink = &(*ppLink)->pNext;
-        *ppLink = pChild;
-        return pChild;
-    }
     HostWindow host;
     Robot robot;
 };
@@ -248,9 +237,9 @@ TEST_F(RegistryNodeTest, NewRecordsAreZeroedWithSentinelsAndOwnCopies) {
 
 TEST_F(RegistryNodeTest, FreeingOneNodeUnlinksItFromItsParent) {
     RTREE* pRoot = NewRegistryNode();
-    RTREE* pA = AddChild(pRoot, "A");
-    RTREE* pB = AddChild(pRoot, "B");
-    RTREE* pC = AddChild(pRoot, "C");
+    RTREE* pA = AddTestChild(pRoot, "A");
+    RTREE* pB = AddTestChild(pRoot, "B");
+    RTREE* pC = AddTestChild(pRoot, "C");
     pB->pData = NewRegistryData(REG_SZ, 0, nullptr, "v", nullptr);
     FreeRegistryNode(pB, 0);
     EXPECT_EQ(ChildNames(pRoot), (Names{"A", "C"}));

@@ -237,17 +237,6 @@ class FindRegistryKeyTest : public testing::Test {
         robot.Finish();
         hwndParent = nullptr;
     }
-    RTREE* Add(RTREE* pParent, const char* pszName) {
-        RTREE* pChild = NewRegistryNode();
-        std::free(pChild->pszName);
-        pChild->pszName = DupString(pszName);
-        pChild->pParent = pParent;
-        RTREE** ppLink = &pParent->pChild;
-        while (*ppLink)
-            ppLink = &(*ppLink)->pNext;
-        *ppLink = pChild;
-        return pChild;
-    }
     RTREE* Find(const char* pszPath) {
         char szBuffer[cbRegPath] = "";
         return FindRegistryKey(pRoot, pszPath, szBuffer);
@@ -258,11 +247,11 @@ class FindRegistryKeyTest : public testing::Test {
 };
 
 TEST_F(FindRegistryKeyTest, ComponentsMatchWholeNamesInAnyLetterCase) {
-    Add(pRoot, "Micro");
-    RTREE* pMicrosoft = Add(pRoot, "MICROSOFT");
-    RTREE* pWindows = Add(pMicrosoft, "WINDOWS");
-    RTREE* pVersion = Add(pWindows, "CURRENTVERSION");
-    RTREE* pUninstall = Add(pVersion, "UNINSTALL");
+    AddTestChild(pRoot, "Micro");
+    RTREE* pMicrosoft = AddTestChild(pRoot, "MICROSOFT");
+    RTREE* pWindows = AddTestChild(pMicrosoft, "WINDOWS");
+    RTREE* pVersion = AddTestChild(pWindows, "CURRENTVERSION");
+    RTREE* pUninstall = AddTestChild(pVersion, "UNINSTALL");
     EXPECT_EQ(Find("\\Microsoft\\Windows\\CurrentVersion\\Uninstall"), pUninstall);
     EXPECT_EQ(Find("\\Microsoft\\Windows"), pWindows);
     EXPECT_EQ(Find("\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Missing"), nullptr);
@@ -270,10 +259,10 @@ TEST_F(FindRegistryKeyTest, ComponentsMatchWholeNamesInAnyLetterCase) {
 }
 
 TEST_F(FindRegistryKeyTest, SearchStaysOnTheFirstMatchingChild) {
-    RTREE* pFirst = Add(pRoot, "Vendor");
-    Add(pFirst, "Other");
-    RTREE* pSecond = Add(pRoot, "VENDOR");
-    Add(pSecond, "Product");
+    RTREE* pFirst = AddTestChild(pRoot, "Vendor");
+    AddTestChild(pFirst, "Other");
+    RTREE* pSecond = AddTestChild(pRoot, "VENDOR");
+    AddTestChild(pSecond, "Product");
     EXPECT_EQ(Find("\\Vendor\\Product"), nullptr);
     EXPECT_EQ(Find("\\Vendor"), pFirst);
 }

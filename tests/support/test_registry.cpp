@@ -3,7 +3,9 @@
 #include "support/test_registry.h"
 
 #include "actions/deaction.h"
+#include "common/util.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -147,6 +149,21 @@ std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     }
     RegCloseKey(hKey);
     return values;
+}
+
+RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue) {
+    RTREE* pChild = NewRegistryNode();
+    std::free(pChild->pszName);
+    pChild->pszName = DupString(name.c_str());
+    pChild->pParent = pParent;
+    if (pszValue)
+        pChild->pData = NewRegistryData(REG_SZ, static_cast<DWORD>(std::strlen(pszValue) + 1),
+                                        reinterpret_cast<const BYTE*>(pszValue), "v", nullptr);
+    RTREE** ppLink = &pParent->pChild;
+    while (*ppLink)
+        ppLink = &(*ppLink)->pNext;
+    *ppLink = pChild;
+    return pChild;
 }
 
 RTREE* NodeAt(RTREE* pRoot, const std::string& path) {

@@ -35,6 +35,10 @@ struct LiveValue {
 };
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path);
 
+// Appends a child node (with one REG_SZ value "v" when pszValue is given)
+// at the end of pParent's child chain, as the reader would.
+RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue = nullptr);
+
 // The node at a backslash-separated path below a tree root (no leading
 // backslash), or null.
 RTREE* NodeAt(RTREE* pRoot, const std::string& path);
