@@ -155,7 +155,8 @@ void CompareRegistrySnapshots(REGTRE** ppBefore, REGTRE** ppAfter, PFNREGCHANGE 
         if (!q || q[i].dwSent != REGTRE_SENT)
             ReportAssertion("q[i].dwSent == REGTRE_SENT", "Registry", __LINE__);
     }
-    char* pszPath = static_cast<char*>(AllocOrDie(cbRegPath));
+    RegBuffer path(cbRegPath);
+    char* pszPath = path.psz;
     for (int i = 0; i < cRegRoots; ++i) {
         lstrcpynA(pszPath, aRegRoots[i].szDisplayName, cbRegPath);
         bool fFinished = Guarded([&] {
@@ -169,7 +170,6 @@ void CompareRegistrySnapshots(REGTRE** ppBefore, REGTRE** ppAfter, PFNREGCHANGE 
         if (!fFinished)
             ReportInternalException("Registry", 8, __LINE__);
     }
-    std::free(pszPath);
 }
 
 int OnRegValueChange(const char* pszParentPath, const char* pszName, DWORD, RTREE* pNode) {

@@ -97,6 +97,15 @@ RTREE* FreeRegistryNode(RTREE* pNode, int fAll);
 RDATA* FreeRegistryData(RDATA* pRD, RDATA* pPrev, int fAll);
 void FreeRegistrySnapshot(REGTRE** ppSnapshot);
 
+// A heap text buffer, freed also when an exception leaves its scope.
+struct RegBuffer {
+    char* psz;
+    explicit RegBuffer(size_t cb);
+    ~RegBuffer();
+    RegBuffer(const RegBuffer&) = delete;
+    RegBuffer& operator=(const RegBuffer&) = delete;
+};
+
 // The runtime-style assertion report: shows the failed expression with its
 // module and line, then raises the internal-error code to the nearest guard
 // instead of ending the process.

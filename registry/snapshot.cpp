@@ -56,15 +56,6 @@ struct OpenKey {
     }
 };
 
-// A heap text buffer of one level of the scan.
-struct HeapBuffer {
-    char* psz;
-    explicit HeapBuffer(size_t cb) : psz(static_cast<char*>(AllocOrDie(cb))) {}
-    HeapBuffer(const HeapBuffer&) = delete;
-    HeapBuffer& operator=(const HeapBuffer&) = delete;
-    ~HeapBuffer() { std::free(psz); }
-};
-
 void CheckNodeGiven(const RTREE* pNode, int iLine) {
     if (!pNode)
         ReportAssertion("pNode", "Registry", iLine);
@@ -190,7 +181,7 @@ int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     OpenKey key;
     if (OpenRegistryPath(hRoot, pszPath, KEY_READ, &key.h) != ERROR_SUCCESS)
         return 1;
-    HeapBuffer name(cbSubkeyName), childPath(cbRegPath);
+    RegBuffer name(cbSubkeyName), childPath(cbRegPath);
     pNode->hRoot = hRoot;
     PumpMessages();
     CheckNodeGiven(pNode, __LINE__);

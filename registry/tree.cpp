@@ -64,6 +64,12 @@ void FreeTree(RTREE* pNode) {
 
 } // namespace
 
+RegBuffer::RegBuffer(size_t cb) : psz(static_cast<char*>(AllocOrDie(cb))) {}
+
+RegBuffer::~RegBuffer() {
+    std::free(psz);
+}
+
 void ReportAssertion(const char* pszExpression, const char* pszModule, int iLine) {
     char szText[512];
     std::snprintf(szText, sizeof szText, "Assertion failed: %s, file %s, line %d", pszExpression,

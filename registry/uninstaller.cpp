@@ -124,30 +124,24 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
 }
 
 int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {
-    char* pszBuffer = static_cast<char*>(AllocOrDie(cbRegPath));
-    if (!ppBefore || !*ppBefore) {
-        std::free(pszBuffer);
+    RegBuffer buffer(cbRegPath);
+    char* pszBuffer = buffer.psz;
+    if (!ppBefore || !*ppBefore)
         ReportAssertion("pRT", "Registry", __LINE__);
-    }
-    if (!ppAfter || !*ppAfter) {
-        std::free(pszBuffer);
+    if (!ppAfter || !*ppAfter)
         ReportAssertion("qRT", "Registry", __LINE__);
-    }
     // A missing Uninstall key after setup is compared too: the before key is
     // then reported as deleted, which the offer ignores.
     RTREE *pBefore = nullptr, *pAfter = nullptr;
     FindUninstallKey(*ppBefore, pszBuffer, 10, &pBefore);
-    if (!pBefore || !FindUninstallKey(*ppAfter, pszBuffer, 11, &pAfter)) {
-        std::free(pszBuffer);
+    if (!pBefore || !FindUninstallKey(*ppAfter, pszBuffer, 11, &pAfter))
         return 0;
-    }
     bUninstallerChoice = bUndecided;
     pszBuffer[0] = '\0';
     bool fFinished = Guarded([&] {
         CompareRegistryNodes(REG_REVERSE, pAfter, pBefore, IgnoreRegistryChange,
                              OnUninstallKeyChange, pszBuffer);
     });
-    std::free(pszBuffer);
     if (!fFinished) {
         ReportInternalException("Registry", 12, __LINE__);
         return 0;
