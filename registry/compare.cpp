@@ -80,9 +80,12 @@ void AppendPathComponent(char* pszPath, size_t cchPath, const char* pszName) {
     lstrcpynA(pszPath + cchPath + 1, pszName, static_cast<int>(cbRegPath - cchPath - 1));
 }
 
-void ReportKey(int iDirection, RTREE* pNode, bool fOnlyBefore, PFNREGCHANGE iRegKeyChange,
+// Reports a key that only one side has: fInFirst when it is a's (the first
+// tree of this pass). Forward, a is the before tree: its lone keys were
+// deleted; reverse, a is the after tree: its lone keys were added.
+void ReportKey(int iDirection, RTREE* pNode, bool fInFirst, PFNREGCHANGE iRegKeyChange,
                const char* pszPath) {
-    bool fDeleted = (iDirection == REG_FORWARD) == fOnlyBefore;
+    bool fDeleted = (iDirection == REG_FORWARD) == fInFirst;
     pNode->dwChange = fDeleted ? REG_KEY_DELETED : REG_KEY_ADDED;
     iRegKeyChange(pszPath, pNode->pszName, pNode->dwChange, pNode);
 }
