@@ -34,7 +34,6 @@ struct MONITOR_RECORD {
     char szPath[kMonitorPathChars];
     char szPath2[kMonitorPathChars];
 };
-#pragma pack(pop)
 
 static_assert(sizeof(MONITOR_CONTROL) == kMonitorUnitBytes);
 static_assert(sizeof(MONITOR_RECORD) == kMonitorUnitBytes);
@@ -42,8 +41,37 @@ static_assert(offsetof(MONITOR_RECORD, dwOperation) == 4);
 static_assert(offsetof(MONITOR_RECORD, szPath) == 16);
 static_assert(offsetof(MONITOR_RECORD, szPath2) == 538);
 
+// Input of MONITOR_ARM: the driver-side handle of the notification event,
+// then the address of the shared view in the host process. The view always
+// lies below 4 GiB, so the address fits 32 bits in both builds.
+struct MONITOR_ARM_INPUT {
+    int32_t hEvent;
+    uint32_t dwView;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(MONITOR_ARM_INPUT) == 8);
+
+// A loaded driver holds a named object while it is loaded, so that a probe
+// of its device name finds it from any process: "VxD TR95.VXD loaded".
+constexpr char kVxdLoadedFormat[] = "VxD %s loaded";
+
 // Address of record slot i (0 .. 64) in the shared buffer.
 inline MONITOR_RECORD* MonitorSlot(void* pView, int i) {
     return reinterpret_cast<MONITOR_RECORD*>(static_cast<uint8_t*>(pView) + kMonitorUnitBytes +
                                              i * kMonitorUnitBytes);
 }
+
+// The two ring indices, read and written whole: the view starts on a page
+// boundary, so both lie on 4-byte boundaries. A reader sees a slot's content
+// before it sees the index that names the slot.
+inline int32_t ReadMonitorIndex(void* pView, size_t offset) {
+    auto* pIndex = reinterpret_cast<int32_t*>(static_cast<uint8_t*>(pView) + offset);
+    return __atomic_load_n(pIndex, __ATOMIC_ACQUIRE);
+}
+inline void WriteMonitorIndex(void* pView, size_t offset, int32_t value) {
+    auto* pIndex = reinterpret_cast<int32_t*>(static_cast<uint8_t*>(pView) + offset);
+    __atomic_store_n(pIndex, value, __ATOMIC_RELEASE);
+}
+constexpr size_t kMonitorHeadOffset = offsetof(MONITOR_CONTROL, dwHead);
+constexpr size_t kMonitorTailOffset = offsetof(MONITOR_CONTROL, dwTail);

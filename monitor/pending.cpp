@@ -1,5 +1,0 @@
-// Placeholder monitor, filled by the monitor work.
-#include "monitor/monitor.h"
-
-void StartMonitor() {}
-void StopMonitor() {}

@@ -1,0 +1,58 @@
+// Dynamic loading of the monitoring driver as the Windows 95 VxD loader does
+// it, for a kernel that has no VxD loader of its own. The calls have the
+// shapes of the kernel calls they stand for.
+//
+// - Opening "\\.\NAME.VXD" (or "\\.\FOLDER\NAME.VXD") with the delete-on-close
+//   flag loads module NAME.VXD from the current folder or a folder of PATH
+//   (or from FOLDER) and calls its DeviceIoControl export with DIOC_OPEN.
+// - Opening "\\.\NAME" while a driver NAME.VXD is loaded in some process of
+//   the machine gives a probe handle. It reaches no driver: its control
+//   calls do nothing, so stopping through it leaves the owner alone. Without
+//   such a driver the name is the kernel's to open (or to refuse).
+// - Control calls on a loader handle call the module's export; closing a
+//   handle sends DIOC_CLOSEHANDLE, and closing the last one unloads it.
+// Other paths and handles go to the kernel unchanged.
+#pragma once
+
+#include <windows.h>
+
+#include "monitor/protocol.h"
+
+#include <cstdio>
+
+constexpr DWORD kDiocOpen = 0;
+constexpr DWORD kDiocCloseHandle = 0xFFFFFFFF;
+
+// The form in which a driver module exports its control entry.
+typedef BOOL(WINAPI* PFNDRIVERCONTROL)(DWORD dwCode, void* pIn, DWORD cbIn, void* pOut, DWORD cbOut,
+                                       DWORD* pcbReturned, OVERLAPPED* pOverlapped);
+typedef HANDLE(WINAPI* PFNOPENVXDHANDLE)(HANDLE hEvent);
+
+HANDLE VxdCreateFile(const char* pszPath, DWORD dwAccess, DWORD dwShare,
+                     SECURITY_ATTRIBUTES* pSecurity, DWORD dwDisposition, DWORD dwFlags,
+                     HANDLE hTemplate);
+BOOL VxdDeviceIoControl(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD cbIn, void* pOut,
+                        DWORD cbOut, DWORD* pcbReturned, OVERLAPPED* pOverlapped);
+BOOL VxdCloseHandle(HANDLE hDevice);
+
+// GetProcAddress, except that "OpenVxDHandle" asked of a kernel that lacks
+// it gives the loader's own, which hands the driver the event handle itself
+// (the driver runs in the caller's process).
+FARPROC VxdGetProcAddress(HMODULE hModule, const char* pszName);
+
+// The name of the object that announces a loaded driver, from the driver's
+// file name without folder ("tr95.vxd" gives "VxD TR95.VXD loaded"); both
+// the loader and the driver build it here. False when it does not fit.
+inline bool BuildVxdLoadedName(const char* pszFileName, char* pszName, size_t cchName) {
+    char szUpper[64];
+    size_t cch = 0;
+    for (; pszFileName[cch]; ++cch) {
+        if (cch + 1 >= sizeof szUpper)
+            return false;
+        char ch = pszFileName[cch];
+        szUpper[cch] = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+    }
+    szUpper[cch] = '\0';
+    int cchWritten = std::snprintf(pszName, cchName, kVxdLoadedFormat, szUpper);
+    return cchWritten > 0 && static_cast<size_t>(cchWritten) < cchName;
+}

@@ -1,0 +1,395 @@
+// The monitor thread: draining the shared ring into the recorder, starting
+// and stopping the thread, and loading the driver (found, missing, or
+// already loaded by another process).
+#include "files/recorder.h"
+#include "monitor/monitor.h"
+#include "monitor/protocol.h"
+#include "monitor/vxdload.h"
+#include "session/session.h"
+#include "support/hosted_test.h"
+#include "support/monitor_wait.h"
+#include "support/prefix_files.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Draining the ring, against a buffer the test fills as the driver would.
+
+class RingDrainTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        FreeRecordedChanges();
+        buffer_.assign(kMonitorBufferBytes / sizeof(uint32_t) + 1, 0);
+        for (int i = 0; i < kMonitorSlots; ++i) {
+            MONITOR_RECORD* pRecord = MonitorSlot(View(), i);
+            pRecord->dwOperation = kOpFileCreated;
+            std::snprintf(pRecord->szPath, sizeof pRecord->szPath, "%s", SlotPath(i).c_str());
+        }
+    }
+    void TearDown() override { FreeRecordedChanges(); }
+
+    void* View() { return buffer_.data(); }
+    MONITOR_CONTROL* Control() { return static_cast<MONITOR_CONTROL*>(View()); }
+    static std::string SlotPath(int i) { return "C:\\ring\\slot" + std::to_string(i) + ".dat"; }
+
+    // The slots the recorder received, in the order it received them.
+    std::vector<int> ReceivedSlots() {
+        std::vector<std::pair<DWORD, int>> found;
+        for (int i = 0; i < kMonitorSlots; ++i)
+            if (FILEEVENT* pEvent = FindActiveEvent(SlotPath(i).c_str(), kOpFileCreated))
+                found.push_back({pEvent->dwSeq, i});
+        std::sort(found.begin(), found.end());
+        std::vector<int> slots;
+        for (auto& [seq, slot] : found)
+            slots.push_back(slot);
+        return slots;
+    }
+
+    std::vector<uint32_t> buffer_;
+};
+
+TEST_F(RingDrainTest, HeadAfterTailHandsOverTheSlotsBetween) {
+    Control()->dwHead = 5;
+    Control()->dwTail = 2;
+    DrainMonitorRing(View());
+    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(Control()->dwTail, 5);
+    EXPECT_EQ(Control()->dwHead, 5);
+}
+
+TEST_F(RingDrainTest, HeadWrappedPastTheEndContinuesAtSlotZero) {
+    Control()->dwHead = 1;
+    Control()->dwTail = 63;
+    DrainMonitorRing(View());
+    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{64, 0, 1}));
+    EXPECT_EQ(Control()->dwTail, 1);
+}
+
+TEST_F(RingDrainTest, TailAtTheLastSlotStartsAtSlotZero) {
+    Control()->dwHead = 2;
+    Control()->dwTail = 64;
+    DrainMonitorRing(View());
+    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Control()->dwTail, 2);
+}
+
+TEST_F(RingDrainTest, EqualIndicesHandOverNothing) {
+    Control()->dwHead = 7;
+    Control()->dwTail = 7;
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    DrainMonitorRing(View());
+    EXPECT_TRUE(ReceivedSlots().empty());
+    EXPECT_EQ(MonitorRecordsHandedOver(), dwBefore);
+    EXPECT_EQ(Control()->dwTail, 7);
+}
+
+TEST_F(RingDrainTest, IndicesOutsideTheRingHandOverNothing) {
+    for (auto [head, tail] : {std::pair{65, 2}, {3, -1}, {-5, 10}, {1000000, 0}}) {
+        Control()->dwHead = head;
+        Control()->dwTail = tail;
+        DrainMonitorRing(View());
+        EXPECT_TRUE(ReceivedSlots().empty()) << head << " " << tail;
+        EXPECT_EQ(Control()->dwTail, tail);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Starting and stopping the monitor thread.
+
+int CountOwnThreads() {
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int cThreads = 0;
+    for (BOOL f = Thread32First(hSnapshot, &entry); f; f = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++cThreads;
+    CloseHandle(hSnapshot);
+    return cThreads;
+}
+
+bool DriverLoadedHere() {
+    return GetModuleHandleA("tr95.vxd") != nullptr;
+}
+
+class MonitorLifecycleTest : public HostedTest {
+  protected:
+    void SetUp() override {
+        HostedTest::SetUp();
+        FreeRecordedChanges();
+    }
+    void TearDown() override {
+        StopMonitor();
+        HostedTest::TearDown();
+        FreeRecordedChanges();
+    }
+};
+
+TEST_F(MonitorLifecycleTest, StartLoadsTheDriverAndStopUnloadsIt) {
+    StartMonitor();
+    EXPECT_TRUE(DriverLoadedHere());
+    StopMonitor();
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(MonitorLifecycleTest, SecondStartWhileRunningStartsNothing) {
+    StartMonitor();
+    int cThreads = CountOwnThreads();
+    StartMonitor();
+    EXPECT_EQ(CountOwnThreads(), cThreads);
+    StopMonitor();
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(MonitorLifecycleTest, StopWithoutStartAndSecondStopDoNothing) {
+    StopMonitor();
+    StartMonitor();
+    StopMonitor();
+    int cThreads = CountOwnThreads();
+    StopMonitor();
+    EXPECT_EQ(CountOwnThreads(), cThreads);
+}
+
+TEST_F(MonitorLifecycleTest, NewStartAfterStopRecordsAgain) {
+    StartMonitor();
+    StopMonitor();
+    ScratchFolder scratch("monitor-restart");
+    std::string folder = scratch / "again";
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    StartMonitor();
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + 1));
+    StopMonitor();
+    EXPECT_NE(FindActiveEvent((folder + "\\").c_str(), kOpFolderCreated), nullptr);
+}
+
+TEST_F(MonitorLifecycleTest, StartKeepsTheCurrentFolder) {
+    char szBefore[MAX_PATH], szAfter[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, szBefore);
+    StartMonitor();
+    GetCurrentDirectoryA(MAX_PATH, szAfter);
+    EXPECT_STREQ(szAfter, szBefore);
+}
+
+// ---------------------------------------------------------------------------
+// Loading the driver: missing, already loaded elsewhere, and the copy in
+// the Windows folder.
+
+constexpr char kErrorTitle[] = "Uninstaller";
+
+std::string WindowsFolderCopy() {
+    char szWindows[MAX_PATH];
+    GetWindowsDirectoryA(szWindows, MAX_PATH);
+    return std::string(szWindows) + "\\tr95.vxd";
+}
+
+class DriverLoadTest : public HostedTest {
+  protected:
+    void SetUp() override {
+        HostedTest::SetUp();
+        savedLibrary_ = hinstLib;
+    }
+    void TearDown() override {
+        StopMonitor();
+        HostedTest::TearDown();
+        hinstLib = savedLibrary_;
+        if (hLibraryCopy_)
+            FreeLibrary(hLibraryCopy_);
+    }
+
+    // The library as installed in a folder of its own without the driver.
+    void UseLibraryWithoutDriver() {
+        std::string copy = libraryFolder_ / "TRUN95.dll";
+        ASSERT_TRUE(CopyFileA(BuildPath("TRUN95.dll").c_str(), copy.c_str(), FALSE));
+        hLibraryCopy_ = LoadLibraryA(copy.c_str());
+        ASSERT_NE(hLibraryCopy_, nullptr);
+        hinstLib = hLibraryCopy_;
+    }
+
+    HINSTANCE savedLibrary_ = nullptr;
+    HMODULE hLibraryCopy_ = nullptr;
+    ScratchFolder libraryFolder_{"monitor-nodriver"};
+};
+
+TEST_F(DriverLoadTest, MissingDriverIsReportedWithItsCodeAndTheMonitorGivesUp) {
+    UseLibraryWithoutDriver();
+    robot.ExpectBox(kErrorTitle, "ERROR 2h on VxD Load - Not in Current Directory or on Path.",
+                    IDOK);
+    StartMonitor();
+    EXPECT_FALSE(DriverLoadedHere());
+    StopMonitor();
+    EXPECT_EQ(GetFileAttributesA(WindowsFolderCopy().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(DriverLoadTest, DriverLoadedByAnotherProcessIsReportedAndLeftToIt) {
+    std::string command =
+        BuildPath("trun95_fsworker.exe") + " hold-driver \"" + BuildPath("tr95.vxd") + "\" 60000";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi));
+    HANDLE hMark = nullptr;
+    for (int i = 0; i < 500 && !hMark; ++i) {
+        hMark = OpenMutexA(SYNCHRONIZE, FALSE, "VxD TR95.VXD loaded");
+        if (!hMark)
+            Sleep(20);
+    }
+    ASSERT_NE(hMark, nullptr);
+    CloseHandle(hMark);
+
+    robot.ExpectBox(kErrorTitle, "ERROR - TR95.VxD Already Loaded.\nUnable to reload the VxD.",
+                    IDOK);
+    StartMonitor();
+    EXPECT_FALSE(DriverLoadedHere());
+    StopMonitor();
+    // The other process still holds its driver.
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    hMark = OpenMutexA(SYNCHRONIZE, FALSE, "VxD TR95.VXD loaded");
+    EXPECT_NE(hMark, nullptr);
+    if (hMark)
+        CloseHandle(hMark);
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+TEST_F(DriverLoadTest, CopyInTheWindowsFolderIsGoneWhenTheThreadEnds) {
+    ASSERT_TRUE(CopyFileA(BuildPath("tr95.vxd").c_str(), WindowsFolderCopy().c_str(), FALSE));
+    StartMonitor();
+    EXPECT_TRUE(DriverLoadedHere());
+    StopMonitor();
+    EXPECT_EQ(GetFileAttributesA(WindowsFolderCopy().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The driver loader: device names, handle counting, probes.
+
+class VxdLoaderTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        GetCurrentDirectoryA(MAX_PATH, szSavedFolder_);
+        std::string bin = BuildPath("tr95.vxd");
+        binFolder_ = bin.substr(0, bin.rfind('\\'));
+    }
+    void TearDown() override { SetCurrentDirectoryA(szSavedFolder_); }
+
+    static HANDLE Open(const std::string& path, DWORD dwFlags = FILE_FLAG_DELETE_ON_CLOSE) {
+        return VxdCreateFile(path.c_str(), 0, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+    }
+
+    char szSavedFolder_[MAX_PATH];
+    std::string binFolder_;
+};
+
+TEST_F(VxdLoaderTest, DriverStaysLoadedUntilItsLastHandleCloses) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hFirst = Open("\\\\.\\tr95.vxd");
+    HANDLE hSecond = Open("\\\\.\\" + binFolder_ + "\\tr95.vxd");
+    ASSERT_NE(hFirst, INVALID_HANDLE_VALUE);
+    ASSERT_NE(hSecond, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(DriverLoadedHere());
+    EXPECT_TRUE(VxdCloseHandle(hFirst));
+    EXPECT_TRUE(DriverLoadedHere());
+    EXPECT_TRUE(VxdCloseHandle(hSecond));
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, DriverNotInTheCurrentFolderOrOnThePathIsNotFound) {
+    ScratchFolder empty("monitor-empty");
+    ASSERT_TRUE(SetCurrentDirectoryA(empty.path().c_str()));
+    SetLastError(0);
+    EXPECT_EQ(Open("\\\\.\\tr95.vxd"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open("\\\\.\\" + empty.path() + "\\tr95.vxd"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, OverLongDeviceNamesAreNotFound) {
+    std::string longName(5000, 'x');
+    for (const std::string& path :
+         {"\\\\.\\" + longName + ".vxd", "\\\\.\\C:\\" + longName + "\\tr95.vxd"}) {
+        SetLastError(0);
+        EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    EXPECT_EQ(VxdCreateFile(("\\\\.\\" + longName).c_str(), 0, 0, nullptr, 0, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, DriverIsLoadedOnlyWithDeleteOnClose) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    EXPECT_EQ(Open("\\\\.\\tr95.vxd", 0), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
+}
+
+TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
+    EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hDriver = Open("\\\\.\\tr95.vxd");
+    ASSERT_NE(hDriver, INVALID_HANDLE_VALUE);
+    HANDLE hProbe = VxdCreateFile("\\\\.\\TR95", 0, 0, nullptr, 0, 0, nullptr);
+    ASSERT_NE(hProbe, INVALID_HANDLE_VALUE);
+    DWORD cbReturned = 0;
+    EXPECT_FALSE(
+        VxdDeviceIoControl(hProbe, MONITOR_STOP, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_TRUE(VxdCloseHandle(hProbe));
+    EXPECT_TRUE(DriverLoadedHere());
+    // The owner's handle still reaches the driver.
+    EXPECT_TRUE(
+        VxdDeviceIoControl(hDriver, MONITOR_STOP, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_TRUE(VxdCloseHandle(hDriver));
+    EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(VxdLoaderTest, ArmingWithoutABufferIsRefused) {
+    ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
+    HANDLE hDriver = Open("\\\\.\\tr95.vxd");
+    ASSERT_NE(hDriver, INVALID_HANDLE_VALUE);
+    MONITOR_ARM_INPUT input{};
+    DWORD cbReturned = 0;
+    EXPECT_FALSE(VxdDeviceIoControl(hDriver, MONITOR_ARM, &input, sizeof input, nullptr, 0,
+                                    &cbReturned, nullptr));
+    EXPECT_FALSE(
+        VxdDeviceIoControl(hDriver, MONITOR_ARM, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_FALSE(VxdDeviceIoControl(hDriver, 77, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_TRUE(VxdCloseHandle(hDriver));
+}
+
+TEST_F(VxdLoaderTest, OtherPathsAndHandlesGoToTheKernel) {
+    ScratchFolder scratch("monitor-loader");
+    std::string file = scratch / "plain.txt";
+    HANDLE hFile = VxdCreateFile(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(VxdCloseHandle(hFile));
+    EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(VxdLoaderTest, OpenVxDHandleOfTheKernelGivesTheEventItself) {
+    auto pfnOpen = reinterpret_cast<PFNOPENVXDHANDLE>(
+        reinterpret_cast<void*>(VxdGetProcAddress(GetModuleHandleA("kernel32"), "OpenVxDHandle")));
+    ASSERT_NE(pfnOpen, nullptr);
+    HANDLE hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(pfnOpen(hEvent), hEvent);
+    CloseHandle(hEvent);
+    EXPECT_EQ(VxdGetProcAddress(GetModuleHandleA("user32"), "OpenVxDHandle"), nullptr);
+}
+
+} // namespace
