@@ -1,0 +1,83 @@
+// The report: the session's cautions and the actions still on offer, written
+// as a text file that the user names.
+#include "actions/deaction.h"
+#include "common/util.h"
+#include "dialog/dedlg.h"
+#include "files/lists.h"
+#include "resources/resource.h"
+#include "session/session.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kFileNameChars = 520;
+constexpr int kFilterChars = 128;
+
+// "Text Files (*.txt)|*.txt|" becomes the filter pair ended by two NULs.
+void LoadReportFilter(char* pszFilter) {
+    lstrcpynA(pszFilter, GetResString(IDS_REPORT_FILTER), kFilterChars - 1);
+    pszFilter[kFilterChars - 1] = '\0';
+    for (char* pch = pszFilter; *pch; ++pch) {
+        if (*pch == '|')
+            *pch = '\0';
+    }
+}
+
+bool AskReportFile(HWND hwndOwner, char* pszFile) {
+    char szFilter[kFilterChars + 1] = "";
+    LoadReportFilter(szFilter);
+    OPENFILENAMEA ofn{};
+    // The size the Windows 95 common dialogs know.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = hwndOwner;
+    ofn.lpstrFilter = szFilter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = pszFile;
+    ofn.nMaxFile = kFileNameChars;
+    ofn.lpstrDefExt = "txt";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
+                OFN_NOREADONLYRETURN;
+    return GetSaveFileNameA(&ofn) != FALSE;
+}
+
+} // namespace
+
+void WriteReportTo(FILE* pFile) {
+    std::fprintf(pFile, "%s version %s\n\n", kLibraryTitle, "6.1");
+    if (Cautions) {
+        std::fputs("Caution Messages:\n\n", pFile);
+        for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
+            std::fprintf(pFile, "%s\n", pItem->szName);
+    } else {
+        std::fputs("No Caution Messages\n", pFile);
+    }
+    if (pActionList) {
+        std::fputs("\nList of Items to Uninstall:\n\n", pFile);
+        for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+            if (!pact->fDone)
+                std::fprintf(pFile, "%s\n", pact->pszDescription ? pact->pszDescription : "");
+        }
+    } else {
+        std::fputs("Nothing to Uninstall\n", pFile);
+    }
+}
+
+void WriteReport(HWND hwndOwner) {
+    char szFile[kFileNameChars] = "UNINST.TXT";
+    if (!AskReportFile(hwndOwner, szFile))
+        return;
+    FILE* pFile = std::fopen(szFile, "wt");
+    if (!pFile) {
+        char szText[kFileNameChars + 100];
+        std::snprintf(szText, sizeof szText,
+                      "Could not write the report to %s\nThe file may be in use or read-only.",
+                      szFile);
+        MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    WriteReportTo(pFile);
+    std::fclose(pFile);
+}

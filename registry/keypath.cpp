@@ -1,0 +1,90 @@
+// Opening, creating and deleting keys by a path below a root key. Wine's
+// ANSI registry functions take at most 255 characters of path, so a longer
+// path is walked a piece at a time, each piece relative to the key before.
+#include "registry/registry.h"
+
+#include <cstring>
+
+namespace {
+
+// Longest piece handed to one registry call; pieces end at a backslash.
+constexpr size_t cchPiece = 240;
+
+// Opens (or creates) every piece of pszPath but the last below hBase and
+// returns the key of the last piece's parent in *phParent, which the
+// caller closes when it is not hBase; *ppszRest is the last piece.
+LONG WalkToLastPiece(HKEY hBase, const char* pszPath, bool fCreate, REGSAM samDesired,
+                     HKEY* phParent, const char** ppszRest) {
+    HKEY hCurrent = hBase;
+    char szPiece[cchPiece + 1];
+    while (std::strlen(pszPath) > cchPiece) {
+        size_t cchCut = cchPiece;
+        while (cchCut > 0 && pszPath[cchCut] != '\\')
+            --cchCut;
+        if (cchCut == 0) {
+            if (hCurrent != hBase)
+                RegCloseKey(hCurrent);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        std::memcpy(szPiece, pszPath, cchCut);
+        szPiece[cchCut] = '\0';
+        HKEY hNext = nullptr;
+        LONG lResult = fCreate
+                           ? RegCreateKeyExA(hCurrent, szPiece, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             samDesired, nullptr, &hNext, nullptr)
+                           : RegOpenKeyExA(hCurrent, szPiece, 0, samDesired, &hNext);
+        if (hCurrent != hBase)
+            RegCloseKey(hCurrent);
+        if (lResult != ERROR_SUCCESS)
+            return lResult;
+        hCurrent = hNext;
+        pszPath += cchCut + 1;
+    }
+    *phParent = hCurrent;
+    *ppszRest = pszPath;
+    return ERROR_SUCCESS;
+}
+
+void CloseWalked(HKEY hParent, HKEY hBase) {
+    if (hParent != hBase)
+        RegCloseKey(hParent);
+}
+
+} // namespace
+
+LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey) {
+    HKEY hParent = nullptr;
+    const char* pszRest = nullptr;
+    LONG lResult =
+        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), false, samDesired, &hParent, &pszRest);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = RegOpenKeyExA(hParent, pszRest, 0, samDesired, phKey);
+    CloseWalked(hParent, hRoot);
+    return lResult;
+}
+
+LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition) {
+    HKEY hParent = nullptr;
+    const char* pszRest = nullptr;
+    LONG lResult =
+        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), true, KEY_ALL_ACCESS, &hParent, &pszRest);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = RegCreateKeyExA(hParent, pszRest, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, phKey, pdwDisposition);
+    CloseWalked(hParent, hRoot);
+    return lResult;
+}
+
+LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath) {
+    HKEY hParent = nullptr;
+    const char* pszRest = nullptr;
+    LONG lResult =
+        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), false, KEY_ALL_ACCESS, &hParent, &pszRest);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = RegDeleteKeyA(hParent, pszRest);
+    CloseWalked(hParent, hRoot);
+    return lResult;
+}

@@ -1,0 +1,150 @@
+// The setup's own uninstaller: every Uninstall entry that setup added is
+// offered to the user before anything is compared, and after running one the
+// user decides whether our own uninstall still looks for what is left.
+#include "registry/registry.h"
+
+#include "common/util.h"
+#include "resources/resource.h"
+#include "session/guard.h"
+#include "session/report.h"
+#include "session/session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr BYTE bUndecided = 0xFF;
+constexpr BYTE bContinue = 0;
+constexpr BYTE bStop = 1;
+
+BYTE bUninstallerChoice = bUndecided;
+
+// The title is read into a buffer of its own: the string table's buffers
+// rotate and the question itself is read right after it.
+int AskUninstall(const char* pszText, UINT uStyle) {
+    char szTitle[128];
+    lstrcpynA(szTitle, GetResString(IDS_UNINSTALL_DETECTED), sizeof szTitle);
+    return MessageBoxA(GetOwnerWindow(hwndParent), pszText, szTitle, uStyle);
+}
+
+const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
+    for (const RDATA* pRD = pNode->pData; pRD; pRD = pRD->pNext) {
+        if (CompareNoCase(pRD->pszName, pszName) == 0)
+            return pRD;
+    }
+    return nullptr;
+}
+
+void RunOwnUninstaller(const RDATA* pCommand) {
+    WinExec(reinterpret_cast<const char*>(pCommand->abData), SW_SHOWDEFAULT);
+    AskUninstall(GetResString(IDS_PRESS_OK_WHEN_DONE), MB_OK);
+}
+
+// The child of pNode whose whole name equals the component of cchComponent
+// characters at pszComponent; the first one in chain order.
+RTREE* FindChildByComponent(RTREE* pNode, const char* pszComponent, size_t cchComponent) {
+    for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
+        if (std::strlen(pChild->pszName) == cchComponent &&
+            CompareNoCaseN(pChild->pszName, pszComponent, cchComponent) == 0)
+            return pChild;
+    }
+    return nullptr;
+}
+
+// Finds the Uninstall key in the HKEY_LOCAL_MACHINE\Software tree of a
+// snapshot. False when an exception left the search; it is then reported
+// with iHandler.
+bool FindUninstallKey(REGTRE* pSnapshot, char* pszBuffer, int iHandler, RTREE** ppFound) {
+    *ppFound = nullptr;
+    pszBuffer[0] = '\0';
+    if (Guarded(
+            [&] { *ppFound = FindRegistryKey(pSnapshot[1].pNode, szRegUninstallPath, pszBuffer); }))
+        return true;
+    ReportInternalException("Registry", iHandler, __LINE__);
+    return false;
+}
+
+} // namespace
+
+RTREE* FindRegistryKey(RTREE* pNode, const char* pszPath, char* pszPathBuffer) {
+    if (!pszPath)
+        ReportAssertion("pszPath", "Registry", __LINE__);
+    if (!pszPath[0])
+        ReportAssertion("pszPath[0]", "Registry", __LINE__);
+    if (!pszPathBuffer)
+        ReportAssertion("pszPathBuffer", "Registry", __LINE__);
+    size_t cchBuffer = std::strlen(pszPathBuffer);
+    size_t cchPath = std::strlen(pszPath);
+    while (pNode) {
+        size_t cchName = std::strlen(pNode->pszName);
+        if (cchName) {
+            if (cchBuffer + 1 + cchName >= cbRegPath)
+                return nullptr;
+            pszPathBuffer[cchBuffer++] = '\\';
+            std::memcpy(pszPathBuffer + cchBuffer, pNode->pszName, cchName + 1);
+            cchBuffer += cchName;
+        }
+        if (CompareNoCase(pszPathBuffer, pszPath) == 0)
+            return pNode;
+        if (cchBuffer >= cchPath || pszPath[cchBuffer] != '\\')
+            return nullptr;
+        const char* pszComponent = pszPath + cchBuffer + 1;
+        const char* pszEnd = std::strchr(pszComponent, '\\');
+        size_t cchComponent =
+            pszEnd ? static_cast<size_t>(pszEnd - pszComponent) : std::strlen(pszComponent);
+        pNode = FindChildByComponent(pNode, pszComponent, cchComponent);
+    }
+    return nullptr;
+}
+
+int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* pNode) {
+    if (!pNode)
+        ReportAssertion("pNode", "Registry", __LINE__);
+    if (dwCode != REG_KEY_ADDED)
+        return 1;
+    char szQuestion[4096];
+    std::snprintf(szQuestion, sizeof szQuestion, GetResString(IDS_USE_OWN_UNINSTALLER), pszName);
+    if (AskUninstall(szQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        bUninstallerChoice = bContinue;
+        return 1;
+    }
+    const RDATA* pCommand = FindValue(pNode, szRegUninstallValue);
+    if (!pCommand)
+        return 1;
+    if (!Guarded([&] { RunOwnUninstaller(pCommand); }))
+        ReportInternalException("Registry", 9, __LINE__);
+    if (bUninstallerChoice == bUndecided) {
+        int idAnswer =
+            AskUninstall(GetResString(IDS_CONTINUE_AFTER_OWN), MB_YESNO | MB_ICONQUESTION);
+        bUninstallerChoice = idAnswer == IDYES ? bContinue : bStop;
+    }
+    return 1;
+}
+
+int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {
+    RegBuffer buffer(cbRegPath);
+    char* pszBuffer = buffer.psz;
+    if (!ppBefore || !*ppBefore)
+        ReportAssertion("pRT", "Registry", __LINE__);
+    if (!ppAfter || !*ppAfter)
+        ReportAssertion("qRT", "Registry", __LINE__);
+    // A missing Uninstall key after setup is compared too: the before key is
+    // then reported as deleted, which the offer ignores.
+    RTREE *pBefore = nullptr, *pAfter = nullptr;
+    FindUninstallKey(*ppBefore, pszBuffer, 10, &pBefore);
+    if (!pBefore || !FindUninstallKey(*ppAfter, pszBuffer, 11, &pAfter))
+        return 0;
+    bUninstallerChoice = bUndecided;
+    pszBuffer[0] = '\0';
+    bool fFinished = Guarded([&] {
+        CompareRegistryNodes(REG_REVERSE, pAfter, pBefore, IgnoreRegistryChange,
+                             OnUninstallKeyChange, pszBuffer);
+    });
+    if (!fFinished) {
+        ReportInternalException("Registry", 12, __LINE__);
+        return 0;
+    }
+    return bUninstallerChoice == bStop ? 1 : 0;
+}

@@ -1,0 +1,49 @@
+// Drives an open dialog as a person would, from a thread of its own: the
+// robot hands over the dialog, the script clicks, types and reads controls,
+// and waits for the boxes its actions bring up to be answered.
+#pragma once
+
+#include "robot.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+class DialogScript {
+  public:
+    explicit DialogScript(Robot& robot) : robot_(robot) {}
+    ~DialogScript() { Join(); }
+    DialogScript(const DialogScript&) = delete;
+    DialogScript& operator=(const DialogScript&) = delete;
+
+    // Expects a dialog with this caption and runs the script on it.
+    void Expect(const std::string& caption, std::function<void(HWND)> script);
+    void Join();
+
+    // Waits until the robot has handled n windows in all.
+    bool WaitForWindows(size_t n, DWORD dwTimeoutMs = 10000);
+
+  private:
+    Robot& robot_;
+    std::thread thread_;
+};
+
+// Waits until the condition holds or the time-out passed; its last value.
+bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs = 10000);
+// Clicks a button of the dialog (without waiting for what it brings up).
+void PressButton(HWND hDlg, int id);
+void FocusControl(HWND hDlg, HWND hControl);
+// Lets the dialog's thread finish what was posted to it.
+void Settle(HWND hwnd);
+
+// Tree helpers: items by text, state images, and mouse clicks on the part of
+// an item that the tree's own hit test names (TVHT_ONITEMLABEL, ...).
+HTREEITEM FindTreeItem(HWND hTree, HTREEITEM hParent, const std::string& text);
+std::string TreeItemText(HWND hTree, HTREEITEM hItem);
+UINT TreeStateImage(HWND hTree, HTREEITEM hItem);
+bool IsTreeItemExpanded(HWND hTree, HTREEITEM hItem);
+bool ClickTreeItem(HWND hTree, HTREEITEM hItem, UINT uHitFlag, bool fRightButton = false);
+void PressKey(HWND hwnd, WPARAM vk);

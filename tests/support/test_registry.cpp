@@ -1,0 +1,222 @@
+// Registry helpers for tests, written with the plain registry functions so
+// that they do not depend on the code under test.
+#include "support/test_registry.h"
+
+#include "actions/deaction.h"
+#include "common/util.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+typedef LONG(WINAPI* PFNNTDELETEKEY)(HANDLE);
+
+// Deletes a link key itself rather than the key it points at.
+bool DeleteLinkKey(HKEY hRoot, const std::wstring& path) {
+    HKEY hLink = nullptr;
+    if (RegOpenKeyExW(hRoot, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hLink) !=
+        ERROR_SUCCESS)
+        return false;
+    auto pfnDelete = reinterpret_cast<PFNNTDELETEKEY>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll"), "NtDeleteKey")));
+    bool fDeleted = pfnDelete && pfnDelete(hLink) == 0;
+    RegCloseKey(hLink);
+    return fDeleted;
+}
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// Opens or creates a key one component at a time, so that paths longer than
+// one registry call takes can be made. Null when it fails.
+HKEY WalkKey(HKEY hRoot, const std::string& path, bool fCreate) {
+    HKEY hCurrent = hRoot;
+    size_t iStart = 0;
+    while (iStart <= path.size()) {
+        size_t iEnd = path.find('\\', iStart);
+        std::string name = path.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart);
+        HKEY hNext = nullptr;
+        LONG lResult = fCreate ? RegCreateKeyExA(hCurrent, name.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &hNext, nullptr)
+                               : RegOpenKeyExA(hCurrent, name.c_str(), 0, KEY_ALL_ACCESS, &hNext);
+        if (hCurrent != hRoot)
+            RegCloseKey(hCurrent);
+        if (lResult != ERROR_SUCCESS)
+            return nullptr;
+        hCurrent = hNext;
+        if (iEnd == std::string::npos)
+            break;
+        iStart = iEnd + 1;
+    }
+    return hCurrent;
+}
+
+void RemoveBelow(HKEY hParent, const std::string& name) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hParent, name.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
+        DeleteLinkKey(hParent, Wide(name));
+        return;
+    }
+    char szName[512];
+    std::vector<std::string> children;
+    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
+        children.push_back(szName);
+    for (const std::string& child : children)
+        RemoveBelow(hKey, child);
+    RegCloseKey(hKey);
+    RegDeleteKeyA(hParent, name.c_str());
+}
+
+} // namespace
+
+void CreateTestKey(HKEY hRoot, const std::string& path) {
+    if (HKEY hKey = WalkKey(hRoot, path, true))
+        RegCloseKey(hKey);
+}
+
+void SetTestValue(HKEY hRoot, const std::string& path, const std::string& name, DWORD dwType,
+                  const void* pData, DWORD cbData) {
+    HKEY hKey = WalkKey(hRoot, path, true);
+    if (!hKey)
+        return;
+    RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
+    RegCloseKey(hKey);
+}
+
+void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
+                   const std::string& text) {
+    SetTestValue(hRoot, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(hKey, name.c_str());
+    RegCloseKey(hKey);
+}
+
+void RemoveTestKey(HKEY hRoot, const std::string& path) {
+    size_t iLast = path.rfind('\\');
+    if (iLast == std::string::npos) {
+        RemoveBelow(hRoot, path);
+        return;
+    }
+    if (HKEY hParent = WalkKey(hRoot, path.substr(0, iLast), false)) {
+        RemoveBelow(hParent, path.substr(iLast + 1));
+        RegCloseKey(hParent);
+    }
+}
+
+HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
+    return WalkKey(hRoot, path, false);
+}
+
+bool TestKeyExists(HKEY hRoot, const std::string& path) {
+    HKEY hKey = WalkKey(hRoot, path, false);
+    if (!hKey)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+void CreateDanglingKey(HKEY hRoot, const std::string& path) {
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExW(hRoot, Wide(path).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+        return;
+    const wchar_t szTarget[] = L"\\Registry\\Machine\\Software\\Trun95TestNoSuchKey";
+    RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(szTarget),
+                   sizeof szTarget - sizeof(wchar_t));
+    RegCloseKey(hKey);
+}
+
+std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
+    std::vector<LiveValue> values;
+    HKEY hKey = WalkKey(hRoot, path, false);
+    if (!hKey)
+        return values;
+    static char szName[16384];
+    static BYTE abData[65536];
+    for (DWORD i = 0;; ++i) {
+        DWORD cchName = sizeof szName, cbData = sizeof abData, dwType = 0;
+        if (RegEnumValueA(hKey, i, szName, &cchName, nullptr, &dwType, abData, &cbData) !=
+            ERROR_SUCCESS)
+            break;
+        values.push_back({szName, dwType, std::string(reinterpret_cast<char*>(abData), cbData)});
+    }
+    RegCloseKey(hKey);
+    return values;
+}
+
+RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue) {
+    RTREE* pChild = NewRegistryNode();
+    std::free(pChild->pszName);
+    pChild->pszName = DupString(name.c_str());
+    pChild->pParent = pParent;
+    if (pszValue)
+        pChild->pData = NewRegistryData(REG_SZ, static_cast<DWORD>(std::strlen(pszValue) + 1),
+                                        reinterpret_cast<const BYTE*>(pszValue), "v", nullptr);
+    RTREE** ppLink = &pParent->pChild;
+    while (*ppLink)
+        ppLink = &(*ppLink)->pNext;
+    *ppLink = pChild;
+    return pChild;
+}
+
+RTREE* NodeAt(RTREE* pRoot, const std::string& path) {
+    RTREE* pNode = pRoot;
+    size_t iStart = 0;
+    while (pNode && iStart <= path.size()) {
+        size_t iEnd = path.find('\\', iStart);
+        std::string name = path.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart);
+        RTREE* pChild = pNode->pChild;
+        while (pChild && lstrcmpiA(pChild->pszName, name.c_str()) != 0)
+            pChild = pChild->pNext;
+        pNode = pChild;
+        if (iEnd == std::string::npos)
+            break;
+        iStart = iEnd + 1;
+    }
+    return pNode;
+}
+
+std::vector<std::string> ChildNames(const RTREE* pNode) {
+    std::vector<std::string> names;
+    for (const RTREE* p = pNode ? pNode->pChild : nullptr; p; p = p->pNext)
+        names.push_back(p->pszName);
+    return names;
+}
+
+std::vector<std::string> ValueNames(const RTREE* pNode) {
+    std::vector<std::string> names;
+    for (const RDATA* p = pNode ? pNode->pData : nullptr; p; p = p->pNext)
+        names.push_back(p->pszName);
+    return names;
+}
+
+const RDATA* ValueOf(const RTREE* pNode, const std::string& name) {
+    for (const RDATA* p = pNode ? pNode->pData : nullptr; p; p = p->pNext) {
+        if (name == p->pszName)
+            return p;
+    }
+    return nullptr;
+}
+
+std::vector<DEACTION*> RegistryActions(const std::string& marker) {
+    std::vector<DEACTION*> actions;
+    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+        if (pact->wKind == DEA_REGISTRY && std::strstr(pact->pszDescription, marker.c_str()))
+            actions.push_back(pact);
+    }
+    return actions;
+}
+
+std::vector<std::string> RegistryActionTexts(const std::string& marker) {
+    std::vector<std::string> texts;
+    for (DEACTION* pact : RegistryActions(marker))
+        texts.push_back(pact->pszDescription);
+    return texts;
+}

@@ -1,0 +1,52 @@
+// Registry helpers for tests: keys and values written with the plain
+// registry functions, a dangling link key that cannot be opened, and the
+// look-up of nodes and actions that tests check.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "registry/registry.h"
+
+struct DEACTION;
+
+void CreateTestKey(HKEY hRoot, const std::string& path);
+void SetTestValue(HKEY hRoot, const std::string& path, const std::string& name, DWORD dwType,
+                  const void* pData, DWORD cbData);
+void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
+                   const std::string& text);
+void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name);
+// Removes the key with its subtree (dangling links included); a missing key is fine.
+void RemoveTestKey(HKEY hRoot, const std::string& path);
+// Opens a key of any path length for reading and writing; null when missing.
+HKEY OpenTestKey(HKEY hRoot, const std::string& path);
+bool TestKeyExists(HKEY hRoot, const std::string& path);
+// Makes a subkey that is listed by its parent but cannot be opened.
+void CreateDanglingKey(HKEY hRoot, const std::string& path);
+
+// Values of a live key as (name, type, bytes), in enumeration order.
+struct LiveValue {
+    std::string name;
+    DWORD dwType;
+    std::string bytes;
+    bool operator==(const LiveValue&) const = default;
+};
+std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path);
+
+// Appends a child node (with one REG_SZ value "v" when pszValue is given)
+// at the end of pParent's child chain, as the reader would.
+RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue = nullptr);
+
+// The node at a backslash-separated path below a tree root (no leading
+// backslash), or null.
+RTREE* NodeAt(RTREE* pRoot, const std::string& path);
+std::vector<std::string> ChildNames(const RTREE* pNode);
+// Value names of a node in list order.
+std::vector<std::string> ValueNames(const RTREE* pNode);
+const RDATA* ValueOf(const RTREE* pNode, const std::string& name);
+
+// Descriptions of the registry actions in list order whose text holds marker.
+std::vector<std::string> RegistryActionTexts(const std::string& marker);
+std::vector<DEACTION*> RegistryActions(const std::string& marker);

@@ -1,0 +1,280 @@
+// Carrying out registry actions: added keys go, deleted keys come back with
+// every value byte for byte, changed keys are put back exactly; failures are
+// reported; the shell's AlwaysUnloadDLL setting is set and put back.
+#include "actions/deaction.h"
+#include "common/util.h"
+#include "registry/registry.h"
+#include "session/guard.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+#include "support/test_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+constexpr char kMarker[] = "Trun95TestRst";
+
+struct TestRoot {
+    HKEY hRoot;
+    std::string path;
+};
+
+const TestRoot kRoots[] = {
+    {HKEY_CLASSES_ROOT, "Trun95TestRst"},
+    {HKEY_LOCAL_MACHINE, "Software\\Trun95TestRst"},
+    {HKEY_CURRENT_USER, "Software\\Trun95TestRst"},
+    {HKEY_USERS, ".Default\\Software\\Trun95TestRst"},
+};
+
+std::string Bytes(size_t cb, unsigned uSeed) {
+    std::string bytes(cb, '\0');
+    for (size_t i = 0; i < cb; ++i)
+        bytes[i] = static_cast<char>((i * 31 + uSeed) & 0xFF);
+    return bytes;
+}
+
+// Every key below path with its values, in enumeration order.
+void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>& out) {
+    out.push_back("key " + path);
+    for (const LiveValue& value : ReadLiveValues(hRoot, path))
+        out.push_back("value " + value.name + " " + std::to_string(value.dwType) + " " +
+                      value.bytes);
+    HKEY hKey = OpenTestKey(hRoot, path);
+    if (!hKey)
+        return;
+    std::vector<std::string> children;
+    char szName[256];
+    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
+        children.push_back(szName);
+    RegCloseKey(hKey);
+    for (const std::string& child : children)
+        ReadLiveTree(hRoot, path + "\\" + child, out);
+}
+
+class RegistryRestoreTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        LoadRegistryStrings();
+        FreeActionList();
+        RemoveTestKeys();
+    }
+    void TearDown() override {
+        FreeActionList();
+        FreeRegistrySnapshot(&pBefore);
+        FreeRegistrySnapshot(&pAfter);
+        RemoveTestKeys();
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    static void RemoveTestKeys() {
+        for (const TestRoot& root : kRoots)
+            RemoveTestKey(root.hRoot, root.path);
+    }
+    static std::vector<std::string> LiveState() {
+        std::vector<std::string> state;
+        for (const TestRoot& root : kRoots)
+            ReadLiveTree(root.hRoot, root.path, state);
+        return state;
+    }
+    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
+    void AfterAndCompare() {
+        TakeRegistrySnapshot(&pAfter, host.status());
+        CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
+    }
+    // Carries out the test keys' actions in list order, as the dialog does.
+    void CarryOut() {
+        for (DEACTION* pact : RegistryActions(kMarker)) {
+            EXPECT_EQ(pact->pfnConfirm(pact), 1);
+            EXPECT_EQ(pact->pfnUndo(pact), 1);
+        }
+    }
+    // A fresh snapshot compared with the before snapshot: the test keys'
+    // actions that are still left.
+    Texts ChangesLeft() {
+        FreeActionList();
+        FreeRegistrySnapshot(&pAfter);
+        AfterAndCompare();
+        return RegistryActionTexts(kMarker);
+    }
+    HostWindow host;
+    Robot robot;
+    REGTRE* pBefore = nullptr;
+    REGTRE* pAfter = nullptr;
+};
+
+TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoots) {
+    DWORD dwNumber = 0xCAFEF00D;
+    std::string exact = Bytes(8192, 7);
+    for (const TestRoot& root : kRoots) {
+        const std::string& p = root.path;
+        SetTestString(root.hRoot, p + "\\Deleted", "", "default of deleted");
+        SetTestValue(root.hRoot, p + "\\Deleted", "Exact", REG_BINARY, exact.data(), 8192);
+        SetTestValue(root.hRoot, p + "\\Deleted", "Number", REG_DWORD, &dwNumber, 4);
+        SetTestValue(root.hRoot, p + "\\Deleted", "Multi", REG_MULTI_SZ, "a\0bc\0", 6);
+        SetTestValue(root.hRoot, p + "\\Deleted", "Expand", REG_EXPAND_SZ, "%TEMP%\\x", 10);
+        SetTestValue(root.hRoot, p + "\\Deleted", "Empty", REG_BINARY, "", 0);
+        SetTestString(root.hRoot, p + "\\Deleted\\Sub\\Leaf", "leaf", "1");
+        SetTestString(root.hRoot, p + "\\Deleted\\100%s", "odd", "%d");
+        SetTestString(root.hRoot, p + "\\Changed", "a", "1");
+        SetTestString(root.hRoot, p + "\\Changed", "b", "2");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept", "k", "1");
+        SetTestString(root.hRoot, p + "\\Stays", "s", "1");
+    }
+    std::vector<std::string> before = LiveState();
+    Before();
+    for (const TestRoot& root : kRoots) {
+        const std::string& p = root.path;
+        RemoveTestKey(root.hRoot, p + "\\Deleted");
+        SetTestString(root.hRoot, p + "\\Changed", "a", "changed");
+        SetTestString(root.hRoot, p + "\\Changed", "c", "new");
+        DeleteTestValue(root.hRoot, p + "\\Changed", "b");
+        SetTestString(root.hRoot, p + "\\Changed\\New\\Deeper\\Deepest", "n", "1");
+        SetTestString(root.hRoot, p + "\\Changed\\RunMRU", "a", "cmd");
+        SetTestString(root.hRoot, p + "\\Added\\One\\Two\\Three", "t", "3");
+    }
+    AfterAndCompare();
+    ASSERT_GE(RegistryActions(kMarker).size(), 12u);
+    CarryOut();
+    EXPECT_EQ(ChangesLeft(), Texts{});
+    EXPECT_EQ(LiveState(), before);
+    for (const TestRoot& root : kRoots) {
+        EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Added"));
+        EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Changed\\RunMRU"));
+    }
+}
+
+TEST_F(RegistryRestoreTest, UndoingAnAddedKeyThatIsAlreadyGoneDoesNothing) {
+    Before();
+    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Sub", "v", "1");
+    AfterAndCompare();
+    std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
+    ASSERT_EQ(actions.size(), 1u);
+    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Added");
+    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Added"));
+}
+
+TEST_F(RegistryRestoreTest, UnknownChangeCodeShowsTheCriticalErrorAndChangesNothing) {
+    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Key", "v", "1");
+    Before();
+    RTREE* pNode = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
+    ASSERT_NE(pNode, nullptr);
+    DEACTION action{};
+    action.pExtra = pNode;
+    robot.ExpectBox("**Uninstaller Error**", "Critical ERROR in Registry Module", IDOK);
+    EXPECT_EQ(DoRegistryAction(&action), 1);
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Key"));
+    action.pExtra = nullptr;
+    EXPECT_EQ(DoRegistryAction(&action), 1);
+}
+
+TEST_F(RegistryRestoreTest, KeyThatCannotBeCreatedIsReportedAndItsSiblingsFollow) {
+    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\First", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\Second", "v", "2");
+    Before();
+    RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
+    ASSERT_NE(pParent, nullptr);
+    RTREE* pFirst = pParent->pChild;
+    std::free(pFirst->pszName);
+    pFirst->pszName = DupString(std::string(300, 'x').c_str());
+    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent");
+
+    robot.ExpectBoxStartingWith(
+        kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line", IDOK);
+    robot.ExpectBoxStartingWith(
+        kTitle, "Tarnel Uninstaller has detected internal exception 5 in Registry line", IDYES);
+    EXPECT_EQ(RestoreRegistryKey(pParent), ERROR_SUCCESS);
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\Second"),
+              (std::vector<LiveValue>{{"v", REG_SZ, std::string("2\0", 2)}}));
+    EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
+}
+
+TEST_F(RegistryRestoreTest, KeyThatCannotBeDeletedIsReportedAndTheActionStillCounts) {
+    Before();
+    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Normal", "v", "1");
+    CreateDanglingKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Dangling");
+    AfterAndCompare();
+    std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
+    ASSERT_EQ(actions.size(), 1u);
+    robot.ExpectBoxStartingWith(
+        kTitle, "Error Deleting Registry Key.\nInternal Error in Rdelkey line", IDOK);
+    robot.ExpectBoxStartingWith(
+        kTitle, "Tarnel Uninstaller has detected internal exception 1 in Registry line", IDYES);
+    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Added"));
+}
+
+TEST_F(RegistryRestoreTest, KeysBeyondFiveHundredCharactersAreDeletedAndRestored) {
+    std::string path = kRoots[2].path + "\\Long";
+    for (int i = 0; i < 5; ++i)
+        path += "\\" + std::string(120, static_cast<char>('k' + i));
+    SetTestString(HKEY_CURRENT_USER, path, "deep", "value");
+    std::vector<std::string> before = LiveState();
+    ASSERT_EQ(before.size(), 11u); // three missing roots, six keys, one value
+    Before();
+    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Long");
+    AfterAndCompare();
+    CarryOut();
+    EXPECT_EQ(LiveState(), before);
+    EXPECT_EQ(RegDeleteKeyRecursive(HKEY_CURRENT_USER, (kRoots[2].path + "\\Long").c_str()),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Long"));
+}
+
+class ExplorerUnloadTest : public testing::Test {
+  protected:
+    static constexpr char kKey[] =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL";
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        LoadRegistryStrings();
+        saved = ReadLiveValues(HKEY_LOCAL_MACHINE, kKey);
+        fExisted = TestKeyExists(HKEY_LOCAL_MACHINE, kKey);
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kKey);
+    }
+    void TearDown() override {
+        SetExplorerUnload(0);
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kKey);
+        if (fExisted)
+            CreateTestKey(HKEY_LOCAL_MACHINE, kKey);
+        for (const LiveValue& value : saved)
+            SetTestValue(HKEY_LOCAL_MACHINE, kKey, value.name, value.dwType, value.bytes.data(),
+                         static_cast<DWORD>(value.bytes.size()));
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+    std::vector<LiveValue> saved;
+    bool fExisted = false;
+};
+
+TEST_F(ExplorerUnloadTest, MissingKeyIsCreatedWithOneAndStaysAfterwards) {
+    EXPECT_EQ(SetExplorerUnload(1), 1);
+    std::vector<LiveValue> one{{"", REG_SZ, std::string("1\0", 2)}};
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
+    EXPECT_EQ(SetExplorerUnload(0), 1);
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
+    EXPECT_EQ(SetExplorerUnload(0), 0);
+}
+
+TEST_F(ExplorerUnloadTest, DefaultValueIsWrittenBackAsAString) {
+    SetTestValue(HKEY_LOCAL_MACHINE, kKey, "", REG_EXPAND_SZ, "0", 2);
+    EXPECT_EQ(SetExplorerUnload(1), 1);
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
+              (std::vector<LiveValue>{{"", REG_SZ, std::string("1\0", 2)}}));
+    EXPECT_EQ(SetExplorerUnload(0), 1);
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
+              (std::vector<LiveValue>{{"", REG_SZ, std::string("0\0", 2)}}));
+}
+
+} // namespace

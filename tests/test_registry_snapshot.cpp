@@ -1,0 +1,286 @@
+// The registry snapshot: what the reader records of keys, values and
+// subkeys, what it leaves out, and how nodes are made and freed.
+#include "common/util.h"
+#include "registry/registry.h"
+#include "session/guard.h"
+#include "session/session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+#include "support/test_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const std::string kKey = "Software\\Trun95TestSnap";
+
+class RegistrySnapshotTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwndParent = host.hwnd();
+        LoadRegistryStrings();
+        RemoveTestKey(HKEY_CURRENT_USER, kKey);
+    }
+    void TearDown() override {
+        FreeRegistrySnapshot(&pSnap);
+        RemoveTestKey(HKEY_CURRENT_USER, kKey);
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    // The test key as the snapshot of HKEY_CURRENT_USER\Software holds it.
+    RTREE* Snap(const std::string& below = "") {
+        FreeRegistrySnapshot(&pSnap);
+        TakeRegistrySnapshot(&pSnap, host.status());
+        std::string path = "Trun95TestSnap" + (below.empty() ? "" : "\\" + below);
+        return NodeAt(pSnap[2].pNode, path);
+    }
+    HostWindow host;
+    Robot robot;
+    REGTRE* pSnap = nullptr;
+};
+
+TEST_F(RegistrySnapshotTest, EveryRootIsScannedWithItsRootKeyAndSentinels) {
+    TakeRegistrySnapshot(&pSnap, host.status());
+    ASSERT_NE(pSnap, nullptr);
+    for (DWORD i = 0; i < cRegRoots; ++i) {
+        EXPECT_EQ(pSnap[i].dwSent, REGTRE_SENT);
+        EXPECT_EQ(pSnap[i].iRoot, i);
+        ASSERT_NE(pSnap[i].pNode, nullptr);
+        EXPECT_STREQ(pSnap[i].pNode->pszName, "");
+        EXPECT_EQ(pSnap[i].pNode->hRoot, aRegRoots[i].hRoot);
+        EXPECT_NE(pSnap[i].pNode->pChild, nullptr);
+    }
+    EXPECT_NE(NodeAt(pSnap[0].pNode, "CLSID"), nullptr);
+    EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft\\Windows\\CurrentVersion"), nullptr);
+    EXPECT_NE(NodeAt(pSnap[3].pNode, ".Default"), nullptr);
+    EXPECT_EQ(host.status() ? WindowText(host.status()) : "", "Scanning Registry Hkey_users");
+}
+
+TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftware) {
+    TakeSoftwareSnapshot(&pSnap, host.status());
+    ASSERT_NE(pSnap, nullptr);
+    for (int i : {0, 2, 3}) {
+        EXPECT_EQ(pSnap[i].dwSent, REGTRE_SENT);
+        EXPECT_EQ(pSnap[i].pNode->pChild, nullptr);
+        EXPECT_EQ(pSnap[i].pNode->pData, nullptr);
+        EXPECT_EQ(pSnap[i].pNode->hRoot, nullptr);
+    }
+    EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft"), nullptr);
+    EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_local_machine\\Software");
+}
+
+TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) {
+    for (const char* psz : {"Streams\\Inner", "A\\RunMRU", "A\\B\\recent", "A\\B\\Recent",
+                            "A\\B\\Recent File List", "A\\UuidPersistentData", "A\\StreamMRU"})
+        CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
+    for (const char* psz : {"RECENT", "Streams2", "A\\RunMRUs", "A\\B\\RecentDocs2"})
+        CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
+    RTREE* pKey = Snap();
+    ASSERT_NE(pKey, nullptr);
+    Names top = ChildNames(pKey);
+    EXPECT_EQ(std::count(top.begin(), top.end(), "Streams"), 0);
+    EXPECT_EQ(std::count(top.begin(), top.end(), "RECENT"), 1);
+    EXPECT_EQ(std::count(top.begin(), top.end(), "Streams2"), 1);
+    EXPECT_EQ(ChildNames(NodeAt(pKey, "A")), (Names{"B", "RunMRUs"}));
+    EXPECT_EQ(ChildNames(NodeAt(pKey, "A\\B")), (Names{"RecentDocs2"}));
+}
+
+TEST_F(RegistrySnapshotTest, ValuesStandInReverseEnumerationOrderChildrenInEnumerationOrder) {
+    SetTestString(HKEY_CURRENT_USER, kKey, "", "default text");
+    SetTestString(HKEY_CURRENT_USER, kKey, "Alpha", "1");
+    DWORD dwNumber = 0x12345678;
+    SetTestValue(HKEY_CURRENT_USER, kKey, "Beta", REG_DWORD, &dwNumber, sizeof dwNumber);
+    SetTestValue(HKEY_CURRENT_USER, kKey, "Gamma", REG_BINARY, "\x01\x00\x02", 3);
+    for (const char* psz : {"Zulu", "Mike", "Alpha"})
+        CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
+
+    RTREE* pKey = Snap();
+    ASSERT_NE(pKey, nullptr);
+    Names enumerated;
+    for (const LiveValue& value : ReadLiveValues(HKEY_CURRENT_USER, kKey))
+        enumerated.insert(enumerated.begin(), value.name);
+    EXPECT_EQ(ValueNames(pKey), enumerated);
+    EXPECT_EQ(ValueNames(pKey).size(), 4u);
+
+    const RDATA* pDefault = ValueOf(pKey, "");
+    ASSERT_NE(pDefault, nullptr);
+    EXPECT_EQ(pDefault->dwType, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(pDefault->cbData, 13u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(pDefault->abData), "default text");
+    const RDATA* pBeta = ValueOf(pKey, "Beta");
+    ASSERT_NE(pBeta, nullptr);
+    EXPECT_EQ(pBeta->dwType, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(pBeta->abData), dwNumber);
+    const RDATA* pGamma = ValueOf(pKey, "Gamma");
+    ASSERT_NE(pGamma, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pGamma->abData), 4),
+              std::string("\x01\x00\x02\x00", 4));
+
+    Names live;
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    char szName[256];
+    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
+        live.push_back(szName);
+    RegCloseKey(hKey);
+    EXPECT_EQ(ChildNames(pKey), live);
+    for (RTREE* pChild = pKey->pChild; pChild; pChild = pChild->pNext) {
+        EXPECT_EQ(pChild->pParent, pKey);
+        EXPECT_EQ(pChild->hRoot, HKEY_CURRENT_USER);
+        EXPECT_EQ(pChild->dwSent, RTREE_SENT);
+    }
+}
+
+TEST_F(RegistrySnapshotTest, ValueFillingTheSharedBufferIsReadWholeALargerOneEndsTheList) {
+    std::string exact(8192, 'x');
+    for (size_t i = 0; i < exact.size(); ++i)
+        exact[i] = static_cast<char>(i * 7);
+    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Exact", "Data", REG_BINARY, exact.data(), 8192);
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Exact", "Other", "small");
+    std::string larger(8193, 'y');
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "A", "before");
+    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Larger", "B", REG_BINARY, larger.data(), 8193);
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "C", "after");
+
+    RTREE* pKey = Snap();
+    const RDATA* pExact = ValueOf(NodeAt(pKey, "Exact"), "Data");
+    ASSERT_NE(pExact, nullptr);
+    EXPECT_EQ(pExact->cbData, 8192u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pExact->abData), 8192), exact);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pExact->abData) + 8192, 4),
+              std::string(4, '\0'));
+    EXPECT_NE(ValueOf(NodeAt(pKey, "Exact"), "Other"), nullptr);
+
+    Names expected;
+    for (const LiveValue& value : ReadLiveValues(HKEY_CURRENT_USER, kKey + "\\Larger")) {
+        if (value.name == "B")
+            break;
+        expected.insert(expected.begin(), value.name);
+    }
+    EXPECT_EQ(ValueNames(NodeAt(pKey, "Larger")), expected);
+}
+
+TEST_F(RegistrySnapshotTest, KeyThatCannotBeOpenedIsAnEmptyNode) {
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Readable", "v", "1");
+    CreateDanglingKey(HKEY_CURRENT_USER, kKey + "\\Unopenable");
+    RTREE* pKey = Snap();
+    RTREE* pUnopenable = NodeAt(pKey, "Unopenable");
+    ASSERT_NE(pUnopenable, nullptr);
+    EXPECT_EQ(pUnopenable->pData, nullptr);
+    EXPECT_EQ(pUnopenable->pChild, nullptr);
+    EXPECT_NE(ValueOf(NodeAt(pKey, "Readable"), "v"), nullptr);
+}
+
+TEST_F(RegistrySnapshotTest, OverlongPathsAndValueNamesAreCutOffWithoutOverrun) {
+    std::string path = kKey;
+    std::string component(120, 'n');
+    for (int i = 0; i < 18; ++i) {
+        path += "\\" + component;
+        SetTestString(HKEY_CURRENT_USER, path, "level", std::to_string(i));
+    }
+    std::string longName(600, 'v');
+    SetTestString(HKEY_CURRENT_USER, kKey, longName, "long name");
+
+    RTREE* pKey = Snap();
+    ASSERT_NE(pKey, nullptr);
+    EXPECT_EQ(ValueOf(pKey, longName), nullptr);
+    // Path "Software\Trun95TestSnap" then 121 characters a level: level 16
+    // would need more than the reader's 2047 characters and stays empty.
+    int cLevels = 0, cReadLevels = 0;
+    for (RTREE* p = pKey->pChild; p; p = p->pChild) {
+        ++cLevels;
+        if (p->pData)
+            ++cReadLevels;
+    }
+    EXPECT_EQ(cLevels, 17);
+    EXPECT_EQ(cReadLevels, 16);
+}
+
+class RegistryNodeTest : public testing::Test {
+  protected:
+    void SetUp() override { hwndParent = host.hwnd(); }
+    void TearDown() override {
+        robot.Finish();
+        hwndParent = nullptr;
+    }
+    HostWindow host;
+    Robot robot;
+};
+
+TEST_F(RegistryNodeTest, NewRecordsAreZeroedWithSentinelsAndOwnCopies) {
+    RTREE* pNode = NewRegistryNode();
+    EXPECT_EQ(pNode->dwSent, RTREE_SENT);
+    EXPECT_EQ(pNode->dwChange, 0u);
+    EXPECT_STREQ(pNode->pszName, "");
+    char szName[] = "Name";
+    BYTE abData[] = {'a', 'b'};
+    RDATA* pFirst = NewRegistryData(REG_BINARY, 2, abData, szName, nullptr);
+    RDATA* pSecond = NewRegistryData(REG_SZ, 3, nullptr, nullptr, pFirst);
+    szName[0] = 'X';
+    abData[0] = 'X';
+    EXPECT_EQ(pFirst->dwSent, RDATA_SENT);
+    EXPECT_STREQ(pFirst->pszName, "Name");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(pFirst->abData), 6),
+              std::string("ab\0\0\0\0", 6));
+    EXPECT_STREQ(pSecond->pszName, "");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(pSecond->abData), 7), std::string(7, '\0'));
+    EXPECT_EQ(pSecond->pNext, pFirst);
+    EXPECT_EQ(FreeRegistryData(pSecond, nullptr, 1), nullptr);
+    EXPECT_EQ(FreeRegistryNode(pNode, 1), nullptr);
+}
+
+TEST_F(RegistryNodeTest, FreeingOneNodeUnlinksItFromItsParent) {
+    RTREE* pRoot = NewRegistryNode();
+    RTREE* pA = AddTestChild(pRoot, "A");
+    RTREE* pB = AddTestChild(pRoot, "B");
+    RTREE* pC = AddTestChild(pRoot, "C");
+    pB->pData = NewRegistryData(REG_SZ, 0, nullptr, "v", nullptr);
+    FreeRegistryNode(pB, 0);
+    EXPECT_EQ(ChildNames(pRoot), (Names{"A", "C"}));
+    FreeRegistryNode(pA, 0);
+    EXPECT_EQ(ChildNames(pRoot), (Names{"C"}));
+    EXPECT_EQ(pRoot->pChild, pC);
+    FreeRegistryNode(pRoot, 1);
+}
+
+TEST_F(RegistryNodeTest, FreeingANullSnapshotDoesNothingAndFreeingClearsTheHandle) {
+    REGTRE* pSnap = nullptr;
+    FreeRegistrySnapshot(&pSnap);
+    EXPECT_EQ(pSnap, nullptr);
+    TakeSoftwareSnapshot(&pSnap, host.status());
+    ASSERT_NE(pSnap, nullptr);
+    FreeRegistrySnapshot(&pSnap);
+    EXPECT_EQ(pSnap, nullptr);
+}
+
+TEST_F(RegistryNodeTest, DamagedSentinelGivesAnAssertionReportAndReachesTheGuard) {
+    RTREE* pNode = NewRegistryNode();
+    pNode->dwSent = 0x12345678;
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
+                                "Assertion failed: pNode->dwSent==RTREE_SENT, file Registry, line",
+                                IDOK);
+    DWORD dwCode = 0;
+    EXPECT_FALSE(Guarded([&] { FreeRegistryNode(pNode, 1); }, &dwCode));
+    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+    pNode->dwSent = RTREE_SENT;
+    FreeRegistryNode(pNode, 1);
+
+    REGTRE* pSnap = nullptr;
+    TakeSoftwareSnapshot(&pSnap, host.status());
+    pSnap[2].dwSent = 0;
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
+                                "Assertion failed: p[i].dwSent == REGTRE_SENT, file Registry, line",
+                                IDOK);
+    EXPECT_FALSE(Guarded([&] { FreeRegistrySnapshot(&pSnap); }, &dwCode));
+    EXPECT_NE(pSnap, nullptr);
+    pSnap[2].dwSent = REGTRE_SENT;
+    FreeRegistrySnapshot(&pSnap);
+}
+
+} // namespace

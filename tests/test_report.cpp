@@ -1,0 +1,171 @@
+// The report file with its exact bytes, and the cautions dialog.
+#include "support/dialog_script.h"
+#include "support/dialog_session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+
+#include "dialog/dedlg.h"
+#include "files/lists.h"
+#include "resources/resource.h"
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+constexpr int kSaveFileNameBox = 0x47C;
+// The save dialog's question before it overwrites a file, as the system
+// words it.
+constexpr char kOverwriteCaption[] = "Error";
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+class ReportTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char szTemp[MAX_PATH];
+        GetTempPathA(sizeof szTemp, szTemp);
+        path = std::string(szTemp) + "trun95_report.txt";
+        DeleteFileA(path.c_str());
+    }
+    void TearDown() override {
+        script.Join();
+        robot.Finish();
+        DeleteFileA(path.c_str());
+    }
+    // Answers the save dialog with the test's file name.
+    void ExpectSaveAs() {
+        std::string name = path;
+        script.Expect("Save As", [name](HWND hDlg) {
+            SetDlgItemTextA(hDlg, kSaveFileNameBox, name.c_str());
+            PostMessageA(hDlg, WM_COMMAND, IDOK, 0);
+        });
+    }
+    std::string Report() {
+        ExpectSaveAs();
+        WriteReport(host.hwnd());
+        return ReadBytes(path);
+    }
+
+    HostWindow host;
+    Robot robot;
+    DialogScript script{robot};
+    DialogSession session{host};
+    std::string path;
+};
+
+TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
+    session.AddCaution("File \"b\" was deleted");
+    session.AddCaution("File \"a\" was altered");
+    session.Add(DEA_FOLDER, "Folder one", "one")->fSelected = 0;
+    session.Add(DEA_FOLDER, "Folder two", "two")->fDone = 1;
+    session.Add(DEA_FILE, "File three", "three");
+    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
+                        "Caution Messages:\r\n\r\n"
+                        "File \"a\" was altered\r\n"
+                        "File \"b\" was deleted\r\n"
+                        "\r\nList of Items to Uninstall:\r\n\r\n"
+                        "Folder one\r\n"
+                        "File three\r\n");
+}
+
+TEST_F(ReportTest, EmptySessionSaysSoInBothBlocks) {
+    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
+                        "No Caution Messages\r\n"
+                        "Nothing to Uninstall\r\n");
+}
+
+TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
+    session.Add(DEA_FOLDER, "Folder one", "one")->fDone = 1;
+    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
+                        "No Caution Messages\r\n"
+                        "\r\nList of Items to Uninstall:\r\n\r\n");
+}
+
+TEST_F(ReportTest, ExistingFileIsAskedAboutAndReplacedWhole) {
+    WriteBytes(path, std::string(5000, 'x'));
+    ExpectSaveAs();
+    robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
+    WriteReport(host.hwnd());
+    EXPECT_EQ(ReadBytes(path), "Tarnel Uninstaller version 6.1\r\n\r\n"
+                               "No Caution Messages\r\n"
+                               "Nothing to Uninstall\r\n");
+}
+
+TEST_F(ReportTest, FileThatCannotBeOpenedIsToldAndLeftAlone) {
+    WriteBytes(path, "old");
+    HANDLE hHeld = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    ExpectSaveAs();
+    robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
+    robot.ExpectBox(
+        kTitle, "Could not write the report to " + path + "\nThe file may be in use or read-only.",
+        IDOK);
+    WriteReport(host.hwnd());
+    CloseHandle(hHeld);
+    EXPECT_EQ(ReadBytes(path), "old");
+}
+
+TEST_F(ReportTest, CancelledSaveDialogWritesNothing) {
+    script.Expect("Save As", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0); });
+    WriteReport(host.hwnd());
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+class CautionsDialogTest : public ReportTest {};
+
+TEST_F(CautionsDialogTest, ShowsEachCautionOnceInListOrder) {
+    session.AddCaution("File \"c\" was deleted");
+    session.AddCaution("File \"a\" was altered");
+    session.AddCaution("File \"b\" was deleted");
+    session.AddCaution("File \"a\" was altered");
+    std::vector<std::string> shown;
+    script.Expect("Caution", [&](HWND hDlg) {
+        HWND hList = GetDlgItem(hDlg, IDC_CAUTION_LIST);
+        int cItems = static_cast<int>(SendMessageA(hList, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < cItems; ++i) {
+            char szText[600] = "";
+            SendMessageA(hList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(szText));
+            shown.push_back(szText);
+        }
+        PressButton(hDlg, IDC_CAUTION_HELP);
+        Settle(hDlg);
+        PressButton(hDlg, IDOK);
+    });
+    ShowCautions(host.hwnd());
+    std::vector<std::string> listed;
+    for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
+        listed.push_back(pItem->szName);
+    EXPECT_EQ(shown, listed);
+    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(host.notifications(), (std::vector<UINT>{WM_TRUN95_HELP_CAUTIONS}));
+}
+
+TEST_F(CautionsDialogTest, OkEndsWithOneAndCancelWithZero) {
+    session.AddCaution("File \"a\" was altered");
+    script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDOK, 0); });
+    EXPECT_EQ(
+        DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(), caution_dlg_proc, 0),
+        1);
+    script.Join();
+    script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_EQ(
+        DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(), caution_dlg_proc, 0),
+        0);
+}
+
+} // namespace

@@ -1,0 +1,349 @@
+// The uninstall dialog's entry and its list form: which form opens, the
+// starting check marks, Cancel, and the carrying out with its confirm
+// questions and failures.
+#include "support/dialog_script.h"
+#include "support/dialog_session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+
+#include "common/util.h"
+#include "dialog/dedlg.h"
+#include "files/lists.h"
+#include "resources/resource.h"
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr char kTitle[] = "Tarnel Uninstaller";
+constexpr char kCancelQuestion[] =
+    "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
+    "to uninstall this program.";
+
+class DialogTest : public testing::Test {
+  protected:
+    void TearDown() override {
+        script.Join();
+        robot.Finish();
+    }
+    // Opens the dialog, notes which form it is, and cancels.
+    std::string FormShown() {
+        std::string form = "none";
+        script.Expect("Uninstall", [&form](HWND hDlg) {
+            form = GetDlgItem(hDlg, IDC_ITEM_TREE)   ? "tree"
+                   : GetDlgItem(hDlg, IDC_ITEM_LIST) ? "list"
+                                                     : "?";
+            PressButton(hDlg, IDCANCEL);
+        });
+        robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+        EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+        script.Join();
+        return form;
+    }
+
+    HostWindow host;
+    Robot robot;
+    DialogScript script{robot};
+    DialogSession session{host};
+};
+
+TEST_F(DialogTest, IniValueChoosesTheForm) {
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+    session.ChooseForm(nullptr);
+    EXPECT_EQ(FormShown(), "tree");
+    session.ChooseForm("0");
+    EXPECT_EQ(FormShown(), "list");
+    session.ChooseForm("7");
+    EXPECT_EQ(FormShown(), "tree");
+}
+
+class ListFormTest : public DialogTest {
+  protected:
+    void SetUp() override { session.ChooseForm("0"); }
+    static std::vector<int> Checks(HWND hDlg) {
+        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
+        std::vector<int> checks;
+        int cItems = static_cast<int>(SendMessageA(hList, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < cItems; ++i)
+            checks.push_back(SendMessageA(hList, LB_GETSEL, i, 0) > 0 ? 1 : 0);
+        return checks;
+    }
+};
+
+TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
+    std::string win = session.WindowsFolder();
+    std::string mixed = win;
+    for (size_t i = 0; i < mixed.size(); i += 2)
+        mixed[i] = static_cast<char>(toupper(static_cast<unsigned char>(mixed[i])));
+    session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe");
+    session.Add(DEA_FILE, "File \"a.dll\"", mixed + "a.dll");
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+    session.Add(DEA_FILE, "File \"system\"", std::string(SysDir) + "c.dll");
+    std::vector<int> checks;
+    std::vector<std::string> texts;
+    bool fHasCautions = true;
+    std::string label;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        checks = Checks(hDlg);
+        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
+        for (int i = 0; i < static_cast<int>(checks.size()); ++i) {
+            char szText[300] = "";
+            SendMessageA(hList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(szText));
+            texts.push_back(szText);
+        }
+        fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
+        label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    // The items keep the order of the action list.
+    EXPECT_EQ(texts, (std::vector<std::string>{"File \"b.exe\"", "File \"a.dll\"",
+                                               "Folder \"C:\\App\\\"", "File \"system\""}));
+    EXPECT_EQ(checks, (std::vector<int>{0, 1, 1, 1}));
+    EXPECT_FALSE(fHasCautions);
+    EXPECT_EQ(label, "&Select Items To Uninstall:");
+}
+
+TEST_F(ListFormTest, ManyItemsChangeTheLabelAndCautionsKeepTheirButton) {
+    for (int i = 0; i < 40; ++i)
+        session.Add(DEA_FOLDER, "Folder " + std::to_string(i), "C:\\F" + std::to_string(i));
+    session.AddCaution("File \"x\" was deleted");
+    std::string label;
+    bool fHasCautions = false;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
+        fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    show_deinstall_dialog(host.hwnd());
+    EXPECT_EQ(label, "&Select Items to Uninstall.  Use scrollbar to see more items.");
+    EXPECT_TRUE(fHasCautions);
+}
+
+TEST_F(ListFormTest, CancelAnsweredNoKeepsTheDialogAndYesClosesIt) {
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+    bool fOpenAfterNo = false;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        PressButton(hDlg, IDCANCEL);
+        script.WaitForWindows(2);
+        Settle(hDlg);
+        fOpenAfterNo = IsWindowVisible(hDlg) != FALSE;
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDNO);
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_TRUE(fOpenAfterNo);
+    EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(ListFormTest, NothingCheckedIsRefusedAndNoConfirmRuns) {
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmYes);
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_SETSEL, FALSE, -1);
+        PressButton(hDlg, IDOK);
+        script.WaitForWindows(2);
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox(kTitle, "No actions selected - nothing to uninstall", IDOK);
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    show_deinstall_dialog(host.hwnd());
+    EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(ListFormTest, ConfirmAnsweredNoStopsBeforeAnyUndo) {
+    session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe", ConfirmYes);
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmNo);
+    session.Add(DEA_FOLDER, "Folder \"C:\\Two\\\"", "C:\\Two\\", ConfirmCancel);
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        PressButton(hDlg, IDOK);
+        script.WaitForWindows(2);
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox(kTitle, "Uninstall was not initiated", IDOK);
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    show_deinstall_dialog(host.hwnd());
+    // The unchecked file is asked about too; nothing after the refusal runs.
+    EXPECT_EQ(journal, (std::vector<std::string>{"confirm C:\\App\\b.exe", "confirm C:\\App\\"}));
+}
+
+TEST_F(ListFormTest, UndoFailureAnsweredYesGoesOnWithTheNextAction) {
+    DEACTION* first = session.Add(DEA_FOLDER, "Folder one", "one");
+    DEACTION* failing = session.Add(DEA_FOLDER, "Folder two", "two", nullptr, UndoFails);
+    DEACTION* last = session.Add(DEA_FOLDER, "Folder three", "three");
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBox(kTitle, "Could not uninstall item: Folder two\r\nContinue uninstall procedure?",
+                    IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo one", "undo failed two", "undo three"}));
+    EXPECT_EQ(first->fDone + failing->fDone * 10 + last->fDone * 100, 101u);
+    EXPECT_EQ(host.notifications(), (std::vector<UINT>{WM_TRUN95_BUSY_BEGIN, WM_TRUN95_BUSY_END}));
+}
+
+TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWasDone) {
+    session.Add(DEA_FOLDER, "Folder one", "one");
+    DEACTION* failing = session.Add(DEA_FOLDER, "Folder two", "two", nullptr, UndoFailsOnce);
+    session.Add(DEA_FOLDER, "Folder three", "three");
+    int cItemsAfterStop = 0;
+    std::vector<int> checksAfterSelectAll;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        PressButton(hDlg, IDOK);
+        script.WaitForWindows(2);
+        Settle(hDlg);
+        cItemsAfterStop =
+            static_cast<int>(SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_GETCOUNT, 0, 0));
+        // Select All passes over the item whose action is done.
+        SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_SETSEL, FALSE, -1);
+        PressButton(hDlg, IDC_SELECT_ALL);
+        Settle(hDlg);
+        checksAfterSelectAll = Checks(hDlg);
+        PressButton(hDlg, IDOK);
+    });
+    robot.ExpectBox(kTitle, "Could not uninstall item: Folder two\r\nContinue uninstall procedure?",
+                    IDNO);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(cItemsAfterStop, 3);
+    EXPECT_EQ(checksAfterSelectAll, (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{"undo one", "undo failed two", "undo two", "undo three"}));
+    EXPECT_EQ(failing->fDone, 1u);
+}
+
+TEST_F(ListFormTest, OverlongDescriptionIsShortenedSoTheQuestionStaysWhole) {
+    std::string description = "Folder \"C:\\" + std::string(600, 'x') + "\"";
+    session.Add(DEA_FOLDER, description, "long", nullptr, UndoFails);
+    std::string head = "Could not uninstall item: ";
+    std::string tail = "\r\nContinue uninstall procedure?";
+    size_t cchKept = 659 - head.size() - tail.size() - 3;
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBox(kTitle, head + description.substr(0, cchKept) + "..." + tail, IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+}
+
+TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDo) {
+    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+    session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
+    std::string onFirst, onSecond, offList;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
+        HWND hStatus = GetDlgItem(hDlg, IDC_DIALOG_STATUS);
+        Settle(hDlg);
+        onFirst = WindowText(hStatus);
+        PressKey(hList, VK_DOWN);
+        onSecond = WindowText(hStatus);
+        FocusControl(hDlg, GetDlgItem(hDlg, IDC_SELECT_ALL));
+        offList = WindowText(hStatus);
+        PressButton(hDlg, IDCANCEL);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    show_deinstall_dialog(host.hwnd());
+    EXPECT_EQ(onFirst, "The selected checkbox will delete the folder \"C:\\App\\\" created by the "
+                       "installation process.");
+    EXPECT_EQ(onSecond, "The selected checkbox will restore the file \"C:\\WINDOWS\\WIN.INI\" that "
+                        "was altered by the installation process.");
+    EXPECT_EQ(offList, "Only items that are checked will be uninstalled");
+}
+
+TEST_F(ListFormTest, SelectAllChecksEveryItemAndHelpTellsTheHost) {
+    session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe");
+    session.Add(DEA_FILE, "File \"c.exe\"", "C:\\App\\c.exe");
+    std::vector<int> checks;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        PressButton(hDlg, IDC_SELECT_ALL);
+        PressButton(hDlg, IDC_HELP_BUTTON);
+        Settle(hDlg);
+        checks = Checks(hDlg);
+        PressButton(hDlg, IDOK);
+    });
+    show_deinstall_dialog(host.hwnd());
+    EXPECT_EQ(checks, (std::vector<int>{1, 1}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo C:\\App\\b.exe", "undo C:\\App\\c.exe"}));
+    EXPECT_EQ(host.notifications().front(), static_cast<UINT>(WM_TRUN95_HELP_UNINSTALL));
+}
+
+} // namespace
+
+namespace {
+
+constexpr char kExceptionBoxStart[] = "Tarnel Uninstaller has detected internal exception ";
+
+int UndoFaults(DEACTION* pact) {
+    journal.push_back(std::string("undo faulted ") + pact->szObject);
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    return 1;
+}
+
+int ConfirmRaises(DEACTION* pact) {
+    journal.push_back(std::string("confirm raised ") + pact->szObject);
+    throw std::runtime_error("confirm failed");
+}
+
+HWND hwndPressedAgain;
+
+// An undo that keeps the windows alive while it works, during which the user
+// presses Uninstall once more.
+int UndoWhileUninstallIsPressedAgain(DEACTION* pact) {
+    PostMessageA(hwndPressedAgain, WM_COMMAND, IDOK, 0);
+    PumpMessages();
+    return UndoSucceeds(pact);
+}
+
+class CarryOutFaultTest : public ListFormTest {};
+
+TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
+    DEACTION* faulting = session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoFaults);
+    DEACTION* next = session.Add(DEA_FOLDER, "Folder two", "two");
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "3 in Dedlg line", IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo faulted one", "undo two"}));
+    EXPECT_EQ(faulting->fDone, 0u);
+    EXPECT_EQ(next->fDone, 1u);
+}
+
+TEST_F(CarryOutFaultTest, ExceptionInAConfirmIsReportedAndTheUninstallGoesOn) {
+    session.Add(DEA_FOLDER, "Folder one", "one", ConfirmRaises);
+    session.Add(DEA_FOLDER, "Folder two", "two", ConfirmYes);
+    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in Dedlg line", IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"confirm raised one", "confirm two", "undo one",
+                                                 "undo two"}));
+}
+
+TEST_F(CarryOutFaultTest, ActionOfUnknownKindIsReportedOnceInTheTree) {
+    session.ChooseForm("1");
+    session.Add(9, "Strange one", "strange");
+    session.Add(DEA_FOLDER, "Folder two", "two");
+    // Reported while the tree is filled, before the dialog shows.
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in treeview line",
+                                IDYES);
+    script.Expect("Uninstall", [](HWND hDlg) {
+        Settle(hDlg);
+        PressButton(hDlg, IDOK);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo two"}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CarryOutFaultTest, UninstallPressedDuringTheUndoPassDoesNotStartAnother) {
+    session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoWhileUninstallIsPressedAgain);
+    session.Add(DEA_FOLDER, "Folder two", "two");
+    script.Expect("Uninstall", [](HWND hDlg) {
+        hwndPressedAgain = hDlg;
+        PressButton(hDlg, IDOK);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo one", "undo two"}));
+}
+
+} // namespace

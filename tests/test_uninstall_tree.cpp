@@ -1,0 +1,232 @@
+// The tree form: categories in sorted order with check states summing up
+// their actions, toggles by mouse and keyboard, and Enter on a collapsed
+// category.
+#include "support/dialog_script.h"
+#include "support/dialog_session.h"
+#include "support/host_window.h"
+#include "support/robot.h"
+
+#include "dialog/dedlg.h"
+#include "files/lists.h"
+#include "resources/resource.h"
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr char kCancelQuestion[] =
+    "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
+    "to uninstall this program.";
+
+class TreeFormTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        session.ChooseForm("1");
+        std::string win = session.WindowsFolder();
+        inside = session.Add(DEA_FILE, "File \"" + win + "a.dll\"", win + "a.dll");
+        outside = session.Add(DEA_FILE, "File \"C:\\App\\b.exe\"", "C:\\App\\b.exe");
+        folder1 = session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
+        folder2 = session.Add(DEA_FOLDER, "Folder \"C:\\App\\Data\\\"", "C:\\App\\Data\\");
+        registry = session.Add(DEA_REGISTRY, "Key Added HKEY_LOCAL_MACHINE\\Software\\App",
+                               "HKEY_LOCAL_MACHINE\\Software\\App");
+    }
+    void TearDown() override {
+        script.Join();
+        robot.Finish();
+    }
+    // Runs the dialog; the script ends it with a confirmed Cancel.
+    void RunDialog(std::function<void(HWND hDlg, HWND hTree)> steps) {
+        script.Expect("Uninstall", [steps](HWND hDlg) {
+            HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
+            Settle(hDlg);
+            steps(hDlg, hTree);
+            PressButton(hDlg, IDCANCEL);
+        });
+        robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+        EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    }
+
+    HostWindow host;
+    Robot robot;
+    DialogScript script{robot};
+    DialogSession session{host};
+    DEACTION* inside = nullptr;
+    DEACTION* outside = nullptr;
+    DEACTION* folder1 = nullptr;
+    DEACTION* folder2 = nullptr;
+    DEACTION* registry = nullptr;
+};
+
+TEST_F(TreeFormTest, ClickOnCategoryLabelTogglesAllItsActions) {
+    UINT uBefore = 0, uAfterLabel = 0, uAfterBox = 0;
+    DWORD fAfterLabel = 9, fAfterBox = 9;
+    RunDialog([&](HWND, HWND hTree) {
+        HTREEITEM hFiles = FindTreeItem(hTree, nullptr, "File Changes");
+        uBefore = TreeStateImage(hTree, hFiles);
+        ClickTreeItem(hTree, hFiles, TVHT_ONITEMLABEL);
+        uAfterLabel = TreeStateImage(hTree, hFiles);
+        fAfterLabel = inside->fSelected + outside->fSelected;
+        ClickTreeItem(hTree, hFiles, TVHT_ONITEMSTATEICON);
+        uAfterBox = TreeStateImage(hTree, hFiles);
+        fAfterBox = inside->fSelected + outside->fSelected;
+    });
+    EXPECT_EQ(uBefore, 3u);
+    EXPECT_EQ(uAfterLabel, 1u);
+    EXPECT_EQ(fAfterLabel, 0u);
+    EXPECT_EQ(uAfterBox, 2u);
+    EXPECT_EQ(fAfterBox, 2u);
+}
+
+TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
+    std::vector<std::string> roots;
+    UINT uFiles = 0, uFolders = 0, uRegistry = 0;
+    bool fFilesOpen = false, fRegistryOpen = true;
+    std::string shownFolder;
+    std::vector<std::string> files;
+    RunDialog([&](HWND, HWND hTree) {
+        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h))
+            roots.push_back(TreeItemText(hTree, h));
+        HTREEITEM hFiles = FindTreeItem(hTree, nullptr, "File Changes");
+        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
+        HTREEITEM hRegistry = FindTreeItem(hTree, nullptr, "Registry Changes");
+        uFiles = TreeStateImage(hTree, hFiles);
+        uFolders = TreeStateImage(hTree, hFolders);
+        uRegistry = TreeStateImage(hTree, hRegistry);
+        fFilesOpen = IsTreeItemExpanded(hTree, hFiles);
+        fRegistryOpen = IsTreeItemExpanded(hTree, hRegistry);
+        shownFolder = TreeItemText(hTree, TreeView_GetChild(hTree, hFolders));
+        for (HTREEITEM h = TreeView_GetChild(hTree, hFiles); h;
+             h = TreeView_GetNextSibling(hTree, h))
+            files.push_back(TreeItemText(hTree, h));
+    });
+    EXPECT_EQ(roots,
+              (std::vector<std::string>{"File Changes", "Folder Changes", "Registry Changes"}));
+    EXPECT_EQ(uFiles, 3u);
+    EXPECT_EQ(uFolders, 2u);
+    EXPECT_EQ(uRegistry, 2u);
+    EXPECT_TRUE(fFilesOpen);
+    EXPECT_FALSE(fRegistryOpen);
+    // A quoted folder path loses its closing backslash on screen.
+    // Sorted by text, not in the order of the action list.
+    EXPECT_EQ(files, (std::vector<std::string>{outside->pszDescription, inside->pszDescription}));
+    EXPECT_EQ(shownFolder, "Folder \"C:\\App\"");
+    EXPECT_EQ(inside->fSelected, 1u);
+    EXPECT_EQ(outside->fSelected, 0u);
+}
+
+TEST_F(TreeFormTest, CategoryFollowsItsActionsWhenTheyAreToggled) {
+    UINT uAfterFirst = 0, uAfterSecond = 0, uAfterRecheck = 0;
+    RunDialog([&](HWND, HWND hTree) {
+        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
+        HTREEITEM hFirst = TreeView_GetChild(hTree, hFolders);
+        HTREEITEM hSecond = TreeView_GetNextSibling(hTree, hFirst);
+        ClickTreeItem(hTree, hFirst, TVHT_ONITEMLABEL);
+        uAfterFirst = TreeStateImage(hTree, hFolders);
+        ClickTreeItem(hTree, hSecond, TVHT_ONITEMSTATEICON);
+        uAfterSecond = TreeStateImage(hTree, hFolders);
+        ClickTreeItem(hTree, hSecond, TVHT_ONITEMLABEL);
+        uAfterRecheck = TreeStateImage(hTree, hFolders);
+    });
+    EXPECT_EQ(uAfterFirst, 3u);
+    EXPECT_EQ(uAfterSecond, 1u);
+    EXPECT_EQ(uAfterRecheck, 3u);
+    EXPECT_EQ(folder1->fSelected + folder2->fSelected, 1u);
+}
+
+TEST_F(TreeFormTest, RightClickTogglesButPictureAndExpandButtonDoNot) {
+    bool fPictureHit = false, fButtonHit = false;
+    UINT uAfterPicture = 0, uAfterButton = 0, uAfterRight = 0;
+    bool fOpenAfterButton = true;
+    RunDialog([&](HWND, HWND hTree) {
+        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
+        fPictureHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMICON);
+        uAfterPicture = TreeStateImage(hTree, hFolders);
+        fButtonHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMBUTTON);
+        uAfterButton = TreeStateImage(hTree, hFolders);
+        fOpenAfterButton = IsTreeItemExpanded(hTree, hFolders);
+        ClickTreeItem(hTree, hFolders, TVHT_ONITEMLABEL, true);
+        uAfterRight = TreeStateImage(hTree, hFolders);
+    });
+    EXPECT_TRUE(fPictureHit);
+    EXPECT_TRUE(fButtonHit);
+    EXPECT_EQ(uAfterPicture, 2u);
+    EXPECT_EQ(uAfterButton, 2u);
+    EXPECT_FALSE(fOpenAfterButton);
+    EXPECT_EQ(uAfterRight, 1u);
+    EXPECT_EQ(folder1->fSelected + folder2->fSelected, 0u);
+}
+
+TEST_F(TreeFormTest, SpaceBarTogglesTheCaretItemAndLettersDoNothing) {
+    UINT uAfterSpace = 0;
+    HTREEITEM hCaretBefore = nullptr, hCaretAfterLetter = nullptr;
+    RunDialog([&](HWND hDlg, HWND hTree) {
+        HTREEITEM hRegistry = FindTreeItem(hTree, nullptr, "Registry Changes");
+        TreeView_SelectItem(hTree, hRegistry);
+        FocusControl(hDlg, hTree);
+        PressKey(hTree, VK_SPACE);
+        uAfterSpace = TreeStateImage(hTree, hRegistry);
+        hCaretBefore = TreeView_GetSelection(hTree);
+        PostMessageA(hTree, WM_CHAR, 'F', 1);
+        Settle(hTree);
+        hCaretAfterLetter = TreeView_GetSelection(hTree);
+    });
+    EXPECT_EQ(uAfterSpace, 1u);
+    EXPECT_EQ(registry->fSelected, 0u);
+    EXPECT_EQ(hCaretBefore, hCaretAfterLetter);
+}
+
+TEST_F(TreeFormTest, EnterExpandsACollapsedCategoryInsteadOfUninstalling) {
+    bool fOpened = false, fStillOpen = false;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
+        Settle(hDlg);
+        HTREEITEM hRegistry = FindTreeItem(hTree, nullptr, "Registry Changes");
+        TreeView_SelectItem(hTree, hRegistry);
+        FocusControl(hDlg, hTree);
+        PressKey(hTree, VK_RETURN);
+        Settle(hTree);
+        fOpened = IsTreeItemExpanded(hTree, hRegistry);
+        fStillOpen = IsWindow(hDlg) && journal.empty();
+        // Expanded now: Enter runs the uninstall.
+        PressKey(hTree, VK_RETURN);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_TRUE(fOpened);
+    EXPECT_TRUE(fStillOpen);
+    EXPECT_EQ(registry->fDone, 1u);
+    EXPECT_EQ(outside->fDone, 0u);
+    EXPECT_EQ(inside->fDone, 1u);
+}
+
+TEST_F(TreeFormTest, SelectAllChecksEveryCategoryAndAction) {
+    std::vector<UINT> states;
+    RunDialog([&](HWND hDlg, HWND hTree) {
+        PressButton(hDlg, IDC_SELECT_ALL);
+        Settle(hDlg);
+        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h))
+            states.push_back(TreeStateImage(hTree, h));
+    });
+    EXPECT_EQ(states, (std::vector<UINT>{2, 2, 2}));
+    for (DEACTION* pact : {inside, outside, folder1, folder2, registry})
+        EXPECT_EQ(pact->fSelected, 1u) << pact->pszDescription;
+}
+
+TEST_F(TreeFormTest, UninstallWithNothingCheckedEndsTheDialog) {
+    std::vector<UINT> states;
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
+        Settle(hDlg);
+        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h)) {
+            for (int i = 0; i < 2 && TreeStateImage(hTree, h) != 1; ++i)
+                ClickTreeItem(hTree, h, TVHT_ONITEMLABEL);
+            states.push_back(TreeStateImage(hTree, h));
+        }
+        PressButton(hDlg, IDOK);
+    });
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    EXPECT_EQ(states, (std::vector<UINT>{1, 1, 1}));
+    EXPECT_TRUE(journal.empty());
+}
+
+} // namespace
