@@ -2,11 +2,13 @@
 // follows setup's processes, the unattended autopilot against real message
 // boxes and dialogs, and tarnel32.exe itself.
 #include "host/autopilot.h"
+#include "host/host_window.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
 #include "resources/resource.h"
 #include "support/host_window.h"
+#include "support/robot.h"
 
 #include <commdlg.h>
 #include <gtest/gtest.h>
@@ -327,6 +329,42 @@ TEST_F(HostAutopilot, PolicyCancelCancelsTheSelectionAndConfirms) {
     std::vector<std::string> lines = TranscriptLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "Uninstall\tDo you want to cancel the Uninstall?\tYes");
+}
+
+// ---- main window ----
+
+class HostMainWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        hwnd = CreateHostWindow(GetModuleHandleA(nullptr), {Ignore, Ignore}, SW_HIDE);
+        ASSERT_NE(hwnd, nullptr);
+    }
+    void TearDown() override {
+        DestroyWindow(hwnd);
+        // The window ends the host's message loop when it goes: not this one.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
+    static void Ignore(HWND) {}
+    HWND hwnd = nullptr;
+};
+
+TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOff) {
+    EXPECT_FALSE(HostIsBusy());
+    SendMessageA(hwnd, WM_TRUN95_BUSY_BEGIN, 0, 0);
+    EXPECT_TRUE(HostIsBusy());
+    SendMessageA(hwnd, WM_TRUN95_BUSY_END, 0, 0);
+    EXPECT_FALSE(HostIsBusy());
+}
+
+TEST_F(HostMainWindow, HelpRequestsOpenAShortHelpForEachDialog) {
+    Robot robot;
+    robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_UNINSTALL), IDOK);
+    robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_CAUTIONS), IDOK);
+    SendMessageA(hwnd, WM_TRUN95_HELP_UNINSTALL, 0, 0);
+    SendMessageA(hwnd, WM_TRUN95_HELP_CAUTIONS, 0, 0);
+    robot.Finish();
+    EXPECT_STRNE(HelpTextFor(WM_TRUN95_HELP_UNINSTALL), HelpTextFor(WM_TRUN95_HELP_CAUTIONS));
 }
 
 // ---- tarnel32.exe ----
