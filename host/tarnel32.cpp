@@ -4,7 +4,8 @@
 //   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]
 // Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
 // 2 bad arguments or a setup program that cannot be started, 3 the library
-// could not be loaded or the session could not begin.
+// could not be loaded or the session could not begin, 4 the user closed the
+// host before setup had finished (the session was abandoned).
 #include "host/autopilot.h"
 #include "host/host_window.h"
 #include "host/library.h"
@@ -19,7 +20,13 @@
 
 namespace {
 
-enum ExitStatus { kExitDone = 0, kExitAbandoned = 1, kExitBadArguments = 2, kExitNoSession = 3 };
+enum ExitStatus {
+    kExitDone = 0,
+    kExitAbandoned = 1,
+    kExitBadArguments = 2,
+    kExitNoSession = 3,
+    kExitClosedDuringSetup = 4
+};
 
 struct HostState {
     HostOptions options;
@@ -31,6 +38,7 @@ struct HostState {
     HANDLE hSetupWatch = nullptr;
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
+    bool fSessionOpen = false; // from pre_setup_save until the session has ended
     int exitStatus = kExitDone;
 };
 
@@ -116,7 +124,9 @@ void OnStart(HWND hwnd) {
         EndHost(hwnd, kExitNoSession);
         return;
     }
+    g_host.fSessionOpen = true;
     if (!StartSetup(hwnd)) {
+        g_host.fSessionOpen = false;
         library.pfnPostSetupCleanup();
         WriteError("cannot start " + g_host.options.setupProgram);
         EndHost(hwnd, kExitBadArguments);
@@ -134,6 +144,7 @@ void OnSetupDone(HWND hwnd) {
     StopSetupWatch();
     SetHostPhase(hwnd, "Setup has finished: looking for what it changed...");
     int result = g_host.library.pfnPostSetupUninstall(hwnd, HostStatusLine(hwnd));
+    g_host.fSessionOpen = false;
     EndHost(hwnd, result == 1 ? kExitAbandoned : kExitDone);
 }
 
@@ -201,6 +212,12 @@ int RunSession(HINSTANCE hInstance, int nCmdShow) {
     PostMessageA(hwnd, WM_HOST_START, 0, 0);
     int exitStatus = RunMessageLoop();
     StopSetupWatch();
+    if (g_host.fSessionOpen) {
+        // The window was closed while setup ran: give up the session so that
+        // the next one can start.
+        g_host.library.pfnPostSetupCleanup();
+        exitStatus = kExitClosedDuringSetup;
+    }
     if (g_host.autopilot)
         g_host.autopilot->Stop();
     return exitStatus;

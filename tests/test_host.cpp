@@ -393,4 +393,35 @@ TEST(HostProgram, RunsASessionAroundASetupAndEndsWithStatusZero) {
     EXPECT_STRNE(szIni, "");
 }
 
+TEST(HostProgram, ClosingTheWindowDuringSetupAbandonsTheSessionWithStatusFour) {
+    std::string heldFile = TempFile("trun95-setup-held.txt");
+    std::ofstream(heldFile) << "held";
+    std::string line =
+        Tarnel32("\"" + BuildPath("trun95_probe.exe") + "\" hold-file " + heldFile + " 15000");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    CloseHandle(pi.hThread);
+    // The button is enabled once setup runs.
+    HWND hwndHost = nullptr;
+    for (int i = 0;
+         i < 1500 &&
+         !(hwndHost && IsWindowEnabled(FindWindowExA(hwndHost, nullptr, "BUTTON", nullptr)));
+         ++i) {
+        Sleep(20);
+        hwndHost = FindWindowA("Tarnel32Host", nullptr);
+    }
+    ASSERT_NE(hwndHost, nullptr);
+    EXPECT_NE(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
+    PostMessageA(hwndHost, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD dwStatus = 0;
+    GetExitCodeProcess(pi.hProcess, &dwStatus);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(dwStatus, 4u);
+    EXPECT_EQ(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
+}
+
 } // namespace
