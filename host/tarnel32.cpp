@@ -71,6 +71,21 @@ std::string FolderOf(const std::string& path) {
     return iSlash == std::string::npos ? std::string() : path.substr(0, iSlash + 1);
 }
 
+// The library's save dialog takes names of fewer than 520 characters and
+// insists on an existing folder; a name it refuses would leave the dialog
+// open with nobody to answer it.
+constexpr size_t kMaxReportPath = 519;
+
+bool ReportPathUsable(const std::string& path) {
+    if (path.size() > kMaxReportPath || path.back() == '\\' || path.back() == '/')
+        return false;
+    std::string folder = FolderOf(path);
+    if (folder.empty())
+        return true;
+    DWORD dwAttributes = GetFileAttributesA(folder.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Waits on its own thread until setup and every process it started have
 // ended, then tells the main window.
 DWORD WINAPI WatchSetup(void* pContext) {
@@ -186,6 +201,12 @@ int Prepare() {
         HostOptions& changed = g_host.options;
         changed.setupCommandLine =
             "\"" + found + "\"" + changed.setupCommandLine.substr(changed.setupProgram.size() + 2);
+    }
+    if (!options.reportPath.empty() && !ReportPathUsable(options.reportPath)) {
+        WriteError("the report cannot be saved as " + options.reportPath +
+                   " (its folder must exist and the name be at most " +
+                   std::to_string(kMaxReportPath) + " characters)");
+        return kExitBadArguments;
     }
     if (!options.transcriptPath.empty() && !g_host.transcript.Open(options.transcriptPath)) {
         WriteError("cannot write the transcript " + options.transcriptPath);

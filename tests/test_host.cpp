@@ -373,10 +373,16 @@ std::string Tarnel32(const std::string& arguments) {
     return "\"" + BuildPath("tarnel32.exe") + "\" " + arguments;
 }
 
-TEST(HostProgram, BadArgumentsAndAMissingSetupEndWithStatusTwo) {
+TEST(HostProgram, BadArgumentsAMissingSetupAndAnUnusableReportNameEndWithStatusTwo) {
     EXPECT_EQ(RunProgram(Tarnel32("--unattended=sometimes setup.exe")), 2u);
     EXPECT_EQ(RunProgram(Tarnel32("--unattended=all")), 2u);
     EXPECT_EQ(RunProgram(Tarnel32("--unattended=all C:\\no\\such\\setup.exe")), 2u);
+    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all --report=C:\\no\\such\\folder\\r.txt "
+                                  "cmd.exe /c exit")),
+              2u);
+    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all --report=C:\\" + std::string(600, 'r') +
+                                  " cmd.exe /c exit")),
+              2u);
 }
 
 TEST(HostProgram, RunsASessionAroundASetupAndEndsWithStatusZero) {
