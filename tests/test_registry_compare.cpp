@@ -5,8 +5,7 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -45,10 +44,10 @@ Texts Containing(const Texts& texts, const std::string& part) {
     return found;
 }
 
-class RegistryCompareTest : public testing::Test {
+class RegistryCompareTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         FreeActionList();
         for (const TestRoot& root : kRoots)
@@ -60,8 +59,7 @@ class RegistryCompareTest : public testing::Test {
         FreeRegistrySnapshot(&pAfter);
         for (const TestRoot& root : kRoots)
             RemoveTestKey(root.hRoot, root.path);
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
     // Takes the after snapshot and compares; returns the texts of the
@@ -71,8 +69,6 @@ class RegistryCompareTest : public testing::Test {
         CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
         return RegistryActionTexts(kMarker);
     }
-    HostWindow host;
-    Robot robot;
     REGTRE* pBefore = nullptr;
     REGTRE* pAfter = nullptr;
 };
@@ -210,7 +206,7 @@ TEST_F(RegistryCompareTest, KeyAddedDirectlyBelowClassesRootNamesTheRoot) {
 }
 
 // Trees built in memory: matching of children and of value lists.
-class RegistryMatchTest : public testing::Test {
+class RegistryMatchTest : public HostedTest {
   protected:
     struct Report {
         std::string path;
@@ -226,14 +222,13 @@ class RegistryMatchTest : public testing::Test {
     }
 
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         pReports = &reports;
     }
     void TearDown() override {
         for (RTREE* pNode : trees)
             FreeRegistryNode(pNode, 1);
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     RTREE* Tree() {
         trees.push_back(NewRegistryNode());
@@ -271,8 +266,6 @@ class RegistryMatchTest : public testing::Test {
         return reports;
     }
 
-    HostWindow host;
-    Robot robot;
     std::vector<RTREE*> trees;
     std::vector<Report> reports;
 };

@@ -6,8 +6,7 @@
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -59,10 +58,10 @@ void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>&
         ReadLiveTree(hRoot, path + "\\" + child, out);
 }
 
-class RegistryRestoreTest : public testing::Test {
+class RegistryRestoreTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         FreeActionList();
         RemoveTestKeys();
@@ -72,8 +71,7 @@ class RegistryRestoreTest : public testing::Test {
         FreeRegistrySnapshot(&pBefore);
         FreeRegistrySnapshot(&pAfter);
         RemoveTestKeys();
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     static void RemoveTestKeys() {
         for (const TestRoot& root : kRoots)
@@ -105,8 +103,6 @@ class RegistryRestoreTest : public testing::Test {
         AfterAndCompare();
         return RegistryActionTexts(kMarker);
     }
-    HostWindow host;
-    Robot robot;
     REGTRE* pBefore = nullptr;
     REGTRE* pAfter = nullptr;
 };
@@ -230,12 +226,12 @@ TEST_F(RegistryRestoreTest, KeysBeyondFiveHundredCharactersAreDeletedAndRestored
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Long"));
 }
 
-class ExplorerUnloadTest : public testing::Test {
+class ExplorerUnloadTest : public HostedTest {
   protected:
     static constexpr char kKey[] =
         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL";
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         saved = ReadLiveValues(HKEY_LOCAL_MACHINE, kKey);
         fExisted = TestKeyExists(HKEY_LOCAL_MACHINE, kKey);
@@ -249,11 +245,8 @@ class ExplorerUnloadTest : public testing::Test {
         for (const LiveValue& value : saved)
             SetTestValue(HKEY_LOCAL_MACHINE, kKey, value.name, value.dwType, value.bytes.data(),
                          static_cast<DWORD>(value.bytes.size()));
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
-    HostWindow host;
-    Robot robot;
     std::vector<LiveValue> saved;
     bool fExisted = false;
 };
