@@ -83,12 +83,6 @@ TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
                         "File three\r\n");
 }
 
-TEST_F(ReportTest, EmptySessionSaysSoInBothBlocks) {
-    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                        "No Caution Messages\r\n"
-                        "Nothing to Uninstall\r\n");
-}
-
 TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
     session.Add(DEA_FOLDER, "Folder one", "one")->fDone = 1;
     EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
@@ -96,7 +90,9 @@ TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
                         "\r\nList of Items to Uninstall:\r\n\r\n");
 }
 
-TEST_F(ReportTest, ExistingFileIsAskedAboutAndReplacedWhole) {
+// An empty session over a longer existing file: the file is asked about and
+// holds only the new report afterwards.
+TEST_F(ReportTest, EmptySessionSaysSoInBothBlocksAndReplacesAnExistingFileWhole) {
     WriteBytes(path, std::string(5000, 'x'));
     ExpectSaveAs();
     robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
