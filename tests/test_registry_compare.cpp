@@ -5,7 +5,7 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/session.h"
-#include "support/hosted_test.h"
+#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -20,21 +20,6 @@ using Texts = std::vector<std::string>;
 
 constexpr char kMarker[] = "Trun95TestCmp";
 
-// The test key under each root, as a live path and as the comparison shows it.
-struct TestRoot {
-    HKEY hRoot;
-    std::string path;
-    std::string shown;
-};
-
-const TestRoot kRoots[] = {
-    {HKEY_CLASSES_ROOT, "Trun95TestCmp", "Hkey_classes_root\\Trun95TestCmp"},
-    {HKEY_LOCAL_MACHINE, "Software\\Trun95TestCmp", "Hkey_local_machine\\Software\\Trun95TestCmp"},
-    {HKEY_CURRENT_USER, "Software\\Trun95TestCmp", "Hkey_current_user\\Software\\Trun95TestCmp"},
-    {HKEY_USERS, ".Default\\Software\\Trun95TestCmp",
-     "Hkey_users\\.Default\\Software\\Trun95TestCmp"},
-};
-
 Texts Containing(const Texts& texts, const std::string& part) {
     Texts found;
     for (const std::string& text : texts) {
@@ -44,44 +29,20 @@ Texts Containing(const Texts& texts, const std::string& part) {
     return found;
 }
 
-class RegistryCompareTest : public HostedTest {
+class RegistryCompareTest : public RegistryChangeTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        LoadRegistryStrings();
-        FreeActionList();
-        for (const TestRoot& root : kRoots)
-            RemoveTestKey(root.hRoot, root.path);
-    }
-    void TearDown() override {
-        FreeActionList();
-        FreeRegistrySnapshot(&pBefore);
-        FreeRegistrySnapshot(&pAfter);
-        for (const TestRoot& root : kRoots)
-            RemoveTestKey(root.hRoot, root.path);
-        HostedTest::TearDown();
-    }
-    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
-    // Takes the after snapshot and compares; returns the texts of the
-    // actions about the test keys.
-    Texts AfterAndCompare() {
-        TakeRegistrySnapshot(&pAfter, host.status());
-        CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
-        return RegistryActionTexts(kMarker);
-    }
-    REGTRE* pBefore = nullptr;
-    REGTRE* pAfter = nullptr;
+    RegistryCompareTest() : RegistryChangeTest(kMarker) {}
 };
 
 TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         SetTestString(root.hRoot, root.path + "\\Keep", "v", "1");
         SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "1");
         SetTestString(root.hRoot, root.path + "\\Gone\\Sub", "s", "1");
         SetTestString(root.hRoot, root.path + "\\Same", "s", "1");
     }
     Before();
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "2");
         RemoveTestKey(root.hRoot, root.path + "\\Gone");
         SetTestString(root.hRoot, root.path + "\\Keep\\New\\Inner", "n", "1");
@@ -90,7 +51,7 @@ TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
     Texts texts = AfterAndCompare();
 
     size_t iPrevious = 0;
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         const std::string& p = root.shown;
         EXPECT_EQ(
             Containing(texts, p + "\\"),
