@@ -6,8 +6,8 @@
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "session/session.h"
+#include "tests/support/host_window.h"
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -17,38 +17,10 @@ constexpr long kFiles = 20000;
 constexpr DWORD kQuietMs = 300;
 constexpr DWORD kCatchUpLimitMs = 300000;
 
-std::string HelperPath() {
-    const char* pszBin = std::getenv("TRUN95_BIN");
-    std::string folder;
-    if (pszBin && *pszBin) {
-        folder = std::string("Z:") + pszBin;
-        for (char& ch : folder)
-            if (ch == '/')
-                ch = '\\';
-    } else {
-        char szModule[MAX_PATH];
-        GetModuleFileNameA(nullptr, szModule, sizeof szModule);
-        folder = szModule;
-        folder.resize(folder.rfind('\\'));
-    }
-    return folder + "\\trun95_fsworker.exe";
-}
-
 DWORD RunBurst(const std::string& folder) {
-    std::string line = HelperPath() + " burst " + folder + " " + std::to_string(kFolders) + " " +
-                       std::to_string(kFiles);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD dwExit = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &dwExit);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return dwExit;
+    return RunProgram(BuildPath("trun95_fsworker.exe") + " burst " + folder + " " +
+                          std::to_string(kFolders) + " " + std::to_string(kFiles),
+                      INFINITE);
 }
 
 // Waits until the monitor has handed over dwTarget records or stays quiet.

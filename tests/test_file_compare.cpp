@@ -189,8 +189,6 @@ TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
     DEACTION* pGroup = pActionList;
     EXPECT_STREQ(static_cast<const char*>(pGroup->pExtra),
                  (startMenu + "\\Programs\\Acme\\").c_str());
-    EXPECT_EQ(pGroup->pfnConfirm, nullptr);
-    EXPECT_EQ(pGroup->pfnUndo, UndoDeleteGroup);
 }
 
 TEST_F(CompareTest, SessionStartBacksUpIniFilesAndListsBothFolders) {

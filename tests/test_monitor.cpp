@@ -6,7 +6,7 @@
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
 #include "session/session.h"
-#include "support/hosted_test.h"
+#include "support/monitored_test.h"
 #include "support/monitor_wait.h"
 #include "support/prefix_files.h"
 
@@ -57,39 +57,23 @@ class RingDrainTest : public testing::Test {
     std::vector<uint32_t> buffer_;
 };
 
-TEST_F(RingDrainTest, HeadAfterTailHandsOverTheSlotsBetween) {
-    Control()->dwHead = 5;
-    Control()->dwTail = 2;
-    DrainMonitorRing(View());
-    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{3, 4, 5}));
-    EXPECT_EQ(Control()->dwTail, 5);
-    EXPECT_EQ(Control()->dwHead, 5);
-}
-
-TEST_F(RingDrainTest, HeadWrappedPastTheEndContinuesAtSlotZero) {
-    Control()->dwHead = 1;
-    Control()->dwTail = 63;
-    DrainMonitorRing(View());
-    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{64, 0, 1}));
-    EXPECT_EQ(Control()->dwTail, 1);
-}
-
-TEST_F(RingDrainTest, TailAtTheLastSlotStartsAtSlotZero) {
-    Control()->dwHead = 2;
-    Control()->dwTail = 64;
-    DrainMonitorRing(View());
-    EXPECT_EQ(ReceivedSlots(), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(Control()->dwTail, 2);
-}
-
-TEST_F(RingDrainTest, EqualIndicesHandOverNothing) {
-    Control()->dwHead = 7;
-    Control()->dwTail = 7;
-    DWORD dwBefore = MonitorRecordsHandedOver();
-    DrainMonitorRing(View());
-    EXPECT_TRUE(ReceivedSlots().empty());
-    EXPECT_EQ(MonitorRecordsHandedOver(), dwBefore);
-    EXPECT_EQ(Control()->dwTail, 7);
+TEST_F(RingDrainTest, HandsOverTheSlotsAfterTheTailUpToTheHeadWrappingAtTheEnd) {
+    struct Case {
+        int head, tail;
+        std::vector<int> slots;
+    };
+    for (const Case& c :
+         {Case{5, 2, {3, 4, 5}}, Case{1, 63, {64, 0, 1}}, Case{2, 64, {0, 1, 2}}, Case{7, 7, {}}}) {
+        FreeRecordedChanges();
+        Control()->dwHead = c.head;
+        Control()->dwTail = c.tail;
+        DWORD dwBefore = MonitorRecordsHandedOver();
+        DrainMonitorRing(View());
+        EXPECT_EQ(ReceivedSlots(), c.slots) << c.head << " " << c.tail;
+        EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, c.slots.size());
+        EXPECT_EQ(Control()->dwTail, c.head);
+        EXPECT_EQ(Control()->dwHead, c.head);
+    }
 }
 
 TEST_F(RingDrainTest, IndicesOutsideTheRingHandOverNothing) {
@@ -121,18 +105,7 @@ bool DriverLoadedHere() {
     return GetModuleHandleA("tr95.vxd") != nullptr;
 }
 
-class MonitorLifecycleTest : public HostedTest {
-  protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
-    }
-    void TearDown() override {
-        StopMonitor();
-        HostedTest::TearDown();
-        FreeRecordedChanges();
-    }
-};
+using MonitorLifecycleTest = MonitoredTest;
 
 TEST_F(MonitorLifecycleTest, StartLoadsTheDriverAndStopUnloadsIt) {
     StartMonitor();
@@ -271,10 +244,6 @@ TEST_F(DriverLoadTest, CopyInTheWindowsFolderIsGoneWhenTheThreadEnds) {
     StopMonitor();
     EXPECT_EQ(GetFileAttributesA(WindowsFolderCopy().c_str()), INVALID_FILE_ATTRIBUTES);
 }
-
-} // namespace
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // The driver loader: device names, handle counting, probes.

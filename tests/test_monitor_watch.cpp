@@ -5,7 +5,7 @@
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 #include "session/session.h"
-#include "support/hosted_test.h"
+#include "support/monitored_test.h"
 #include "support/monitor_wait.h"
 #include "support/prefix_files.h"
 
@@ -44,11 +44,10 @@ std::string Unique(const char* pszName) {
 // ---------------------------------------------------------------------------
 // A setup-like process works while a session's monitor runs.
 
-class WatchedSetupTest : public HostedTest {
+class WatchedSetupTest : public MonitoredTest {
   protected:
     void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
+        MonitoredTest::SetUp();
         prog_ = ProgramFilesFolder() + "\\" + Unique("MonApp");
         windows_ = WindowsFolder();
         startMenu_ = StartMenuPrograms();
@@ -56,16 +55,11 @@ class WatchedSetupTest : public HostedTest {
     }
     void TearDown() override {
         post_setup_cleanup();
-        HostedTest::TearDown();
+        MonitoredTest::TearDown();
         RemoveTree(prog_);
         RemoveTree(windows_ + "\\MonApp");
         RemoveTree(windows_ + "\\monapp.ini");
         RemoveTree(startMenu_ + "\\MonApp");
-    }
-
-    bool Recorded(const std::string& path, DWORD dwOp) {
-        FILEEVENT* pEvent = FindActiveEvent(path.c_str(), dwOp);
-        return pEvent != nullptr;
     }
 
     std::string prog_, windows_, startMenu_;
@@ -82,24 +76,26 @@ TEST_F(WatchedSetupTest, EveryChangeOfAnotherProcessReachesTheRecorder) {
     StopMonitor();
 
     const std::string app = prog_ + "\\App";
-    EXPECT_TRUE(Recorded(prog_ + "\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\bin\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\data\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\data\\sub\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\bin\\app.exe", kOpFileCreated));
-    EXPECT_TRUE(Recorded(app + "\\bin\\setup.tmp", kOpFileCreated));
-    EXPECT_TRUE(Recorded(app + "\\data\\sub\\a.dat", kOpFileCreated));
-    EXPECT_TRUE(Recorded(app + "\\temp.log", kOpFileCreated));
-    EXPECT_TRUE(Recorded(app + "\\temp.log", kOpFileDeleted));
-    EXPECT_TRUE(Recorded(app + "\\old\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\scratch\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(app + "\\scratch\\", kOpFolderRemoved));
-    EXPECT_TRUE(Recorded(windows_ + "\\monapp.ini", kOpFileCreated));
-    EXPECT_TRUE(Recorded(windows_ + "\\MonApp\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(windows_ + "\\MonApp\\x.dll", kOpFileCreated));
-    EXPECT_TRUE(Recorded(startMenu_ + "\\MonApp\\", kOpFolderCreated));
-    EXPECT_TRUE(Recorded(startMenu_ + "\\MonApp\\App.lnk", kOpFileCreated));
+    for (const auto& [path, dwOp] : std::vector<std::pair<std::string, DWORD>>{
+             {prog_ + "\\", kOpFolderCreated},
+             {app + "\\", kOpFolderCreated},
+             {app + "\\bin\\", kOpFolderCreated},
+             {app + "\\data\\", kOpFolderCreated},
+             {app + "\\data\\sub\\", kOpFolderCreated},
+             {app + "\\bin\\app.exe", kOpFileCreated},
+             {app + "\\bin\\setup.tmp", kOpFileCreated},
+             {app + "\\data\\sub\\a.dat", kOpFileCreated},
+             {app + "\\temp.log", kOpFileCreated},
+             {app + "\\temp.log", kOpFileDeleted},
+             {app + "\\old\\", kOpFolderCreated},
+             {app + "\\scratch\\", kOpFolderCreated},
+             {app + "\\scratch\\", kOpFolderRemoved},
+             {windows_ + "\\monapp.ini", kOpFileCreated},
+             {windows_ + "\\MonApp\\", kOpFolderCreated},
+             {windows_ + "\\MonApp\\x.dll", kOpFileCreated},
+             {startMenu_ + "\\MonApp\\", kOpFolderCreated},
+             {startMenu_ + "\\MonApp\\App.lnk", kOpFileCreated}})
+        EXPECT_NE(FindActiveEvent(path.c_str(), dwOp), nullptr) << path << " " << dwOp;
 
     FILEEVENT* pFileRename = FindActiveEvent((app + "\\bin\\setup.tmp").c_str(), kOpRenamed);
     ASSERT_NE(pFileRename, nullptr);
@@ -119,24 +115,15 @@ TEST_F(WatchedSetupTest, ChangesBeforeTheSessionAreNotRecorded) {
     ASSERT_TRUE(CreateDirectoryA(early.c_str(), nullptr));
     ASSERT_TRUE(pre_setup_save(host.hwnd(), host.status()));
     StopMonitor();
-    EXPECT_FALSE(Recorded(early + "\\", kOpFolderCreated));
+    EXPECT_EQ(FindActiveEvent((early + "\\").c_str(), kOpFolderCreated), nullptr);
     RemoveTree(early);
 }
 
 // ---------------------------------------------------------------------------
 // A burst of 20,000 new files in 500 new folders.
 
-class BurstTest : public HostedTest {
+class BurstTest : public MonitoredTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
-    }
-    void TearDown() override {
-        StopMonitor();
-        HostedTest::TearDown();
-        FreeRecordedChanges();
-    }
     ScratchFolder scratch_{"monitor-burst"};
     std::string folder_ = scratch_ / "burst";
 };
@@ -165,24 +152,14 @@ TEST_F(BurstTest, TwentyThousandFilesInFiveHundredFoldersAreAllRecorded) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // ---------------------------------------------------------------------------
 // Paths longer than a record's path field.
 
-class LongPathTest : public HostedTest {
+class LongPathTest : public MonitoredTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
-    }
     // The deepest folders lie beyond what the ANSI calls reach.
     void TearDown() override {
-        StopMonitor();
-        HostedTest::TearDown();
-        FreeRecordedChanges();
+        MonitoredTest::TearDown();
         for (auto it = created_.rbegin(); it != created_.rend(); ++it)
             RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
     }
@@ -213,23 +190,13 @@ TEST_F(LongPathTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded) {
         EXPECT_NE(FindActiveEvent((folder + "\\").c_str(), kOpFolderCreated), nullptr);
 }
 
-} // namespace
-
-namespace {
-
 // ---------------------------------------------------------------------------
 // Names that the ANSI code page cannot spell.
 
-class AnsiNameTest : public HostedTest {
+class AnsiNameTest : public MonitoredTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
-    }
     void TearDown() override {
-        StopMonitor();
-        HostedTest::TearDown();
-        FreeRecordedChanges();
+        MonitoredTest::TearDown();
         RemoveDirectoryW(folder_.c_str());
     }
     ScratchFolder scratch_{"monitor-names"};
@@ -254,24 +221,11 @@ TEST_F(AnsiNameTest, ItemWithoutAnAnsiNameIsRecordedByItsShortName) {
     EXPECT_NE(GetFileAttributesA(expected.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-} // namespace
-
-namespace {
-
 // ---------------------------------------------------------------------------
 // Folders renamed while watched.
 
-class RenamedFolderTest : public HostedTest {
+class RenamedFolderTest : public MonitoredTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        FreeRecordedChanges();
-    }
-    void TearDown() override {
-        StopMonitor();
-        HostedTest::TearDown();
-        FreeRecordedChanges();
-    }
     ScratchFolder scratch_{"monitor-rename"};
 };
 

@@ -3,6 +3,7 @@
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/session.h"
+#include "support/file_holder.h"
 #include "support/hosted_test.h"
 #include "support/prefix_files.h"
 
@@ -86,24 +87,18 @@ TEST_F(FolderOperationsTest, DeletesReadOnlyFilesAndDotFilesButLeavesDotFolders)
 TEST_F(FolderOperationsTest, FileHeldByAnotherProcessStopsTheDeleteWithAMessage) {
     std::string held = scratch / "held.dll";
     WriteTextFile(held, "x");
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::string line = BuildPath("trun95_probe.exe") + " hold-file " + held + " 4000";
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
-    Sleep(800);
-    robot.ExpectBox(kTitle, "Could not delete file " + held, IDOK);
-    EXPECT_EQ(DeleteFolderFiles(scratch.path().c_str()), 0);
-    EXPECT_TRUE(Exists(held));
-    EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    {
+        FileHolder holder(held);
+        robot.ExpectBox(kTitle, "Could not delete file " + held, IDOK);
+        EXPECT_EQ(DeleteFolderFiles(scratch.path().c_str()), 0);
+        EXPECT_TRUE(Exists(held));
+        EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 
-    robot.ExpectBox(
-        kTitle, "File " + held + " is in use by another process.  Cannot delete folder Acme", IDOK);
-    EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 1);
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+        robot.ExpectBox(
+            kTitle, "File " + held + " is in use by another process.  Cannot delete folder Acme",
+            IDOK);
+        EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 1);
+    }
     EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 0);
 }
 

@@ -5,8 +5,7 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -21,21 +20,6 @@ using Texts = std::vector<std::string>;
 
 constexpr char kMarker[] = "Trun95TestCmp";
 
-// The test key under each root, as a live path and as the comparison shows it.
-struct TestRoot {
-    HKEY hRoot;
-    std::string path;
-    std::string shown;
-};
-
-const TestRoot kRoots[] = {
-    {HKEY_CLASSES_ROOT, "Trun95TestCmp", "Hkey_classes_root\\Trun95TestCmp"},
-    {HKEY_LOCAL_MACHINE, "Software\\Trun95TestCmp", "Hkey_local_machine\\Software\\Trun95TestCmp"},
-    {HKEY_CURRENT_USER, "Software\\Trun95TestCmp", "Hkey_current_user\\Software\\Trun95TestCmp"},
-    {HKEY_USERS, ".Default\\Software\\Trun95TestCmp",
-     "Hkey_users\\.Default\\Software\\Trun95TestCmp"},
-};
-
 Texts Containing(const Texts& texts, const std::string& part) {
     Texts found;
     for (const std::string& text : texts) {
@@ -45,47 +29,20 @@ Texts Containing(const Texts& texts, const std::string& part) {
     return found;
 }
 
-class RegistryCompareTest : public testing::Test {
+class RegistryCompareTest : public RegistryChangeTest {
   protected:
-    void SetUp() override {
-        hwndParent = host.hwnd();
-        LoadRegistryStrings();
-        FreeActionList();
-        for (const TestRoot& root : kRoots)
-            RemoveTestKey(root.hRoot, root.path);
-    }
-    void TearDown() override {
-        FreeActionList();
-        FreeRegistrySnapshot(&pBefore);
-        FreeRegistrySnapshot(&pAfter);
-        for (const TestRoot& root : kRoots)
-            RemoveTestKey(root.hRoot, root.path);
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
-    // Takes the after snapshot and compares; returns the texts of the
-    // actions about the test keys.
-    Texts AfterAndCompare() {
-        TakeRegistrySnapshot(&pAfter, host.status());
-        CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
-        return RegistryActionTexts(kMarker);
-    }
-    HostWindow host;
-    Robot robot;
-    REGTRE* pBefore = nullptr;
-    REGTRE* pAfter = nullptr;
+    RegistryCompareTest() : RegistryChangeTest(kMarker) {}
 };
 
 TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         SetTestString(root.hRoot, root.path + "\\Keep", "v", "1");
         SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "1");
         SetTestString(root.hRoot, root.path + "\\Gone\\Sub", "s", "1");
         SetTestString(root.hRoot, root.path + "\\Same", "s", "1");
     }
     Before();
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "2");
         RemoveTestKey(root.hRoot, root.path + "\\Gone");
         SetTestString(root.hRoot, root.path + "\\Keep\\New\\Inner", "n", "1");
@@ -94,7 +51,7 @@ TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
     Texts texts = AfterAndCompare();
 
     size_t iPrevious = 0;
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         const std::string& p = root.shown;
         EXPECT_EQ(
             Containing(texts, p + "\\"),
@@ -109,7 +66,7 @@ TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeActionsInReportOrder) {
     }
 }
 
-TEST_F(RegistryCompareTest, ActionsCarryCategoryProceduresNodeAndDescribeText) {
+TEST_F(RegistryCompareTest, ActionsCarryCategoryNodeAndDescribeText) {
     const std::string base = "Software\\Trun95TestCmp";
     SetTestString(HKEY_CURRENT_USER, base + "\\Changed", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Deleted", "v", "1");
@@ -134,8 +91,6 @@ TEST_F(RegistryCompareTest, ActionsCarryCategoryProceduresNodeAndDescribeText) {
         EXPECT_EQ(pact->wKind, DEA_REGISTRY);
         EXPECT_EQ(pact->wOrder, 6);
         EXPECT_STREQ(pact->szObject, apszCategory[i]);
-        EXPECT_EQ(pact->pfnConfirm, &AcceptRegistryAction);
-        EXPECT_EQ(pact->pfnUndo, &DoRegistryAction);
         EXPECT_EQ(pact->pExtra, apExpectedNode[i]);
         EXPECT_EQ(static_cast<RTREE*>(pact->pExtra)->dwChange, adwChange[i]);
         EXPECT_EQ(AcceptRegistryAction(pact), 1);
@@ -210,7 +165,7 @@ TEST_F(RegistryCompareTest, KeyAddedDirectlyBelowClassesRootNamesTheRoot) {
 }
 
 // Trees built in memory: matching of children and of value lists.
-class RegistryMatchTest : public testing::Test {
+class RegistryMatchTest : public HostedTest {
   protected:
     struct Report {
         std::string path;
@@ -226,14 +181,13 @@ class RegistryMatchTest : public testing::Test {
     }
 
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         pReports = &reports;
     }
     void TearDown() override {
         for (RTREE* pNode : trees)
             FreeRegistryNode(pNode, 1);
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     RTREE* Tree() {
         trees.push_back(NewRegistryNode());
@@ -271,8 +225,6 @@ class RegistryMatchTest : public testing::Test {
         return reports;
     }
 
-    HostWindow host;
-    Robot robot;
     std::vector<RTREE*> trees;
     std::vector<Report> reports;
 };

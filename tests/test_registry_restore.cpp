@@ -6,8 +6,8 @@
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
+#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -21,18 +21,6 @@ using Texts = std::vector<std::string>;
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
 constexpr char kMarker[] = "Trun95TestRst";
-
-struct TestRoot {
-    HKEY hRoot;
-    std::string path;
-};
-
-const TestRoot kRoots[] = {
-    {HKEY_CLASSES_ROOT, "Trun95TestRst"},
-    {HKEY_LOCAL_MACHINE, "Software\\Trun95TestRst"},
-    {HKEY_CURRENT_USER, "Software\\Trun95TestRst"},
-    {HKEY_USERS, ".Default\\Software\\Trun95TestRst"},
-};
 
 std::string Bytes(size_t cb, unsigned uSeed) {
     std::string bytes(cb, '\0');
@@ -59,36 +47,14 @@ void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>&
         ReadLiveTree(hRoot, path + "\\" + child, out);
 }
 
-class RegistryRestoreTest : public testing::Test {
+class RegistryRestoreTest : public RegistryChangeTest {
   protected:
-    void SetUp() override {
-        hwndParent = host.hwnd();
-        LoadRegistryStrings();
-        FreeActionList();
-        RemoveTestKeys();
-    }
-    void TearDown() override {
-        FreeActionList();
-        FreeRegistrySnapshot(&pBefore);
-        FreeRegistrySnapshot(&pAfter);
-        RemoveTestKeys();
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    static void RemoveTestKeys() {
-        for (const TestRoot& root : kRoots)
-            RemoveTestKey(root.hRoot, root.path);
-    }
-    static std::vector<std::string> LiveState() {
+    RegistryRestoreTest() : RegistryChangeTest(kMarker) {}
+    std::vector<std::string> LiveState() const {
         std::vector<std::string> state;
-        for (const TestRoot& root : kRoots)
+        for (const TestRoot& root : roots)
             ReadLiveTree(root.hRoot, root.path, state);
         return state;
-    }
-    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
-    void AfterAndCompare() {
-        TakeRegistrySnapshot(&pAfter, host.status());
-        CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
     }
     // Carries out the test keys' actions in list order, as the dialog does.
     void CarryOut() {
@@ -102,19 +68,14 @@ class RegistryRestoreTest : public testing::Test {
     Texts ChangesLeft() {
         FreeActionList();
         FreeRegistrySnapshot(&pAfter);
-        AfterAndCompare();
-        return RegistryActionTexts(kMarker);
+        return AfterAndCompare();
     }
-    HostWindow host;
-    Robot robot;
-    REGTRE* pBefore = nullptr;
-    REGTRE* pAfter = nullptr;
 };
 
 TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoots) {
     DWORD dwNumber = 0xCAFEF00D;
     std::string exact = Bytes(8192, 7);
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         const std::string& p = root.path;
         SetTestString(root.hRoot, p + "\\Deleted", "", "default of deleted");
         SetTestValue(root.hRoot, p + "\\Deleted", "Exact", REG_BINARY, exact.data(), 8192);
@@ -131,7 +92,7 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
     }
     std::vector<std::string> before = LiveState();
     Before();
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         const std::string& p = root.path;
         RemoveTestKey(root.hRoot, p + "\\Deleted");
         SetTestString(root.hRoot, p + "\\Changed", "a", "changed");
@@ -146,7 +107,7 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
     CarryOut();
     EXPECT_EQ(ChangesLeft(), Texts{});
     EXPECT_EQ(LiveState(), before);
-    for (const TestRoot& root : kRoots) {
+    for (const TestRoot& root : roots) {
         EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Added"));
         EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Changed\\RunMRU"));
     }
@@ -154,17 +115,17 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
 
 TEST_F(RegistryRestoreTest, UndoingAnAddedKeyThatIsAlreadyGoneDoesNothing) {
     Before();
-    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Sub", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Sub", "v", "1");
     AfterAndCompare();
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
     ASSERT_EQ(actions.size(), 1u);
-    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Added");
+    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Added");
     EXPECT_EQ(DoRegistryAction(actions[0]), 1);
-    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Added"));
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Added"));
 }
 
 TEST_F(RegistryRestoreTest, UnknownChangeCodeShowsTheCriticalErrorAndChangesNothing) {
-    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Key", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Key", "v", "1");
     Before();
     RTREE* pNode = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
     ASSERT_NE(pNode, nullptr);
@@ -172,36 +133,36 @@ TEST_F(RegistryRestoreTest, UnknownChangeCodeShowsTheCriticalErrorAndChangesNoth
     action.pExtra = pNode;
     robot.ExpectBox("**Uninstaller Error**", "Critical ERROR in Registry Module", IDOK);
     EXPECT_EQ(DoRegistryAction(&action), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Key"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Key"));
     action.pExtra = nullptr;
     EXPECT_EQ(DoRegistryAction(&action), 1);
 }
 
 TEST_F(RegistryRestoreTest, KeyThatCannotBeCreatedIsReportedAndItsSiblingsFollow) {
-    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\First", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\Second", "v", "2");
+    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\First", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second", "v", "2");
     Before();
     RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
     ASSERT_NE(pParent, nullptr);
     RTREE* pFirst = pParent->pChild;
     std::free(pFirst->pszName);
     pFirst->pszName = DupString(std::string(300, 'x').c_str());
-    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent");
+    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Parent");
 
     robot.ExpectBoxStartingWith(
         kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line", IDOK);
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 5 in Registry line", IDYES);
     EXPECT_EQ(RestoreRegistryKey(pParent), ERROR_SUCCESS);
-    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, kRoots[2].path + "\\Parent\\Second"),
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second"),
               (std::vector<LiveValue>{{"v", REG_SZ, std::string("2\0", 2)}}));
     EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
 }
 
 TEST_F(RegistryRestoreTest, KeyThatCannotBeDeletedIsReportedAndTheActionStillCounts) {
     Before();
-    SetTestString(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Normal", "v", "1");
-    CreateDanglingKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Added\\Dangling");
+    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Normal", "v", "1");
+    CreateDanglingKey(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Dangling");
     AfterAndCompare();
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
     ASSERT_EQ(actions.size(), 1u);
@@ -210,32 +171,32 @@ TEST_F(RegistryRestoreTest, KeyThatCannotBeDeletedIsReportedAndTheActionStillCou
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 1 in Registry line", IDYES);
     EXPECT_EQ(DoRegistryAction(actions[0]), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Added"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Added"));
 }
 
 TEST_F(RegistryRestoreTest, KeysBeyondFiveHundredCharactersAreDeletedAndRestored) {
-    std::string path = kRoots[2].path + "\\Long";
+    std::string path = roots[2].path + "\\Long";
     for (int i = 0; i < 5; ++i)
         path += "\\" + std::string(120, static_cast<char>('k' + i));
     SetTestString(HKEY_CURRENT_USER, path, "deep", "value");
     std::vector<std::string> before = LiveState();
     ASSERT_EQ(before.size(), 11u); // three missing roots, six keys, one value
     Before();
-    RemoveTestKey(HKEY_CURRENT_USER, kRoots[2].path + "\\Long");
+    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Long");
     AfterAndCompare();
     CarryOut();
     EXPECT_EQ(LiveState(), before);
-    EXPECT_EQ(RegDeleteKeyRecursive(HKEY_CURRENT_USER, (kRoots[2].path + "\\Long").c_str()),
+    EXPECT_EQ(RegDeleteKeyRecursive(HKEY_CURRENT_USER, (roots[2].path + "\\Long").c_str()),
               ERROR_SUCCESS);
-    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, kRoots[2].path + "\\Long"));
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Long"));
 }
 
-class ExplorerUnloadTest : public testing::Test {
+class ExplorerUnloadTest : public HostedTest {
   protected:
     static constexpr char kKey[] =
         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL";
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         saved = ReadLiveValues(HKEY_LOCAL_MACHINE, kKey);
         fExisted = TestKeyExists(HKEY_LOCAL_MACHINE, kKey);
@@ -249,11 +210,8 @@ class ExplorerUnloadTest : public testing::Test {
         for (const LiveValue& value : saved)
             SetTestValue(HKEY_LOCAL_MACHINE, kKey, value.name, value.dwType, value.bytes.data(),
                          static_cast<DWORD>(value.bytes.size()));
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
-    HostWindow host;
-    Robot robot;
     std::vector<LiveValue> saved;
     bool fExisted = false;
 };

@@ -4,8 +4,7 @@
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +19,17 @@ using Names = std::vector<std::string>;
 
 const std::string kKey = "Software\\Trun95TestSnap";
 
-class RegistrySnapshotTest : public testing::Test {
+class RegistrySnapshotTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         RemoveTestKey(HKEY_CURRENT_USER, kKey);
     }
     void TearDown() override {
         FreeRegistrySnapshot(&pSnap);
         RemoveTestKey(HKEY_CURRENT_USER, kKey);
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     // The test key as the snapshot of HKEY_CURRENT_USER\Software holds it.
     RTREE* Snap(const std::string& below = "") {
@@ -40,8 +38,6 @@ class RegistrySnapshotTest : public testing::Test {
         std::string path = "Trun95TestSnap" + (below.empty() ? "" : "\\" + below);
         return NodeAt(pSnap[2].pNode, path);
     }
-    HostWindow host;
-    Robot robot;
     REGTRE* pSnap = nullptr;
 };
 
@@ -202,16 +198,7 @@ TEST_F(RegistrySnapshotTest, OverlongPathsAndValueNamesAreCutOffWithoutOverrun) 
     EXPECT_EQ(cReadLevels, 16);
 }
 
-class RegistryNodeTest : public testing::Test {
-  protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
-    void TearDown() override {
-        robot.Finish();
-        hwndParent = nullptr;
-    }
-    HostWindow host;
-    Robot robot;
-};
+using RegistryNodeTest = HostedTest;
 
 TEST_F(RegistryNodeTest, NewRecordsAreZeroedWithSentinelsAndOwnCopies) {
     RTREE* pNode = NewRegistryNode();

@@ -1,8 +1,7 @@
 // The report file with its exact bytes, and the cautions dialog.
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 
 #include "dialog/dedlg.h"
 #include "files/lists.h"
@@ -34,9 +33,10 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-class ReportTest : public testing::Test {
+class ReportTest : public HostedTest {
   protected:
     void SetUp() override {
+        HostedTest::SetUp();
         char szTemp[MAX_PATH];
         GetTempPathA(sizeof szTemp, szTemp);
         path = std::string(szTemp) + "trun95_report.txt";
@@ -44,7 +44,7 @@ class ReportTest : public testing::Test {
     }
     void TearDown() override {
         script.Join();
-        robot.Finish();
+        HostedTest::TearDown();
         DeleteFileA(path.c_str());
     }
     // Answers the save dialog with the test's file name.
@@ -61,8 +61,6 @@ class ReportTest : public testing::Test {
         return ReadBytes(path);
     }
 
-    HostWindow host;
-    Robot robot;
     DialogScript script{robot};
     DialogSession session{host};
     std::string path;
@@ -83,12 +81,6 @@ TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
                         "File three\r\n");
 }
 
-TEST_F(ReportTest, EmptySessionSaysSoInBothBlocks) {
-    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                        "No Caution Messages\r\n"
-                        "Nothing to Uninstall\r\n");
-}
-
 TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
     session.Add(DEA_FOLDER, "Folder one", "one")->fDone = 1;
     EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
@@ -96,7 +88,9 @@ TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
                         "\r\nList of Items to Uninstall:\r\n\r\n");
 }
 
-TEST_F(ReportTest, ExistingFileIsAskedAboutAndReplacedWhole) {
+// An empty session over a longer existing file: the file is asked about and
+// holds only the new report afterwards.
+TEST_F(ReportTest, EmptySessionSaysSoInBothBlocksAndReplacesAnExistingFileWhole) {
     WriteBytes(path, std::string(5000, 'x'));
     ExpectSaveAs();
     robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);

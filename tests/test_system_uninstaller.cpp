@@ -5,8 +5,7 @@
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -65,22 +64,21 @@ bool WaitUntilGone(HKEY hRoot, const std::string& path) {
     return false;
 }
 
-class SystemUninstallerTest : public testing::Test {
+class SystemUninstallerTest : public HostedTest {
   protected:
     void SetUp() override {
-        hwndParent = host.hwnd();
+        HostedTest::SetUp();
         LoadRegistryStrings();
         FreeActionList();
         RemoveAll();
     }
     void TearDown() override {
         post_setup_cleanup();
-        robot.Finish();
+        HostedTest::TearDown();
         FreeRegistrySnapshot(&pBefore);
         FreeRegistrySnapshot(&pAfter);
         FreeActionList();
         RemoveAll();
-        hwndParent = nullptr;
     }
     static void RemoveAll() {
         RunProgram(RegSetupCommand("uninstall"));
@@ -106,8 +104,6 @@ class SystemUninstallerTest : public testing::Test {
         TakeSoftwareSnapshot(&pAfter, host.status());
         return DetectSystemUninstaller(&pBefore, &pAfter);
     }
-    HostWindow host;
-    Robot robot;
     REGTRE* pBefore = nullptr;
     REGTRE* pAfter = nullptr;
 };
@@ -229,20 +225,16 @@ TEST_F(SystemUninstallerTest, LaterDeclinedOfferTurnsAStopBackIntoGoingOn) {
 }
 
 // Search of a key path in a tree built in memory.
-class FindRegistryKeyTest : public testing::Test {
+class FindRegistryKeyTest : public HostedTest {
   protected:
-    void SetUp() override { hwndParent = host.hwnd(); }
     void TearDown() override {
         FreeRegistryNode(pRoot, 1);
-        robot.Finish();
-        hwndParent = nullptr;
+        HostedTest::TearDown();
     }
     RTREE* Find(const char* pszPath) {
         char szBuffer[cbRegPath] = "";
         return FindRegistryKey(pRoot, pszPath, szBuffer);
     }
-    HostWindow host;
-    Robot robot;
     RTREE* pRoot = NewRegistryNode();
 };
 

@@ -5,6 +5,7 @@
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "files/backup.h"
+#include "support/file_holder.h"
 #include "support/file_session.h"
 #include "support/prefix_files.h"
 
@@ -14,40 +15,6 @@
 namespace {
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
-
-// Another process that keeps a file open without sharing until it ends.
-class FileHolder {
-  public:
-    explicit FileHolder(const std::string& path) {
-        std::string commandLine =
-            BuildPath("trun95_probe.exe") + " hold-file \"" + path + "\" 8000";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           nullptr, &startup, &process_))
-            CloseHandle(process_.hThread);
-        // Held once an exclusive open fails.
-        for (int i = 0; i < 200; ++i) {
-            HFILE hFile = _lopen(path.c_str(), OF_READ | OF_SHARE_EXCLUSIVE);
-            if (hFile == HFILE_ERROR)
-                return;
-            _lclose(hFile);
-            Sleep(25);
-        }
-    }
-    ~FileHolder() {
-        if (process_.hProcess) {
-            TerminateProcess(process_.hProcess, 0);
-            WaitForSingleObject(process_.hProcess, 10000);
-            CloseHandle(process_.hProcess);
-        }
-    }
-    FileHolder(const FileHolder&) = delete;
-    FileHolder& operator=(const FileHolder&) = delete;
-
-  private:
-    PROCESS_INFORMATION process_{};
-};
 
 class UndoActionTest : public FileSessionTest {
   protected:

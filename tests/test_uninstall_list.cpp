@@ -3,8 +3,7 @@
 // questions and failures.
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 
 #include "common/util.h"
 #include "dialog/dedlg.h"
@@ -23,11 +22,11 @@ constexpr char kCancelQuestion[] =
     "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
     "to uninstall this program.";
 
-class DialogTest : public testing::Test {
+class DialogTest : public HostedTest {
   protected:
     void TearDown() override {
         script.Join();
-        robot.Finish();
+        HostedTest::TearDown();
     }
     // Opens the dialog, notes which form it is, and cancels.
     std::string FormShown() {
@@ -44,8 +43,6 @@ class DialogTest : public testing::Test {
         return form;
     }
 
-    HostWindow host;
-    Robot robot;
     DialogScript script{robot};
     DialogSession session{host};
 };
@@ -62,7 +59,10 @@ TEST_F(DialogTest, IniValueChoosesTheForm) {
 
 class ListFormTest : public DialogTest {
   protected:
-    void SetUp() override { session.ChooseForm("0"); }
+    void SetUp() override {
+        DialogTest::SetUp();
+        session.ChooseForm("0");
+    }
     static std::vector<int> Checks(HWND hDlg) {
         HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
         std::vector<int> checks;
@@ -266,10 +266,6 @@ TEST_F(ListFormTest, SelectAllChecksEveryItemAndHelpTellsTheHost) {
     EXPECT_EQ(host.notifications().front(), static_cast<UINT>(WM_TRUN95_HELP_UNINSTALL));
 }
 
-} // namespace
-
-namespace {
-
 constexpr char kExceptionBoxStart[] = "Tarnel Uninstaller has detected internal exception ";
 
 int UndoFaults(DEACTION* pact) {
@@ -330,10 +326,6 @@ TEST_F(CarryOutFaultTest, ActionOfUnknownKindIsReportedOnceInTheTree) {
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"undo two"}));
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(CarryOutFaultTest, UninstallPressedDuringTheUndoPassDoesNotStartAnother) {
     session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoWhileUninstallIsPressedAgain);

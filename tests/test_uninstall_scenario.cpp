@@ -1,24 +1,15 @@
 // A whole uninstall around a real setup program: the user unticks one file in
 // the dialog and uninstalls; afterwards the prefix's files are as before
 // setup, except that file and the changes listed as cautions.
-#include "actions/deaction.h"
-#include "common/util.h"
 #include "dialog/dedlg.h"
-#include "files/lists.h"
-#include "files/recorder.h"
-#include "files/snapshot.h"
 #include "resources/resource.h"
 #include "session/session.h"
 #include "support/dialog_script.h"
-#include "support/file_session.h"
-#include "support/prefix_files.h"
+#include "support/setup_scenario.h"
 
 #include <shlobj.h>
 
-#include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace {
 
@@ -61,60 +52,18 @@ void ListTree(const std::string& folder, Listing* pListing) {
     FindClose(hFind);
 }
 
-std::string FolderValue(const char* pszValue) {
-    char szPath[MAX_PATH] = "";
-    DWORD cb = sizeof szPath;
-    RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", pszValue,
-                 RRF_RT_REG_SZ, nullptr, szPath, &cb);
-    return szPath;
-}
-
-class UninstallScenarioTest : public FileSessionTest {
+class UninstallScenarioTest : public SetupScenarioTest {
   protected:
     void SetUp() override {
-        FileSessionTest::SetUp();
+        SetupScenarioTest::SetUp();
         if (!pShellMalloc)
             SHGetMalloc(&pShellMalloc);
-        windows = std::string(WinDir).substr(0, std::strlen(WinDir) - 1);
-        system = std::string(SysDir).substr(0, std::strlen(SysDir) - 1);
-        programs = FolderValue("ProgramFilesDir");
-        startMenu = SpecialFolderPath(CSIDL_STARTMENU);
-        desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
-        for (const std::string& folder :
-             {programs + "\\Common Files", startMenu + "\\Programs", windows + "\\inf"})
-            CreateDirectoryA(folder.c_str(), nullptr);
-        RemoveCreatedItems();
-        for (const char* pszIni : {"\\win.ini", "\\system.ini"}) {
-            if (!Exists(windows + pszIni))
-                WriteTextFile(windows + pszIni, "[boot]\r\nshell=Explorer.exe\r\n");
-            savedIni.push_back({windows + pszIni, ReadTextFile(windows + pszIni)});
-        }
-        WriteTextFile(programs + "\\Common Files\\acme-old.cfg", "old");
-        WriteTextFile(system + "\\acme-gone.dll", "gone");
-        WriteTextFile(system + "\\acme-shared.dat", "before");
     }
 
     void TearDown() override {
         script.Join();
-        if (szTempDir[0])
-            RemoveTree(szTempDir);
-        FileSessionTest::TearDown();
-        for (const auto& [path, content] : savedIni)
-            WriteTextFile(path, content);
-        RemoveCreatedItems();
+        SetupScenarioTest::TearDown();
         DeleteFileA((windows + "\\tarnel32.ini").c_str());
-    }
-
-    void RemoveCreatedItems() {
-        std::string common = programs + "\\Common Files\\";
-        for (const std::string& path :
-             {programs + "\\Acme", programs + "\\AcmeTemp", common + "AcmeShared.dll",
-              common + "acme-old.cfg", common + "acme-old.bak", common + "scratch.tmp",
-              windows + "\\acme.ini", windows + "\\inf\\acme.inf", system + "\\acme32.dll",
-              system + "\\acme-gone.dll", system + "\\acme-shared.dat",
-              startMenu + "\\Programs\\Acme", startMenu + "\\Programs\\Acme Help.lnk",
-              desktop + "\\Acme.lnk"})
-            RemoveTree(path);
     }
 
     Listing PrefixFiles() {
@@ -127,37 +76,6 @@ class UninstallScenarioTest : public FileSessionTest {
     void ChooseForm(const char* pszValue) {
         WritePrivateProfileStringA("Tarnel", "UninstallerTreeview", pszValue, "tarnel32.ini");
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, "tarnel32.ini");
-    }
-
-    // The file side of a session around the setup program, as the monitor
-    // would have recorded it.
-    void RunSessionAroundSetup() {
-        FindTempBase();
-        ASSERT_EQ(CreateTempFolder(szTempDir), 1);
-        ASSERT_EQ(SnapshotSystemFolders(), 1);
-        LoadProtectedFolders();
-        ScratchFolder logFolder("scenario-log");
-        std::string log = logFolder / "changes.log";
-        ASSERT_EQ(RunProgram(BuildPath("fake_setup.exe") + " \"" + log + "\" \"" + programs +
-                             "\" \"" + startMenu + "\" \"" + desktop + "\""),
-                  0u);
-        std::ifstream changes(log);
-        for (std::string line; std::getline(changes, line);) {
-            std::istringstream fields(line);
-            std::string code, path, newPath;
-            std::getline(std::getline(std::getline(fields, code, '|'), path, '|'), newPath);
-            FeedChange(static_cast<uint32_t>(std::stoul(code)), path, newPath);
-        }
-        ResolveRecordedChanges();
-        DWORD dwCount = 0;
-        ListFolderFiles(WinDir, &WinAfter, &dwCount);
-        SortFileList(&WinAfter, dwCount);
-        ListFolderFiles(SysDir, &SysAfter, &dwCount);
-        SortFileList(&SysAfter, dwCount);
-        CompareFiles();
-        VerifyNewItems();
-        CheckGroupsAndIcons();
-        SortActionList();
     }
 
     void ExpectFolderQuestions() {
@@ -179,8 +97,6 @@ class UninstallScenarioTest : public FileSessionTest {
     }
 
     DialogScript script{robot};
-    std::string windows, system, programs, startMenu, desktop;
-    std::vector<std::pair<std::string, std::string>> savedIni;
 };
 
 TEST_F(UninstallScenarioTest, TreeFormUndoesEverythingButTheUntickedFile) {
@@ -188,7 +104,7 @@ TEST_F(UninstallScenarioTest, TreeFormUndoesEverythingButTheUntickedFile) {
     std::string kept = windows + "\\inf\\acme.inf";
     std::string systemIni = ReadTextFile(windows + "\\system.ini");
     Listing before = PrefixFiles();
-    RunSessionAroundSetup();
+    RunHandFed();
     std::string keptLabel = "File \"" + kept + "\"";
     script.Expect("Uninstall", [keptLabel](HWND hDlg) {
         HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
@@ -210,7 +126,7 @@ TEST_F(UninstallScenarioTest, ListFormUndoesEverythingButTheUntickedFile) {
     ChooseForm("0");
     std::string kept = programs + "\\Common Files\\AcmeShared.dll";
     Listing before = PrefixFiles();
-    RunSessionAroundSetup();
+    RunHandFed();
     std::string keptLabel = "File \"" + kept + "\"";
     script.Expect("Uninstall", [keptLabel](HWND hDlg) {
         HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);

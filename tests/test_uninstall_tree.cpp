@@ -3,8 +3,7 @@
 // category.
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
-#include "support/host_window.h"
-#include "support/robot.h"
+#include "support/hosted_test.h"
 
 #include "dialog/dedlg.h"
 #include "files/lists.h"
@@ -19,9 +18,10 @@ constexpr char kCancelQuestion[] =
     "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
     "to uninstall this program.";
 
-class TreeFormTest : public testing::Test {
+class TreeFormTest : public HostedTest {
   protected:
     void SetUp() override {
+        HostedTest::SetUp();
         session.ChooseForm("1");
         std::string win = session.WindowsFolder();
         inside = session.Add(DEA_FILE, "File \"" + win + "a.dll\"", win + "a.dll");
@@ -33,7 +33,7 @@ class TreeFormTest : public testing::Test {
     }
     void TearDown() override {
         script.Join();
-        robot.Finish();
+        HostedTest::TearDown();
     }
     // Runs the dialog; the script ends it with a confirmed Cancel.
     void RunDialog(std::function<void(HWND hDlg, HWND hTree)> steps) {
@@ -47,8 +47,6 @@ class TreeFormTest : public testing::Test {
         EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     }
 
-    HostWindow host;
-    Robot robot;
     DialogScript script{robot};
     DialogSession session{host};
     DEACTION* inside = nullptr;

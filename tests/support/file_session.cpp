@@ -60,6 +60,11 @@ void FileSessionTest::SetUp() {
 }
 
 void FileSessionTest::TearDown() {
+    FreeFileLists();
+    HostedTest::TearDown();
+}
+
+void FileSessionTest::FreeFileLists() {
     FreeActionList();
     FreeRecordedChanges();
     FreeNameList(&NewFolders);
@@ -69,5 +74,4 @@ void FileSessionTest::TearDown() {
         FreeFileList(ppList);
     FreeProtectedFolders();
     szTempDir[0] = '\0';
-    HostedTest::TearDown();
 }

@@ -34,4 +34,6 @@ class FileSessionTest : public HostedTest {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // Frees the action list, the recorded changes and every file-side list.
+    void FreeFileLists();
 };

@@ -1,0 +1,20 @@
+// A fixture for tests that run the file-system monitor: the recorder starts
+// empty, and the monitor is stopped and the recorder emptied at the end.
+#pragma once
+
+#include "files/recorder.h"
+#include "hosted_test.h"
+#include "monitor/monitor.h"
+
+class MonitoredTest : public HostedTest {
+  protected:
+    void SetUp() override {
+        HostedTest::SetUp();
+        FreeRecordedChanges();
+    }
+    void TearDown() override {
+        StopMonitor();
+        HostedTest::TearDown();
+        FreeRecordedChanges();
+    }
+};
