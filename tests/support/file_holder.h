@@ -7,7 +7,8 @@
 
 class FileHolder {
   public:
-    // Returns once the file is held (an exclusive open fails).
+    // Returns once the file is held (an exclusive open fails); a hold that never
+    // comes is a test failure.
     explicit FileHolder(const std::string& path);
     // Ends the holding process, which lets the file go.
     ~FileHolder();
