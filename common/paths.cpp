@@ -3,6 +3,7 @@
 #include "common/util.h"
 
 #include "actions/deaction.h"
+#include "common/pathsearch.h"
 #include "resources/resource.h"
 
 #include <cstdio>
@@ -37,10 +38,6 @@ std::string JoinPath(const char* pszFolder, const char* pszName) {
         path += '\\';
     path += pszName;
     return path;
-}
-
-const char* EntryName(const WIN32_FIND_DATAA& data) {
-    return data.cFileName[0] ? data.cFileName : data.cAlternateFileName;
 }
 
 bool IsFolder(const WIN32_FIND_DATAA& data) {
@@ -80,12 +77,8 @@ int CreateTempFolder(char* pszBuffer) {
 int PathExists(const char* pszPath) {
     if (!CheckPath(pszPath, __LINE__))
         return 0;
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(pszPath, &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return 0;
-    FindClose(hFind);
-    return 1;
+    FoundEntry entry;
+    return SearchPathEntry(pszPath, &entry) ? 1 : 0;
 }
 
 int FolderHasFiles(const char* pszFolder) {
@@ -110,7 +103,7 @@ int DeleteFolderFiles(const char* pszFolder) {
         return 1;
     int result = 1;
     do {
-        std::string path = JoinPath(pszFolder, EntryName(data));
+        std::string path = JoinPath(pszFolder, FoundName(data));
         if (IsFolder(data)) {
             if (data.cFileName[0] == '.')
                 continue;
@@ -139,7 +132,7 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
         return 0;
     int found = 0;
     do {
-        std::string path = JoinPath(pszFolder, EntryName(data));
+        std::string path = JoinPath(pszFolder, FoundName(data));
         if (IsFolder(data)) {
             if (data.cFileName[0] != '.' && FindFileInUse(path.c_str(), pszShown))
                 found = 1;

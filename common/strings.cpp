@@ -88,3 +88,12 @@ int CompareNoCaseN(const char* pszA, const char* pszB, size_t cch) {
 int CompareNoCase(const char* pszA, const char* pszB) {
     return CompareNoCaseN(pszA, pszB, static_cast<size_t>(-1));
 }
+
+std::string FoldCase(const char* pszText, size_t cch) {
+    std::string folded(pszText, cch);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return folded;
+}

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Texts and the status line.
 char* GetResString(UINT uId);
 void ShowStatus(HWND hwndStatus, const char* pszText);
@@ -52,3 +54,6 @@ char* LowerString(char* pszText);
 // Case-blind comparison in which only A to Z fold to a to z.
 int CompareNoCase(const char* pszA, const char* pszB);
 int CompareNoCaseN(const char* pszA, const char* pszB, size_t cch);
+// The text with A to Z folded to a to z: equal for names that compare equal
+// without regard to case, and ordered as that comparison orders them.
+std::string FoldCase(const char* pszText, size_t cch);

@@ -4,6 +4,7 @@
 // last-write time for the comparison after setup.
 #include "files/backup.h"
 
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -8,6 +8,7 @@
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "files/lists.h"
+#include "common/pathsearch.h"
 #include "resources/resource.h"
 #include "session/guard.h"
 #include "session/report.h"
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,43 +23,13 @@ namespace {
 
 constexpr DWORD kLongPathChars = 521;
 
-// Names of the components already resolved during one comparison; the disk
-// does not change while the comparison runs, so each folder of a path is
-// searched once however many new files it holds.
-class FolderNameCache {
-  public:
-    // The name a search for pszPath reports; false when nothing is found.
-    bool Lookup(const std::string& path, std::string* pName) {
-        std::string key = FoldCase(path.data(), path.size());
-        auto it = names_.find(key);
-        if (it == names_.end()) {
-            std::string name;
-            bool fFound = SearchName(path.c_str(), &name);
-            it = names_.emplace(std::move(key), fFound ? name : std::string()).first;
-        }
-        *pName = it->second;
-        return !it->second.empty();
-    }
-    static bool SearchName(const char* pszPath, std::string* pName) {
-        WIN32_FIND_DATAA data;
-        HANDLE hFind = FindFirstFileA(pszPath, &data);
-        if (hFind == INVALID_HANDLE_VALUE)
-            return false;
-        FindClose(hFind);
-        *pName = FoundName(data);
-        return !pName->empty();
-    }
-
-  private:
-    std::unordered_map<std::string, std::string> names_;
-};
-
-FolderNameCache* pNameCache; // set while CompareFiles runs
-
-bool SearchComponent(const std::string& path, std::string* pName) {
-    if (pNameCache)
-        return pNameCache->Lookup(path, pName);
-    return FolderNameCache::SearchName(path.c_str(), pName);
+// The name a search for the path reports; false when nothing is found.
+bool SearchName(const char* pszPath, std::string* pName) {
+    FoundEntry entry;
+    if (!SearchPathEntry(pszPath, &entry))
+        return false;
+    *pName = std::move(entry.name);
+    return !pName->empty();
 }
 
 // Length of the root prefix that is copied as written, or -1 for a network
@@ -79,16 +49,6 @@ void UpperDriveLetter(std::string& path) {
     if (path.size() >= 2 && path[1] == ':')
         CharUpperBuffA(&path[0], 1);
 }
-
-// Points the component searches of GetLongPath at a cache for as long as
-// one comparison runs.
-class CacheScope {
-  public:
-    explicit CacheScope(FolderNameCache* pCache) { pNameCache = pCache; }
-    ~CacheScope() { pNameCache = nullptr; }
-    CacheScope(const CacheScope&) = delete;
-    CacheScope& operator=(const CacheScope&) = delete;
-};
 
 void AddFolderAction(const char* pszPath) {
     AddAction(DEA_FOLDER, 4, GetResString(IDS_FOLDER_ACTION), pszPath, ConfirmFolderDelete,
@@ -321,7 +281,7 @@ DWORD GetLongPath(const char* pszPath, char* pszOut, DWORD cchOut) {
         return 0;
     }
     std::string lastName;
-    if (!FolderNameCache::SearchName(pszPath, &lastName))
+    if (!SearchName(pszPath, &lastName))
         return 0;
     pszOut[0] = '\0';
     int cchPrefix = RootPrefixLength(pszPath);
@@ -333,7 +293,7 @@ DWORD GetLongPath(const char* pszPath, char* pszOut, DWORD cchOut) {
     for (size_t i = path.find('\\', iStart); i != std::string::npos; i = path.find('\\', i + 1)) {
         std::string partial = path.substr(0, i);
         std::string name;
-        if (!SearchComponent(partial, &name))
+        if (!SearchName(partial.c_str(), &name))
             return 0;
         if (out.size() + partial.size() > cchOut || out.size() + name.size() + 1 >= cchOut)
             return 0;
@@ -352,8 +312,7 @@ DWORD GetLongPath(const char* pszPath, char* pszOut, DWORD cchOut) {
 }
 
 void CompareFiles() {
-    FolderNameCache cache;
-    CacheScope scope(&cache);
+    SearchScope searches;
     if (!Guarded([] {
             std::string recycled = GetResString(IDS_RECYCLED);
             RunStage(8, __LINE__, AddNewFolderActions);

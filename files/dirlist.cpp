@@ -2,6 +2,7 @@
 // folder, sorted once, so that the comparison after setup is a merge pass.
 #include "files/lists.h"
 
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "files/backup.h"
 #include "resources/resource.h"
@@ -50,10 +51,6 @@ UINT ReadSystemFolderPath(LPSTR pszBuffer, UINT cch) {
 }
 
 } // namespace
-
-const char* FoundName(const WIN32_FIND_DATAA& data) {
-    return data.cFileName[0] ? data.cFileName : data.cAlternateFileName;
-}
 
 int SnapshotSystemFolders() {
     std::strcpy(RootDir, "c:\\");

@@ -50,18 +50,12 @@ DIRFILE* FindFileEntry(DIRFILE* pList, const char* pszText);
 char* BuildLowerPath(const char* pszFolder, const char* pszName, char* pszBuffer);
 bool EndsWithNoCase(const char* pszText, const char* pszSuffix);
 void FreeFileList(DIRFILE** ppList);
-// The name a directory search reports: the long name, or the 8.3 name when
-// the long name is empty.
-const char* FoundName(const WIN32_FIND_DATAA& data);
 
 // Name lists.
 NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName);
 int RemoveName(NAMEITEM** ppList, const char* pszName);
 NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
 void FreeNameList(NAMEITEM** ppList);
-// The text with A to Z folded to a to z: equal for names that compare equal
-// without regard to case, and ordered as that comparison orders them.
-std::string FoldCase(const char* pszText, size_t cch);
 
 // Gives an entry a new name in place (its long form); the entry keeps its
 // position in the list.

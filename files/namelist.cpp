@@ -193,15 +193,6 @@ const NameIndex* OrderedIndexFor(NAMEITEM* pList) {
 
 } // namespace
 
-std::string FoldCase(const char* pszText, size_t cch) {
-    std::string folded(pszText, cch);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return folded;
-}
-
 NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName) {
     if (!CheckName(pszName, __LINE__) || !ppList)
         return nullptr;

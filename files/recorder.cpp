@@ -9,6 +9,7 @@
 
 #include "common/util.h"
 #include "files/lists.h"
+#include "common/pathsearch.h"
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 
@@ -121,25 +122,25 @@ std::string WithBackslash(const char* pszPath) {
     return path;
 }
 
-// The folder test: a search inside the folder finds an entry.
+// The folder test: a search inside the folder finds an entry. Below a drive
+// root that is the case exactly when the folder's own entry is a directory.
 bool PassesFolderTest(const char* pszPath) {
+    std::string path(pszPath);
+    while (path.size() > 3 && path.back() == '\\')
+        path.pop_back();
+    FoundEntry entry;
+    bool fBelowDriveRoot = path.size() > 3 && path[1] == ':' && path[2] == '\\';
+    if (fBelowDriveRoot)
+        return SearchPathEntry(path.c_str(), &entry) &&
+               (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
     std::string pattern = WithBackslash(pszPath) + "*.*";
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(pattern.c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(hFind);
-    return true;
+    return SearchPathEntry(pattern.c_str(), &entry);
 }
 
 // The existence test: a search for the path finds an entry.
 bool PassesExistenceTest(const char* pszPath) {
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(pszPath, &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(hFind);
-    return true;
+    FoundEntry entry;
+    return SearchPathEntry(pszPath, &entry);
 }
 
 void DropRepeats() {
@@ -305,6 +306,7 @@ FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp) {
 }
 
 void ResolveRecordedChanges() {
+    SearchScope searches;
     DropRepeats();
     FoldRenames();
     BuildNameLists();

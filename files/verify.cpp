@@ -3,6 +3,7 @@
 #include "files/snapshot.h"
 
 #include "actions/deaction.h"
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "resources/resource.h"
 #include "session/guard.h"
@@ -89,6 +90,7 @@ void FreeProtectedFolders() {
 }
 
 void VerifyNewItems() {
+    SearchScope searches;
     for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
         if (pact->wKind == DEA_FOLDER) {
             if (!Guarded([&] {

@@ -1,5 +1,6 @@
 // The temporary folder's base and name, and the recursive folder operations
 // against real files of the test prefix.
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/session.h"
@@ -11,6 +12,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -100,6 +103,45 @@ TEST_F(FolderOperationsTest, FileHeldByAnotherProcessStopsTheDeleteWithAMessage)
         EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 1);
     }
     EXPECT_EQ(FindFileInUse(scratch.path().c_str(), "Acme"), 0);
+}
+
+// A search inside a scope answers from the folder's listing; for every kind of
+// name it must report what the disk reports.
+TEST_F(FolderOperationsTest, SearchesFromListingsAnswerAsTheDisk) {
+    std::string longFolder = scratch / "Long Folder Name";
+    CreateDirectoryA(longFolder.c_str(), nullptr);
+    WriteTextFile(longFolder + "\\File.TXT", "x");
+    WriteTextFile(scratch / "readme.txt", "x");
+    WriteTextFile(scratch / "r\xE9sum\xE9.txt", "x");
+    char szShort[MAX_PATH] = "";
+    GetShortPathNameA(longFolder.c_str(), szShort, MAX_PATH);
+    std::vector<std::string> paths = {
+        longFolder,
+        longFolder + "\\file.txt",
+        longFolder + "\\FILE.TXT",
+        longFolder + ".",
+        longFolder + "\\missing.txt",
+        scratch / "README.TXT",
+        scratch / "read*",
+        scratch / "readme.txt.",
+        scratch / "none\\readme.txt",
+        scratch / "R\xC9SUM\xC9.TXT",
+        szShort,
+        std::string(szShort) + "\\File.TXT",
+    };
+    std::vector<std::pair<bool, FoundEntry>> fromDisk;
+    for (const std::string& path : paths) {
+        FoundEntry entry;
+        bool fFound = SearchPathEntry(path.c_str(), &entry);
+        fromDisk.emplace_back(fFound, entry);
+    }
+    SearchScope searches;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        FoundEntry entry;
+        EXPECT_EQ(SearchPathEntry(paths[i].c_str(), &entry), fromDisk[i].first) << paths[i];
+        EXPECT_EQ(entry.name, fromDisk[i].second.name) << paths[i];
+        EXPECT_EQ(entry.dwAttributes, fromDisk[i].second.dwAttributes) << paths[i];
+    }
 }
 
 TEST_F(FolderOperationsTest, DriveRootIsNeverEmptied) {

@@ -1,0 +1,38 @@
+// Searches for single paths after setup. A large install asks for tens of
+// thousands of files in a few thousand folders; while a SearchScope lives,
+// each folder is listed once and every later search in it is answered from
+// that listing, with the same answer a search of the disk would give.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The name a directory search reports: the long name, or the 8.3 name when
+// the long name is empty.
+const char* FoundName(const WIN32_FIND_DATAA& data);
+
+// What a search for one path finds.
+struct FoundEntry {
+    std::string name; // as FoundName reports it
+    DWORD dwAttributes = 0;
+};
+
+// Searches as FindFirstFileA does; false when the search finds nothing.
+bool SearchPathEntry(const char* pszPath, FoundEntry* pFound);
+
+// Lets searches answer from folder listings while it lives. The disk must not
+// change meanwhile: open one only while no setup runs.
+class SearchScope {
+  public:
+    SearchScope();
+    ~SearchScope();
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+
+    struct Listings;
+
+  private:
+    Listings* pListings_;
+    Listings* pOuter_;
+};
