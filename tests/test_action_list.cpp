@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,9 +20,9 @@ class ActionListTest : public testing::Test {
   protected:
     void TearDown() override { FreeActionList(); }
 
-    static DEACTION* Add(WORD wOrder, const char* pszObject) {
-        return AddAction(DEA_FILE, wOrder, "File \"%s\"", pszObject, nullptr, UndoNothing,
-                         pszObject, nullptr);
+    static DEACTION* Add(WORD wOrder, const std::string& object, WORD wKind = DEA_FILE) {
+        return AddAction(wKind, wOrder, "File \"%s\"", object.c_str(), nullptr, UndoNothing,
+                         object.c_str(), nullptr);
     }
     static std::vector<std::string> Objects() {
         std::vector<std::string> objects;
@@ -31,6 +31,22 @@ class ActionListTest : public testing::Test {
         return objects;
     }
 };
+
+TEST_F(ActionListTest, InsertionStopsAtTheFirstGreaterKeyEvenAfterAKeyDroppedInPlace) {
+    Add(4, "folder");
+    Add(6, "icon")->wOrder = 2; // reclassified at the end of the list
+    for (auto [wOrder, pszObject] : {std::pair<WORD, const char*>{3, "restore 1"},
+                                     {4, "folder 2"},
+                                     {6, "file"},
+                                     {3, "restore 2"},
+                                     {4, "folder 3"}})
+        Add(wOrder, pszObject);
+    EXPECT_EQ(Objects(), (std::vector<std::string>{"restore 1", "restore 2", "folder", "icon",
+                                                   "folder 2", "folder 3", "file"}));
+    SortActionList();
+    EXPECT_EQ(Objects(), (std::vector<std::string>{"icon", "restore 1", "restore 2", "folder",
+                                                   "folder 2", "folder 3", "file"}));
+}
 
 TEST_F(ActionListTest, SortMovesChangedRecordsToTheFrontAndKeepsTheirRelativeOrder) {
     Add(4, "folder a");
@@ -43,64 +59,28 @@ TEST_F(ActionListTest, SortMovesChangedRecordsToTheFrontAndKeepsTheirRelativeOrd
     EXPECT_EQ(Objects(), (std::vector<std::string>{"folder b", "folder c", "folder a", "file"}));
 }
 
-TEST_F(ActionListTest, NewRecordIsClearedAndDescriptionTakesThePathAsText) {
+TEST_F(ActionListTest, DescriptionTakesThePathAsTextAndIsCutWhileTheObjectStaysWhole) {
     DEACTION* pact = Add(6, "C:\\100%s done\\x.txt");
     EXPECT_STREQ(pact->pszDescription, "File \"C:\\100%s done\\x.txt\"");
-    EXPECT_EQ(pact->fSelected, 0u);
-    EXPECT_EQ(pact->fDone, 0u);
-    EXPECT_EQ(pact->wKind, DEA_FILE);
-}
-
-TEST_F(ActionListTest, OverlongDescriptionIsCutAndTheObjectKeptWhole) {
+    EXPECT_EQ(pact->fSelected + pact->fDone, 0u);
     std::string longPath = "C:\\" + std::string(900, 'x');
-    DEACTION* pact = Add(6, longPath.c_str());
+    pact = Add(6, longPath);
     EXPECT_EQ(std::strlen(pact->pszDescription), 623u);
     EXPECT_EQ(std::string(pact->szObject), longPath);
 }
 
-TEST_F(ActionListTest, DoneRecordsAreNothingToOffer) {
+TEST_F(ActionListTest, DoneRecordsAreNothingToOfferAndOnlyFilesOrFoldersAreDeletions) {
     EXPECT_EQ(AnyActionToOffer(pActionList), 0);
-    DEACTION* pFirst = Add(5, "a");
-    DEACTION* pSecond = Add(6, "b");
-    EXPECT_EQ(AnyActionToOffer(pActionList), 1);
-    pFirst->fDone = 1;
-    pSecond->fDone = 1;
-    EXPECT_EQ(AnyActionToOffer(pActionList), 0);
-}
-
-TEST_F(ActionListTest, OnlySelectedFolderOrFileRecordsCountAsDeletions) {
-    DEACTION* pRestore = AddAction(DEA_RESTORE, 3, "Changes to \"%s\"", "C:\\WINDOWS\\WIN.INI",
-                                   nullptr, UndoNothing, "C:\\WINDOWS\\WIN.INI", nullptr);
+    DEACTION* pRestore = Add(3, "C:\\WINDOWS\\WIN.INI", DEA_RESTORE);
     pRestore->fSelected = 1;
+    EXPECT_EQ(AnyActionToOffer(pActionList), 1);
     EXPECT_EQ(AnyDeletionSelected(), 0);
-    Add(6, "C:\\x")->fSelected = 1;
+    DEACTION* pFile = Add(6, "C:\\x");
+    EXPECT_EQ(AnyDeletionSelected(), 0);
+    pFile->fSelected = 1;
     EXPECT_EQ(AnyDeletionSelected(), 1);
-}
-
-TEST_F(ActionListTest, InsertionAfterAKeyDroppedInPlaceStillStopsAtTheFirstGreaterKey) {
-    Add(4, "folder");
-    DEACTION* pIcon = Add(6, "icon");
-    pIcon->wOrder = 2; // reclassified at the end of the list
-    Add(3, "restore");
-    Add(6, "file");
-    EXPECT_EQ(Objects(), (std::vector<std::string>{"restore", "folder", "icon", "file"}));
-}
-
-TEST_F(ActionListTest, RecordsStandInKeyOrderAndInAddingOrderWithinEachKey) {
-    std::vector<std::pair<WORD, std::string>> added;
-    for (int i = 0; i < 3000; ++i) {
-        WORD wOrder = static_cast<WORD>(i % 7 == 0 ? 3 + i % 3 : 6);
-        added.emplace_back(wOrder, std::to_string(i));
-        Add(wOrder, added.back().second.c_str());
-    }
-    std::stable_sort(added.begin(), added.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::string> expected;
-    for (const auto& entry : added)
-        expected.push_back(entry.second);
-    EXPECT_EQ(Objects(), expected);
-    SortActionList();
-    EXPECT_EQ(Objects(), expected);
+    pRestore->fDone = pFile->fDone = 1;
+    EXPECT_EQ(AnyActionToOffer(pActionList), 0);
 }
 
 } // namespace
