@@ -27,15 +27,6 @@ std::vector<std::string> Names(NAMEITEM* pList) {
     return names;
 }
 
-bool BackLinksMatch(NAMEITEM* pList) {
-    NAMEITEM* pPrev = nullptr;
-    for (NAMEITEM* pItem = pList; pItem; pPrev = pItem, pItem = pItem->pNext) {
-        if (pItem->pPrev != pPrev)
-            return false;
-    }
-    return true;
-}
-
 class DirectoryListTest : public FileSessionTest {
   protected:
     void TearDown() override {
@@ -48,25 +39,22 @@ class DirectoryListTest : public FileSessionTest {
 
 TEST_F(DirectoryListTest, ListsFilesOnlyWithoutGroupFilesSortedIgnoringCase) {
     CreateDirectoryA((scratch / "Sub").c_str(), nullptr);
-    for (const char* pszName : {"b.txt", "A.txt", "PROGRAMS.GRP", ".grp", "c.TXT"})
+    for (const char* pszName : {"b.txt", "A.txt", "PROGRAMS.GRP", ".grp", "c.TXT", "Sub\\x.grp"})
         WriteTextFile(scratch / pszName, "x");
     DWORD dwCount = 0;
     EXPECT_EQ(ListFolderFiles(scratch.path().c_str(), &pList, &dwCount), 1);
     EXPECT_EQ(dwCount, 4u);
     SortFileList(&pList, dwCount);
     EXPECT_EQ(Names(pList), (std::vector<std::string>{".grp", "A.txt", "b.txt", "c.TXT"}));
-}
-
-TEST_F(DirectoryListTest, FolderWithoutFilesOrMissingGivesAnEmptyList) {
-    CreateDirectoryA((scratch / "Only").c_str(), nullptr);
-    WriteTextFile(scratch / "Only\\x.grp", "x");
-    DWORD dwCount = 7;
-    EXPECT_EQ(ListFolderFiles((scratch / "Only\\").c_str(), &pList, &dwCount), 1);
-    EXPECT_EQ(dwCount, 0u);
-    SortFileList(&pList, dwCount);
-    EXPECT_EQ(pList, nullptr);
-    EXPECT_EQ(ListFolderFiles((scratch / "Missing").c_str(), &pList, &dwCount), 1);
-    EXPECT_EQ(pList, nullptr);
+    FreeFileList(&pList);
+    // A folder with nothing but a group file, and a missing one, give nothing.
+    for (const char* pszFolder : {"Sub\\", "Missing"}) {
+        dwCount = 7;
+        EXPECT_EQ(ListFolderFiles((scratch / pszFolder).c_str(), &pList, &dwCount), 1);
+        EXPECT_EQ(dwCount, 0u) << pszFolder;
+        SortFileList(&pList, dwCount);
+        EXPECT_EQ(pList, nullptr) << pszFolder;
+    }
 }
 
 TEST_F(DirectoryListTest, LowerPathJoinsWithOneBackslashAndNeverOverruns) {
@@ -179,7 +167,8 @@ TEST_F(NameListTest, ManyRandomNamesGiveTheSameListAsInsertionByWalking) {
         AddName(4, &pList, name.c_str());
     }
     EXPECT_EQ(Names(pList), expected);
-    EXPECT_TRUE(BackLinksMatch(pList));
+    for (NAMEITEM* pItem = pList; pItem && pItem->pNext; pItem = pItem->pNext)
+        EXPECT_EQ(pItem->pNext->pPrev, pItem);
 }
 
 } // namespace
