@@ -1,6 +1,7 @@
 // The setup scenario of the file tests, once with its changes fed to the
 // recorder by hand and once inside a real session with the monitor alone
 // watching: both runs end in the same undo actions and cautions.
+#include "common/util.h"
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "session/session.h"
@@ -15,25 +16,26 @@ class MonitoredScenarioTest : public SetupScenarioTest {
         post_setup_cleanup();
         SetupScenarioTest::TearDown();
     }
-
-    Outcome RunMonitored() {
-        ScratchFolder logFolder("monitor-scenario-log");
-        EXPECT_TRUE(pre_setup_save(host.hwnd(), host.status()));
-        DWORD dwBefore = MonitorRecordsHandedOver();
-        std::vector<std::string> lines = RunSetup(logFolder);
-        // Every logged change, and the log's own creation and deletion.
-        EXPECT_TRUE(WaitForHandedOver(dwBefore + static_cast<DWORD>(lines.size()) + 2));
-        StopRecording();
-        return CompareAfterSetup();
-    }
 };
 
 TEST_F(MonitoredScenarioTest, MonitorAloneGivesTheActionsOfTheHandFedChanges) {
     Outcome handFed = RunHandFed();
     ASSERT_FALSE(handFed.actions.empty());
-    FreeFileSide();
+    RemoveTree(szTempDir);
+    FreeFileLists();
     PrepareMachine();
-    Outcome monitored = RunMonitored();
+    // Made before the session starts: never part of what setup did.
+    ASSERT_TRUE(CreateDirectoryA((programs + "\\AcmeEarly").c_str(), nullptr));
+    ScratchFolder logFolder("monitor-scenario-log");
+    ASSERT_TRUE(pre_setup_save(host.hwnd(), host.status()));
+    DWORD dwBefore = MonitorRecordsHandedOver();
+    std::vector<std::string> lines = RunSetup(logFolder);
+    // Every logged change and the log's own creation and deletion, each once.
+    DWORD dwExpected = static_cast<DWORD>(lines.size()) + 2;
+    EXPECT_TRUE(WaitForHandedOver(dwBefore + dwExpected));
+    StopRecording();
+    EXPECT_EQ(MonitorRecordsHandedOver() - dwBefore, dwExpected);
+    Outcome monitored = CompareAfterSetup();
     EXPECT_EQ(monitored.actions, handFed.actions);
     EXPECT_EQ(monitored.cautions, handFed.cautions);
 }

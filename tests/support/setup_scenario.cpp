@@ -70,18 +70,13 @@ void SetupScenarioTest::RestoreMachine() {
         WriteTextFile(path, content);
     std::string common = programs + "\\Common Files\\";
     for (const std::string& path :
-         {programs + "\\Acme", programs + "\\AcmeTemp", common + "AcmeShared.dll",
-          common + "acme-old.cfg", common + "acme-old.bak", common + "scratch.tmp",
-          windows + "\\acme.ini", windows + "\\inf\\acme.inf", system + "\\acme32.dll",
-          system + "\\acme-gone.dll", system + "\\acme-shared.dat", startMenu + "\\Programs\\Acme",
-          startMenu + "\\Programs\\Acme Help.lnk", desktop + "\\Acme.lnk"})
+         {programs + "\\Acme", programs + "\\AcmeTemp", programs + "\\AcmeEarly",
+          common + "AcmeShared.dll", common + "acme-old.cfg", common + "acme-old.bak",
+          common + "scratch.tmp", windows + "\\acme.ini", windows + "\\inf\\acme.inf",
+          system + "\\acme32.dll", system + "\\acme-gone.dll", system + "\\acme-shared.dat",
+          startMenu + "\\Programs\\Acme", startMenu + "\\Programs\\Acme Help.lnk",
+          desktop + "\\Acme.lnk"})
         RemoveTree(path);
-}
-
-void SetupScenarioTest::FreeFileSide() {
-    if (szTempDir[0])
-        RemoveTree(szTempDir);
-    FreeFileLists();
 }
 
 std::vector<std::string> SetupScenarioTest::RunSetup(const ScratchFolder& logFolder) {
@@ -122,12 +117,4 @@ Outcome SetupScenarioTest::RunHandFed() {
     for (const std::string& line : RunSetup(logFolder))
         FeedLoggedChange(line);
     return CompareAfterSetup();
-}
-
-DEACTION* SetupScenarioTest::FirstOfKind(int iKind) {
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
-        if (pact->wKind == iKind)
-            return pact;
-    }
-    return nullptr;
 }

@@ -9,8 +9,6 @@
 #include <utility>
 #include <vector>
 
-struct DEACTION;
-
 // What one run leaves to offer.
 struct Outcome {
     std::vector<ActionView> actions;
@@ -27,8 +25,6 @@ class SetupScenarioTest : public FileSessionTest {
     void PrepareMachine();
     // Every file setup made, and the INI files as they were.
     void RestoreMachine();
-    // Frees the file side and removes the backup folder, for a second run.
-    void FreeFileSide();
 
     // Runs the setup helper; returns the changes it made, one line each.
     std::vector<std::string> RunSetup(const ScratchFolder& logFolder);
@@ -37,8 +33,6 @@ class SetupScenarioTest : public FileSessionTest {
     // The file side of a session: before setup, setup itself with its
     // changes fed to the recorder, and the steps after setup.
     Outcome RunHandFed();
-
-    DEACTION* FirstOfKind(int iKind);
 
     std::string windows, system, programs, startMenu, desktop;
     std::vector<std::pair<std::string, std::string>> savedIni;
