@@ -1,7 +1,4 @@
 // A second process that works on the file system as a setup program would.
-//   trun95_fsworker scenario PROGDIR WINDIR STARTMENU
-//       creates, renames and deletes folders and files below the three
-//       folders (PROGDIR is created; the others exist)
 //   trun95_fsworker burst DIR FOLDERS FILES
 //       creates DIR, FOLDERS folders in it and FILES files spread over them
 //   trun95_fsworker hold-driver PATH MS
@@ -29,38 +26,6 @@ bool WriteFile(const std::string& path) {
 
 bool MakeFolder(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != 0;
-}
-
-// Steps of the scenario, each one operation; the first that fails names
-// the exit code.
-int Scenario(const std::string& prog, const std::string& windows, const std::string& startMenu) {
-    const std::string app = prog + "\\App";
-    bool results[] = {
-        MakeFolder(prog),
-        MakeFolder(app),
-        MakeFolder(app + "\\bin"),
-        MakeFolder(app + "\\data"),
-        MakeFolder(app + "\\data\\sub"),
-        WriteFile(app + "\\bin\\app.exe"),
-        WriteFile(app + "\\bin\\setup.tmp"),
-        WriteFile(app + "\\data\\sub\\a.dat"),
-        MoveFileA((app + "\\bin\\setup.tmp").c_str(), (app + "\\bin\\helper.dll").c_str()) != 0,
-        WriteFile(app + "\\temp.log"),
-        DeleteFileA((app + "\\temp.log").c_str()) != 0,
-        MakeFolder(app + "\\old"),
-        MoveFileA((app + "\\old").c_str(), (app + "\\plugins").c_str()) != 0,
-        MakeFolder(app + "\\scratch"),
-        RemoveDirectoryA((app + "\\scratch").c_str()) != 0,
-        WriteFile(windows + "\\monapp.ini"),
-        MakeFolder(windows + "\\MonApp"),
-        WriteFile(windows + "\\MonApp\\x.dll"),
-        MakeFolder(startMenu + "\\MonApp"),
-        WriteFile(startMenu + "\\MonApp\\App.lnk"),
-    };
-    for (size_t i = 0; i < sizeof results / sizeof results[0]; ++i)
-        if (!results[i])
-            return static_cast<int>(i) + 1;
-    return 0;
 }
 
 int Burst(const std::string& dir, int cFolders, int cFiles) {
@@ -92,8 +57,6 @@ int HoldDriver(const char* pszPath, DWORD dwMs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 5 && std::strcmp(argv[1], "scenario") == 0)
-        return Scenario(argv[2], argv[3], argv[4]);
     if (argc >= 5 && std::strcmp(argv[1], "burst") == 0)
         return Burst(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (argc >= 4 && std::strcmp(argv[1], "hold-driver") == 0)
