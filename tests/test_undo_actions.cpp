@@ -47,14 +47,17 @@ class UndoActionTest : public FileSessionTest {
     char szSavedFolder[MAX_PATH];
 };
 
-TEST_F(UndoActionTest, ReadOnlyFileIsDeleted) {
+TEST_F(UndoActionTest, ReadOnlyFileIsDeletedAndOneAlreadyGoneIsMarkedDone) {
     std::string path = scratch / "locked.txt";
     WriteTextFile(path, "x");
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    DEACTION* pact = AddFile(path);
-    pact->fSelected = 1;
-    EXPECT_EQ(pact->pfnConfirm(pact), IDOK);
-    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    for (const std::string& file : {path, scratch / "never-there.txt"}) {
+        DEACTION* pact = AddFile(file);
+        pact->fSelected = 1;
+        EXPECT_EQ(pact->pfnConfirm(pact), IDOK) << file;
+        EXPECT_EQ(pact->fDone, file == path ? 0u : 1u) << file;
+        EXPECT_EQ(pact->pfnUndo(pact), 1) << file;
+    }
     EXPECT_FALSE(Exists(path));
 }
 
@@ -69,14 +72,6 @@ TEST_F(UndoActionTest, FileHeldByAnotherProcessStopsTheUninstallAndIsNotDeleted)
     // Carried out anyway, the deletion fails and says so by its result.
     EXPECT_EQ(pact->pfnUndo(pact), 0);
     EXPECT_TRUE(Exists(path));
-}
-
-TEST_F(UndoActionTest, SelectedFileThatIsAlreadyGoneIsMarkedDone) {
-    DEACTION* pact = AddFile(scratch / "never-there.txt");
-    pact->fSelected = 1;
-    EXPECT_EQ(pact->pfnConfirm(pact), IDOK);
-    EXPECT_EQ(pact->fDone, 1u);
-    EXPECT_EQ(pact->pfnUndo(pact), 1);
 }
 
 TEST_F(UndoActionTest, SkippedRestoreWithAChosenDeletionAsksAndNoStops) {
@@ -141,30 +136,25 @@ TEST_F(UndoActionTest, FolderThatIsTheCurrentDirectoryIsRemovedWithItsContent) {
     EXPECT_EQ(CompareNoCase(szNow, scratch.path().c_str()), 0) << szNow;
 }
 
-TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackOverTheAlteredFile) {
-    std::string ini = scratch / "acme.ini";
+TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackAndRegDatGivesItsTimesToTheCopy) {
+    std::string ini = scratch / "acme.ini", regDat = scratch / "REG.DAT";
     WriteTextFile(backup / "acme.ini", "[acme]\r\nkey=original\r\n");
     WriteTextFile(ini, "[acme]\r\nkey=changed\r\n");
-    DEACTION* pact = AddRestore(ini);
-    EXPECT_EQ(pact->pfnUndo(pact), 1);
-    EXPECT_EQ(ReadTextFile(ini), "[acme]\r\nkey=original\r\n");
-}
-
-TEST_F(UndoActionTest, RestoredRegDatGivesItsTimesToTheBackupCopy) {
-    std::string regDat = scratch / "REG.DAT";
-    std::string copy = backup / "REG.DAT";
-    WriteTextFile(copy, "registry before setup");
+    WriteTextFile(backup / "REG.DAT", "registry before setup");
     WriteTextFile(regDat, "registry after setup");
-    DEACTION* pact = AddRestore(regDat);
     Sleep(30);
-    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    for (const std::string& path : {ini, regDat}) {
+        DEACTION* pact = AddRestore(path);
+        EXPECT_EQ(pact->pfnUndo(pact), 1) << path;
+    }
+    EXPECT_EQ(ReadTextFile(ini), "[acme]\r\nkey=original\r\n");
     EXPECT_EQ(ReadTextFile(regDat), "registry before setup");
     auto times = [](const std::string& path) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
         return data;
     };
-    WIN32_FILE_ATTRIBUTE_DATA restored = times(regDat), backupCopy = times(copy);
+    WIN32_FILE_ATTRIBUTE_DATA restored = times(regDat), backupCopy = times(backup / "REG.DAT");
     EXPECT_EQ(CompareFileTime(&restored.ftLastWriteTime, &backupCopy.ftLastWriteTime), 0);
     EXPECT_EQ(CompareFileTime(&restored.ftCreationTime, &backupCopy.ftCreationTime), 0);
 }
