@@ -1,12 +1,9 @@
 // The uninstall dialog's entry and its list form: which form opens, the
 // starting check marks, Cancel, and the carrying out with its confirm
 // questions and failures.
-#include "support/dialog_script.h"
-#include "support/dialog_session.h"
-#include "support/hosted_test.h"
+#include "support/uninstall_dialog_test.h"
 
 #include "common/util.h"
-#include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "session/session.h"
@@ -18,49 +15,28 @@
 namespace {
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
-constexpr char kCancelQuestion[] =
-    "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
-    "to uninstall this program.";
 
-class DialogTest : public HostedTest {
-  protected:
-    void TearDown() override {
-        script.Join();
-        HostedTest::TearDown();
-    }
-    // Opens the dialog, notes which form it is, and cancels.
-    std::string FormShown() {
-        std::string form = "none";
-        script.Expect("Uninstall", [&form](HWND hDlg) {
-            form = GetDlgItem(hDlg, IDC_ITEM_TREE)   ? "tree"
-                   : GetDlgItem(hDlg, IDC_ITEM_LIST) ? "list"
-                                                     : "?";
-            PressButton(hDlg, IDCANCEL);
-        });
-        robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-        EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-        script.Join();
-        return form;
-    }
-
-    DialogScript script{robot};
-    DialogSession session{host};
-};
+using DialogTest = UninstallDialogTest;
 
 TEST_F(DialogTest, IniValueChoosesTheForm) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
-    session.ChooseForm(nullptr);
-    EXPECT_EQ(FormShown(), "tree");
-    session.ChooseForm("0");
-    EXPECT_EQ(FormShown(), "list");
-    session.ChooseForm("7");
-    EXPECT_EQ(FormShown(), "tree");
+    for (auto [pszValue, pszForm] :
+         {std::pair<const char*, const char*>{nullptr, "tree"}, {"0", "list"}, {"7", "tree"}}) {
+        session.ChooseForm(pszValue);
+        std::string form;
+        RunThenCancel([&form](HWND hDlg) {
+            form = GetDlgItem(hDlg, IDC_ITEM_TREE)   ? "tree"
+                   : GetDlgItem(hDlg, IDC_ITEM_LIST) ? "list"
+                                                     : "?";
+        });
+        EXPECT_EQ(form, pszForm) << (pszValue ? pszValue : "no file");
+    }
 }
 
-class ListFormTest : public DialogTest {
+class ListFormTest : public UninstallDialogTest {
   protected:
     void SetUp() override {
-        DialogTest::SetUp();
+        UninstallDialogTest::SetUp();
         session.ChooseForm("0");
     }
     static std::vector<int> Checks(HWND hDlg) {
@@ -71,11 +47,14 @@ class ListFormTest : public DialogTest {
             checks.push_back(SendMessageA(hList, LB_GETSEL, i, 0) > 0 ? 1 : 0);
         return checks;
     }
+    // The dialog, once shown, is ended by pressing Uninstall.
+    void ExpectUninstallPressed() {
+        script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    }
 };
 
 TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
-    std::string win = session.WindowsFolder();
-    std::string mixed = win;
+    std::string mixed = session.WindowsFolder();
     for (size_t i = 0; i < mixed.size(); i += 2)
         mixed[i] = static_cast<char>(toupper(static_cast<unsigned char>(mixed[i])));
     session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe");
@@ -86,20 +65,17 @@ TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
     std::vector<std::string> texts;
     bool fHasCautions = true;
     std::string label;
-    script.Expect("Uninstall", [&](HWND hDlg) {
+    RunThenCancel([&](HWND hDlg) {
         checks = Checks(hDlg);
-        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
         for (int i = 0; i < static_cast<int>(checks.size()); ++i) {
             char szText[300] = "";
-            SendMessageA(hList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(szText));
+            SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_GETTEXT, i,
+                                reinterpret_cast<LPARAM>(szText));
             texts.push_back(szText);
         }
         fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
         label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
-        PressButton(hDlg, IDCANCEL);
     });
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     // The items keep the order of the action list.
     EXPECT_EQ(texts, (std::vector<std::string>{"File \"b.exe\"", "File \"a.dll\"",
                                                "Folder \"C:\\App\\\"", "File \"system\""}));
@@ -114,13 +90,10 @@ TEST_F(ListFormTest, ManyItemsChangeTheLabelAndCautionsKeepTheirButton) {
     session.AddCaution("File \"x\" was deleted");
     std::string label;
     bool fHasCautions = false;
-    script.Expect("Uninstall", [&](HWND hDlg) {
+    RunThenCancel([&](HWND hDlg) {
         label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
         fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
-        PressButton(hDlg, IDCANCEL);
     });
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    show_deinstall_dialog(host.hwnd());
     EXPECT_EQ(label, "&Select Items to Uninstall.  Use scrollbar to see more items.");
     EXPECT_TRUE(fHasCautions);
 }
@@ -144,15 +117,13 @@ TEST_F(ListFormTest, CancelAnsweredNoKeepsTheDialogAndYesClosesIt) {
 
 TEST_F(ListFormTest, NothingCheckedIsRefusedAndNoConfirmRuns) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmYes);
-    script.Expect("Uninstall", [&](HWND hDlg) {
-        SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_SETSEL, FALSE, -1);
-        PressButton(hDlg, IDOK);
-        script.WaitForWindows(2);
-        PressButton(hDlg, IDCANCEL);
-    });
-    robot.ExpectBox(kTitle, "No actions selected - nothing to uninstall", IDOK);
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    show_deinstall_dialog(host.hwnd());
+    RunThenCancel(
+        [&](HWND hDlg) {
+            SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, -1);
+            PressButton(hDlg, IDOK);
+            script.WaitForWindows(2);
+        },
+        {{"No actions selected - nothing to uninstall", IDOK}});
     EXPECT_TRUE(journal.empty());
 }
 
@@ -160,25 +131,26 @@ TEST_F(ListFormTest, ConfirmAnsweredNoStopsBeforeAnyUndo) {
     session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe", ConfirmYes);
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmNo);
     session.Add(DEA_FOLDER, "Folder \"C:\\Two\\\"", "C:\\Two\\", ConfirmCancel);
-    script.Expect("Uninstall", [&](HWND hDlg) {
-        PressButton(hDlg, IDOK);
-        script.WaitForWindows(2);
-        PressButton(hDlg, IDCANCEL);
-    });
-    robot.ExpectBox(kTitle, "Uninstall was not initiated", IDOK);
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    show_deinstall_dialog(host.hwnd());
+    RunThenCancel(
+        [&](HWND hDlg) {
+            PressButton(hDlg, IDOK);
+            script.WaitForWindows(2);
+        },
+        {{"Uninstall was not initiated", IDOK}});
     // The unchecked file is asked about too; nothing after the refusal runs.
     EXPECT_EQ(journal, (std::vector<std::string>{"confirm C:\\App\\b.exe", "confirm C:\\App\\"}));
 }
 
-TEST_F(ListFormTest, UndoFailureAnsweredYesGoesOnWithTheNextAction) {
+TEST_F(ListFormTest, UndoFailureAnsweredYesGoesOnAndItsQuestionShortensAnOverlongItem) {
+    std::string description = "Folder \"C:\\" + std::string(600, 'x') + "\"";
     DEACTION* first = session.Add(DEA_FOLDER, "Folder one", "one");
-    DEACTION* failing = session.Add(DEA_FOLDER, "Folder two", "two", nullptr, UndoFails);
+    DEACTION* failing = session.Add(DEA_FOLDER, description, "two", nullptr, UndoFails);
     DEACTION* last = session.Add(DEA_FOLDER, "Folder three", "three");
-    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
-    robot.ExpectBox(kTitle, "Could not uninstall item: Folder two\r\nContinue uninstall procedure?",
-                    IDYES);
+    std::string head = "Could not uninstall item: ";
+    std::string tail = "\r\nContinue uninstall procedure?";
+    size_t cchKept = 659 - head.size() - tail.size() - 3;
+    ExpectUninstallPressed();
+    robot.ExpectBox(kTitle, head + description.substr(0, cchKept) + "..." + tail, IDYES);
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"undo one", "undo failed two", "undo three"}));
     EXPECT_EQ(first->fDone + failing->fDone * 10 + last->fDone * 100, 101u);
@@ -196,9 +168,9 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
         script.WaitForWindows(2);
         Settle(hDlg);
         cItemsAfterStop =
-            static_cast<int>(SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_GETCOUNT, 0, 0));
+            static_cast<int>(SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_GETCOUNT, 0, 0));
         // Select All passes over the item whose action is done.
-        SendMessageA(GetDlgItem(hDlg, IDC_ITEM_LIST), LB_SETSEL, FALSE, -1);
+        SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, -1);
         PressButton(hDlg, IDC_SELECT_ALL);
         Settle(hDlg);
         checksAfterSelectAll = Checks(hDlg);
@@ -214,34 +186,18 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     EXPECT_EQ(failing->fDone, 1u);
 }
 
-TEST_F(ListFormTest, OverlongDescriptionIsShortenedSoTheQuestionStaysWhole) {
-    std::string description = "Folder \"C:\\" + std::string(600, 'x') + "\"";
-    session.Add(DEA_FOLDER, description, "long", nullptr, UndoFails);
-    std::string head = "Could not uninstall item: ";
-    std::string tail = "\r\nContinue uninstall procedure?";
-    size_t cchKept = 659 - head.size() - tail.size() - 3;
-    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
-    robot.ExpectBox(kTitle, head + description.substr(0, cchKept) + "..." + tail, IDYES);
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-}
-
 TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDo) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
     session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
     std::string onFirst, onSecond, offList;
-    script.Expect("Uninstall", [&](HWND hDlg) {
-        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
+    RunThenCancel([&](HWND hDlg) {
         HWND hStatus = GetDlgItem(hDlg, IDC_DIALOG_STATUS);
-        Settle(hDlg);
         onFirst = WindowText(hStatus);
-        PressKey(hList, VK_DOWN);
+        PressKey(GetDlgItem(hDlg, IDC_ITEM_LIST), VK_DOWN);
         onSecond = WindowText(hStatus);
         FocusControl(hDlg, GetDlgItem(hDlg, IDC_SELECT_ALL));
         offList = WindowText(hStatus);
-        PressButton(hDlg, IDCANCEL);
     });
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    show_deinstall_dialog(host.hwnd());
     EXPECT_EQ(onFirst, "The selected checkbox will delete the folder \"C:\\App\\\" created by the "
                        "installation process.");
     EXPECT_EQ(onSecond, "The selected checkbox will restore the file \"C:\\WINDOWS\\WIN.INI\" that "
@@ -289,12 +245,12 @@ int UndoWhileUninstallIsPressedAgain(DEACTION* pact) {
     return UndoSucceeds(pact);
 }
 
-class CarryOutFaultTest : public ListFormTest {};
+using CarryOutFaultTest = ListFormTest;
 
 TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
     DEACTION* faulting = session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoFaults);
     DEACTION* next = session.Add(DEA_FOLDER, "Folder two", "two");
-    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    ExpectUninstallPressed();
     robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "3 in Dedlg line", IDYES);
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"undo faulted one", "undo two"}));
@@ -305,7 +261,7 @@ TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
 TEST_F(CarryOutFaultTest, ExceptionInAConfirmIsReportedAndTheUninstallGoesOn) {
     session.Add(DEA_FOLDER, "Folder one", "one", ConfirmRaises);
     session.Add(DEA_FOLDER, "Folder two", "two", ConfirmYes);
-    script.Expect("Uninstall", [](HWND hDlg) { PressButton(hDlg, IDOK); });
+    ExpectUninstallPressed();
     robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in Dedlg line", IDYES);
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"confirm raised one", "confirm two", "undo one",

@@ -5,10 +5,10 @@
 #include "resources/resource.h"
 #include "session/session.h"
 #include "support/dialog_script.h"
+#include "support/dialog_session.h"
 #include "support/setup_scenario.h"
 
-#include <shlobj.h>
-
+#include <functional>
 #include <map>
 
 namespace {
@@ -54,16 +54,9 @@ void ListTree(const std::string& folder, Listing* pListing) {
 
 class UninstallScenarioTest : public SetupScenarioTest {
   protected:
-    void SetUp() override {
-        SetupScenarioTest::SetUp();
-        if (!pShellMalloc)
-            SHGetMalloc(&pShellMalloc);
-    }
-
     void TearDown() override {
         script.Join();
         SetupScenarioTest::TearDown();
-        DeleteFileA((windows + "\\tarnel32.ini").c_str());
     }
 
     Listing PrefixFiles() {
@@ -73,75 +66,58 @@ class UninstallScenarioTest : public SetupScenarioTest {
         return listing;
     }
 
-    void ChooseForm(const char* pszValue) {
-        WritePrivateProfileStringA("Tarnel", "UninstallerTreeview", pszValue, "tarnel32.ini");
-        WritePrivateProfileStringA(nullptr, nullptr, nullptr, "tarnel32.ini");
-    }
-
-    void ExpectFolderQuestions() {
+    // Runs setup, then the uninstall dialog in the form chosen, where the user
+    // selects all, unticks the kept file and uninstalls. Afterwards the prefix
+    // is as before setup, with the kept file and the changes that cannot be
+    // undone: the two cautions, and a file that setup renamed outside the
+    // Windows folders (only its new name is known).
+    void UninstallAllBut(const char* pszForm, const std::string& kept,
+                         std::function<void(HWND hDlg, const std::string& label)> untick) {
+        session.ChooseForm(pszForm);
+        Listing expected = PrefixFiles();
+        RunHandFed();
+        std::string keptLabel = "File \"" + kept + "\"";
+        script.Expect("Uninstall", [untick, keptLabel](HWND hDlg) {
+            Settle(hDlg);
+            PressButton(hDlg, IDC_SELECT_ALL);
+            Settle(hDlg);
+            untick(hDlg, keptLabel);
+            PressButton(hDlg, IDOK);
+        });
         for (const std::string& folder : {programs + "\\Acme\\", programs + "\\Acme\\Data\\"})
             robot.ExpectBoxStartingWith(kTitle, "You have chosen to delete the folder " + folder,
                                         IDYES);
-    }
-
-    // What the prefix must look like: as before setup, with the kept file and
-    // the changes that cannot be undone: the two cautions, and a file that
-    // setup renamed outside the Windows folders (only its new name is known).
-    Listing ExpectedAfter(const Listing& before, const std::string& kept) {
-        Listing expected = before;
+        EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+        script.Join();
         expected.erase(LowerText(programs + "\\Common Files\\acme-old.cfg"));
         expected.erase(LowerText(system + "\\acme-gone.dll"));
         expected[LowerText(system + "\\acme-shared.dat")] = sizeof "changed by setup" - 1;
         expected[LowerText(kept)] = static_cast<DWORD>(ReadTextFile(kept).size());
-        return expected;
+        EXPECT_EQ(Differences(PrefixFiles(), expected), std::vector<std::string>{});
     }
 
     DialogScript script{robot};
+    DialogSession session{host};
 };
 
 TEST_F(UninstallScenarioTest, TreeFormUndoesEverythingButTheUntickedFile) {
-    ChooseForm("1");
-    std::string kept = windows + "\\inf\\acme.inf";
     std::string systemIni = ReadTextFile(windows + "\\system.ini");
-    Listing before = PrefixFiles();
-    RunHandFed();
-    std::string keptLabel = "File \"" + kept + "\"";
-    script.Expect("Uninstall", [keptLabel](HWND hDlg) {
+    UninstallAllBut("1", windows + "\\inf\\acme.inf", [](HWND hDlg, const std::string& label) {
         HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
-        Settle(hDlg);
-        PressButton(hDlg, IDC_SELECT_ALL);
-        Settle(hDlg);
         HTREEITEM hFiles = FindTreeItem(hTree, nullptr, "File Changes");
-        ClickTreeItem(hTree, FindTreeItem(hTree, hFiles, keptLabel), TVHT_ONITEMSTATEICON);
-        PressButton(hDlg, IDOK);
+        ClickTreeItem(hTree, FindTreeItem(hTree, hFiles, label), TVHT_ONITEMSTATEICON);
     });
-    ExpectFolderQuestions();
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-    script.Join();
-    EXPECT_EQ(Differences(PrefixFiles(), ExpectedAfter(before, kept)), std::vector<std::string>{});
     EXPECT_EQ(ReadTextFile(windows + "\\system.ini"), systemIni);
 }
 
 TEST_F(UninstallScenarioTest, ListFormUndoesEverythingButTheUntickedFile) {
-    ChooseForm("0");
-    std::string kept = programs + "\\Common Files\\AcmeShared.dll";
-    Listing before = PrefixFiles();
-    RunHandFed();
-    std::string keptLabel = "File \"" + kept + "\"";
-    script.Expect("Uninstall", [keptLabel](HWND hDlg) {
-        HWND hList = GetDlgItem(hDlg, IDC_ITEM_LIST);
-        PressButton(hDlg, IDC_SELECT_ALL);
-        Settle(hDlg);
-        int iKept =
-            static_cast<int>(SendMessageA(hList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                          reinterpret_cast<LPARAM>(keptLabel.c_str())));
-        SendMessageA(hList, LB_SETSEL, FALSE, iKept);
-        PressButton(hDlg, IDOK);
-    });
-    ExpectFolderQuestions();
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-    script.Join();
-    EXPECT_EQ(Differences(PrefixFiles(), ExpectedAfter(before, kept)), std::vector<std::string>{});
+    UninstallAllBut("0", programs + "\\Common Files\\AcmeShared.dll",
+                    [](HWND hDlg, const std::string& label) {
+                        int iKept = static_cast<int>(SendDlgItemMessageA(
+                            hDlg, IDC_ITEM_LIST, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>(label.c_str())));
+                        SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, iKept);
+                    });
 }
 
 } // namespace

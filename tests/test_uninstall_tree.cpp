@@ -1,11 +1,8 @@
 // The tree form: categories in sorted order with check states summing up
 // their actions, toggles by mouse and keyboard, and Enter on a collapsed
 // category.
-#include "support/dialog_script.h"
-#include "support/dialog_session.h"
-#include "support/hosted_test.h"
+#include "support/uninstall_dialog_test.h"
 
-#include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "session/session.h"
@@ -14,14 +11,10 @@
 
 namespace {
 
-constexpr char kCancelQuestion[] =
-    "Do you want to cancel the Uninstall?  If you choose Yes you will not be able to use Tarnel "
-    "to uninstall this program.";
-
-class TreeFormTest : public HostedTest {
+class TreeFormTest : public UninstallDialogTest {
   protected:
     void SetUp() override {
-        HostedTest::SetUp();
+        UninstallDialogTest::SetUp();
         session.ChooseForm("1");
         std::string win = session.WindowsFolder();
         inside = session.Add(DEA_FILE, "File \"" + win + "a.dll\"", win + "a.dll");
@@ -31,24 +24,11 @@ class TreeFormTest : public HostedTest {
         registry = session.Add(DEA_REGISTRY, "Key Added HKEY_LOCAL_MACHINE\\Software\\App",
                                "HKEY_LOCAL_MACHINE\\Software\\App");
     }
-    void TearDown() override {
-        script.Join();
-        HostedTest::TearDown();
-    }
-    // Runs the dialog; the script ends it with a confirmed Cancel.
+    // Runs the dialog: the steps on its tree, then a confirmed Cancel.
     void RunDialog(std::function<void(HWND hDlg, HWND hTree)> steps) {
-        script.Expect("Uninstall", [steps](HWND hDlg) {
-            HWND hTree = GetDlgItem(hDlg, IDC_ITEM_TREE);
-            Settle(hDlg);
-            steps(hDlg, hTree);
-            PressButton(hDlg, IDCANCEL);
-        });
-        robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-        EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+        RunThenCancel([steps](HWND hDlg) { steps(hDlg, GetDlgItem(hDlg, IDC_ITEM_TREE)); });
     }
 
-    DialogScript script{robot};
-    DialogSession session{host};
     DEACTION* inside = nullptr;
     DEACTION* outside = nullptr;
     DEACTION* folder1 = nullptr;
@@ -56,24 +36,38 @@ class TreeFormTest : public HostedTest {
     DEACTION* registry = nullptr;
 };
 
-TEST_F(TreeFormTest, ClickOnCategoryLabelTogglesAllItsActions) {
-    UINT uBefore = 0, uAfterLabel = 0, uAfterBox = 0;
+TEST_F(TreeFormTest, LabelCheckBoxAndRightClicksToggleACategoryButPictureAndButtonDoNot) {
+    std::vector<UINT> files, folders;
     DWORD fAfterLabel = 9, fAfterBox = 9;
+    bool fPictureHit = false, fButtonHit = false, fOpenAfterButton = true;
     RunDialog([&](HWND, HWND hTree) {
         HTREEITEM hFiles = FindTreeItem(hTree, nullptr, "File Changes");
-        uBefore = TreeStateImage(hTree, hFiles);
+        files.push_back(TreeStateImage(hTree, hFiles));
         ClickTreeItem(hTree, hFiles, TVHT_ONITEMLABEL);
-        uAfterLabel = TreeStateImage(hTree, hFiles);
+        files.push_back(TreeStateImage(hTree, hFiles));
         fAfterLabel = inside->fSelected + outside->fSelected;
         ClickTreeItem(hTree, hFiles, TVHT_ONITEMSTATEICON);
-        uAfterBox = TreeStateImage(hTree, hFiles);
+        files.push_back(TreeStateImage(hTree, hFiles));
         fAfterBox = inside->fSelected + outside->fSelected;
+
+        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
+        fPictureHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMICON);
+        folders.push_back(TreeStateImage(hTree, hFolders));
+        fButtonHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMBUTTON);
+        folders.push_back(TreeStateImage(hTree, hFolders));
+        fOpenAfterButton = IsTreeItemExpanded(hTree, hFolders);
+        ClickTreeItem(hTree, hFolders, TVHT_ONITEMLABEL, true);
+        folders.push_back(TreeStateImage(hTree, hFolders));
     });
-    EXPECT_EQ(uBefore, 3u);
-    EXPECT_EQ(uAfterLabel, 1u);
+    // 1 unchecked, 2 checked, 3 partly checked.
+    EXPECT_EQ(files, (std::vector<UINT>{3, 1, 2}));
     EXPECT_EQ(fAfterLabel, 0u);
-    EXPECT_EQ(uAfterBox, 2u);
     EXPECT_EQ(fAfterBox, 2u);
+    EXPECT_TRUE(fPictureHit);
+    EXPECT_TRUE(fButtonHit);
+    EXPECT_FALSE(fOpenAfterButton);
+    EXPECT_EQ(folders, (std::vector<UINT>{2, 2, 1}));
+    EXPECT_EQ(folder1->fSelected + folder2->fSelected, 0u);
 }
 
 TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
@@ -130,29 +124,6 @@ TEST_F(TreeFormTest, CategoryFollowsItsActionsWhenTheyAreToggled) {
     EXPECT_EQ(uAfterSecond, 1u);
     EXPECT_EQ(uAfterRecheck, 3u);
     EXPECT_EQ(folder1->fSelected + folder2->fSelected, 1u);
-}
-
-TEST_F(TreeFormTest, RightClickTogglesButPictureAndExpandButtonDoNot) {
-    bool fPictureHit = false, fButtonHit = false;
-    UINT uAfterPicture = 0, uAfterButton = 0, uAfterRight = 0;
-    bool fOpenAfterButton = true;
-    RunDialog([&](HWND, HWND hTree) {
-        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
-        fPictureHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMICON);
-        uAfterPicture = TreeStateImage(hTree, hFolders);
-        fButtonHit = ClickTreeItem(hTree, hFolders, TVHT_ONITEMBUTTON);
-        uAfterButton = TreeStateImage(hTree, hFolders);
-        fOpenAfterButton = IsTreeItemExpanded(hTree, hFolders);
-        ClickTreeItem(hTree, hFolders, TVHT_ONITEMLABEL, true);
-        uAfterRight = TreeStateImage(hTree, hFolders);
-    });
-    EXPECT_TRUE(fPictureHit);
-    EXPECT_TRUE(fButtonHit);
-    EXPECT_EQ(uAfterPicture, 2u);
-    EXPECT_EQ(uAfterButton, 2u);
-    EXPECT_FALSE(fOpenAfterButton);
-    EXPECT_EQ(uAfterRight, 1u);
-    EXPECT_EQ(folder1->fSelected + folder2->fSelected, 0u);
 }
 
 TEST_F(TreeFormTest, SpaceBarTogglesTheCaretItemAndLettersDoNothing) {
