@@ -13,20 +13,6 @@
 
 namespace {
 
-std::vector<std::string> Names(DIRFILE* pList) {
-    std::vector<std::string> names;
-    for (DIRFILE* pEntry = pList; pEntry; pEntry = pEntry->pNext)
-        names.push_back(pEntry->szName);
-    return names;
-}
-
-std::vector<std::string> Names(NAMEITEM* pList) {
-    std::vector<std::string> names;
-    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext)
-        names.push_back(std::string(pItem->bActive ? "" : "-") + pItem->szName);
-    return names;
-}
-
 class DirectoryListTest : public FileSessionTest {
   protected:
     void TearDown() override {
@@ -45,7 +31,10 @@ TEST_F(DirectoryListTest, ListsFilesOnlyWithoutGroupFilesSortedIgnoringCase) {
     EXPECT_EQ(ListFolderFiles(scratch.path().c_str(), &pList, &dwCount), 1);
     EXPECT_EQ(dwCount, 4u);
     SortFileList(&pList, dwCount);
-    EXPECT_EQ(Names(pList), (std::vector<std::string>{".grp", "A.txt", "b.txt", "c.TXT"}));
+    std::vector<std::string> names;
+    for (DIRFILE* pEntry = pList; pEntry; pEntry = pEntry->pNext)
+        names.push_back(pEntry->szName);
+    EXPECT_EQ(names, (std::vector<std::string>{".grp", "A.txt", "b.txt", "c.TXT"}));
     FreeFileList(&pList);
     // A folder with nothing but a group file, and a missing one, give nothing.
     for (const char* pszFolder : {"Sub\\", "Missing"}) {
@@ -107,10 +96,10 @@ TEST_F(NameListTest, RemovedNameStaysLinkedAndComesBackActive) {
     AddName(4, &pList, "y");
     EXPECT_EQ(RemoveName(&pList, "X"), 1);
     EXPECT_EQ(RemoveName(&pList, "z"), 0);
-    EXPECT_EQ(Names(pList), (std::vector<std::string>{"-x", "y"}));
+    EXPECT_EQ(ListedNames(pList), (std::vector<std::string>{"-x", "y"}));
     ASSERT_NE(FindName(pList, "x"), nullptr);
     AddName(4, &pList, "X");
-    EXPECT_EQ(Names(pList), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(ListedNames(pList), (std::vector<std::string>{"x", "y"}));
 }
 
 TEST_F(NameListTest, OverlongNamesAreCutToTheirField) {
@@ -131,7 +120,7 @@ TEST_F(NameListTest, RenamedEntriesAreFoundUnderTheirNewNamesWhateverTheOrder) {
     EXPECT_EQ(FindName(pList, "c:\\a~1\\x"), nullptr);
     AddName(4, &pList, "c:\\bb\\w");
     // Inserted where a walk from the head meets the first greater name.
-    EXPECT_EQ(Names(pList),
+    EXPECT_EQ(ListedNames(pList),
               (std::vector<std::string>{"c:\\bb\\w", "C:\\Zed\\x", "c:\\b\\y", "c:\\c\\z"}));
     NAMEITEM* pRenamed = pList->pNext;
     EXPECT_EQ(RemoveName(&pList, "C:\\ZED\\X"), 1);
@@ -145,8 +134,8 @@ TEST_F(NameListTest, ListsReachedThroughOtherHeadsStayCorrect) {
     NAMEITEM* pDetached = pList;
     pList = nullptr; // dropped behind the list's back, as a new session does
     AddName(4, &pList, "q");
-    EXPECT_EQ(Names(pList), (std::vector<std::string>{"q"}));
-    EXPECT_EQ(Names(pOther), (std::vector<std::string>{"a", "m"}));
+    EXPECT_EQ(ListedNames(pList), (std::vector<std::string>{"q"}));
+    EXPECT_EQ(ListedNames(pOther), (std::vector<std::string>{"a", "m"}));
     EXPECT_EQ(FindName(pOther, "M"), pOther->pNext);
     FreeNameList(&pDetached);
 }
@@ -166,7 +155,7 @@ TEST_F(NameListTest, ManyRandomNamesGiveTheSameListAsInsertionByWalking) {
             expected.insert(expected.begin() + static_cast<long>(at), name);
         AddName(4, &pList, name.c_str());
     }
-    EXPECT_EQ(Names(pList), expected);
+    EXPECT_EQ(ListedNames(pList), expected);
     for (NAMEITEM* pItem = pList; pItem && pItem->pNext; pItem = pItem->pNext)
         EXPECT_EQ(pItem->pNext->pPrev, pItem);
 }

@@ -159,22 +159,18 @@ class DriverLoadTest : public HostedTest {
             FreeLibrary(hLibraryCopy_);
     }
 
-    // The library as installed in a folder of its own without the driver.
-    void UseLibraryWithoutDriver() {
-        std::string copy = libraryFolder_ / "TRUN95.dll";
-        ASSERT_TRUE(CopyFileA(BuildPath("TRUN95.dll").c_str(), copy.c_str(), FALSE));
-        hLibraryCopy_ = LoadLibraryA(copy.c_str());
-        ASSERT_NE(hLibraryCopy_, nullptr);
-        hinstLib = hLibraryCopy_;
-    }
-
     HINSTANCE savedLibrary_ = nullptr;
     HMODULE hLibraryCopy_ = nullptr;
     ScratchFolder libraryFolder_{"monitor-nodriver"};
 };
 
 TEST_F(DriverLoadTest, MissingDriverIsReportedWithItsCodeAndTheMonitorGivesUp) {
-    UseLibraryWithoutDriver();
+    // The library as installed in a folder of its own without the driver.
+    std::string copy = libraryFolder_ / "TRUN95.dll";
+    ASSERT_TRUE(CopyFileA(BuildPath("TRUN95.dll").c_str(), copy.c_str(), FALSE));
+    hLibraryCopy_ = LoadLibraryA(copy.c_str());
+    ASSERT_NE(hLibraryCopy_, nullptr);
+    hinstLib = hLibraryCopy_;
     robot.ExpectBox(kErrorTitle, "ERROR 2h on VxD Load - Not in Current Directory or on Path.",
                     IDOK);
     StartMonitor();
@@ -298,23 +294,6 @@ TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
     EXPECT_FALSE(VxdDeviceIoControl(hDriver, 77, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
     EXPECT_TRUE(VxdCloseHandle(hDriver));
     EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
-}
-
-TEST_F(VxdLoaderTest, OtherPathsHandlesAndModulesGoToTheKernel) {
-    ScratchFolder scratch("monitor-loader");
-    std::string file = scratch / "plain.txt";
-    HANDLE hFile = VxdCreateFile(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(VxdCloseHandle(hFile));
-    EXPECT_TRUE(Exists(file));
-    // The kernel lacks OpenVxDHandle: the loader's own gives the event itself.
-    auto pfnOpen = reinterpret_cast<PFNOPENVXDHANDLE>(
-        reinterpret_cast<void*>(VxdGetProcAddress(GetModuleHandleA("kernel32"), "OpenVxDHandle")));
-    ASSERT_NE(pfnOpen, nullptr);
-    HANDLE hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_EQ(pfnOpen(hEvent), hEvent);
-    CloseHandle(hEvent);
-    EXPECT_EQ(VxdGetProcAddress(GetModuleHandleA("user32"), "OpenVxDHandle"), nullptr);
 }
 
 } // namespace

@@ -7,80 +7,56 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
 
 FILE* pLog;
 
-void Log(int iCode, const std::string& path, const std::string& newPath = "") {
-    std::fprintf(pLog, "%d|%s|%s\n", iCode, path.c_str(), newPath.c_str());
-}
-
 bool WriteBytes(const std::string& path, const std::string& bytes) {
-    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD cbWritten = 0;
-    WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
-    CloseHandle(hFile);
-    return cbWritten == bytes.size();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    return static_cast<bool>(out << bytes);
 }
 
-std::string ReadBytes(const std::string& path) {
-    std::string bytes;
-    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD cbRead = 0;
-    while (ReadFile(hFile, buffer, sizeof buffer, &cbRead, nullptr) && cbRead)
-        bytes.append(buffer, cbRead);
-    CloseHandle(hFile);
-    return bytes;
-}
+// The codes of the monitor's records.
+enum { kFolderCreated = 1, kFolderRemoved = 2, kRenamed = 5, kFileDeleted = 6, kFileCreated = 8 };
 
-bool MakeFolder(const std::string& path) {
-    if (!CreateDirectoryA(path.c_str(), nullptr))
-        return false;
-    Log(1, path);
-    return true;
-}
-
-bool RemoveFolderNow(const std::string& path) {
-    if (!RemoveDirectoryA(path.c_str()))
-        return false;
-    Log(2, path);
-    return true;
-}
-
-bool MakeFile(const std::string& path, const std::string& bytes = "setup") {
-    if (!WriteBytes(path, bytes))
-        return false;
-    Log(8, path);
-    return true;
-}
-
-bool DeleteFileNow(const std::string& path) {
-    if (!DeleteFileA(path.c_str()))
-        return false;
-    Log(6, path);
-    return true;
-}
-
-bool Rename(const std::string& from, const std::string& to) {
-    if (!MoveFileA(from.c_str(), to.c_str()))
-        return false;
-    Log(5, from, to);
-    return true;
+// Makes one change and logs it as the monitor would report it. A created
+// file holds "setup" unless other bytes are given; a rename names the new
+// path as the other.
+bool Change(int iCode, const std::string& path, const std::string& other = "") {
+    bool fDone = false;
+    switch (iCode) {
+    case kFolderCreated:
+        fDone = CreateDirectoryA(path.c_str(), nullptr);
+        break;
+    case kFolderRemoved:
+        fDone = RemoveDirectoryA(path.c_str());
+        break;
+    case kRenamed:
+        fDone = MoveFileA(path.c_str(), other.c_str());
+        break;
+    case kFileDeleted:
+        fDone = DeleteFileA(path.c_str());
+        break;
+    case kFileCreated:
+        fDone = WriteBytes(path, other.empty() ? "setup" : other);
+        break;
+    }
+    if (fDone)
+        std::fprintf(pLog, "%d|%s|%s\n", iCode, path.c_str(),
+                     iCode == kRenamed ? other.c_str() : "");
+    return fDone;
 }
 
 // Rewrites a file in place; its time changes, and so do its bytes when
 // fAlter is set (one byte, same size).
 bool Rewrite(const std::string& path, bool fAlter) {
-    std::string bytes = ReadBytes(path);
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
     if (bytes.empty())
         return false;
     if (fAlter)
@@ -107,31 +83,31 @@ int main(int argc, char** argv) {
     bool ok = true;
     // Program Files: a new program folder with a subfolder, a file renamed
     // inside it, and files in a folder that existed before.
-    ok &= MakeFolder(acme);
-    ok &= MakeFolder(acme + "\\Data");
-    ok &= MakeFile(acme + "\\Acme.exe");
-    ok &= MakeFile(acme + "\\Data\\a.dat");
-    ok &= MakeFile(acme + "\\setup.tmp");
-    ok &= Rename(acme + "\\setup.tmp", acme + "\\readme.txt");
-    ok &= MakeFile(common + "\\AcmeShared.dll");
-    ok &= MakeFile(common + "\\scratch.tmp");
-    ok &= DeleteFileNow(common + "\\scratch.tmp");
-    ok &= Rename(common + "\\acme-old.cfg", common + "\\acme-old.bak");
-    ok &= MakeFolder(programs + "\\AcmeTemp");
-    ok &= RemoveFolderNow(programs + "\\AcmeTemp");
+    ok &= Change(kFolderCreated, acme);
+    ok &= Change(kFolderCreated, acme + "\\Data");
+    ok &= Change(kFileCreated, acme + "\\Acme.exe");
+    ok &= Change(kFileCreated, acme + "\\Data\\a.dat");
+    ok &= Change(kFileCreated, acme + "\\setup.tmp");
+    ok &= Change(kRenamed, acme + "\\setup.tmp", acme + "\\readme.txt");
+    ok &= Change(kFileCreated, common + "\\AcmeShared.dll");
+    ok &= Change(kFileCreated, common + "\\scratch.tmp");
+    ok &= Change(kFileDeleted, common + "\\scratch.tmp");
+    ok &= Change(kRenamed, common + "\\acme-old.cfg", common + "\\acme-old.bak");
+    ok &= Change(kFolderCreated, programs + "\\AcmeTemp");
+    ok &= Change(kFolderRemoved, programs + "\\AcmeTemp");
     // The Windows folder, one of its subfolders and the system folder.
-    ok &= MakeFile(windows + "\\acme.ini", "[acme]\r\n");
-    ok &= MakeFile(windows + "\\inf\\acme.inf");
-    ok &= MakeFile(system + "\\acme32.dll");
-    ok &= DeleteFileNow(system + "\\acme-gone.dll");
+    ok &= Change(kFileCreated, windows + "\\acme.ini", "[acme]\r\n");
+    ok &= Change(kFileCreated, windows + "\\inf\\acme.inf");
+    ok &= Change(kFileCreated, system + "\\acme32.dll");
+    ok &= Change(kFileDeleted, system + "\\acme-gone.dll");
     ok &= WriteBytes(system + "\\acme-shared.dat", "changed by setup");
     ok &= Rewrite(windows + "\\win.ini", false);
     ok &= Rewrite(windows + "\\system.ini", true);
     // Start Menu and Desktop.
-    ok &= MakeFolder(startMenu + "\\Programs\\Acme");
-    ok &= MakeFile(startMenu + "\\Programs\\Acme\\Acme.lnk");
-    ok &= MakeFile(startMenu + "\\Programs\\Acme Help.lnk");
-    ok &= MakeFile(desktop + "\\Acme.lnk");
+    ok &= Change(kFolderCreated, startMenu + "\\Programs\\Acme");
+    ok &= Change(kFileCreated, startMenu + "\\Programs\\Acme\\Acme.lnk");
+    ok &= Change(kFileCreated, startMenu + "\\Programs\\Acme Help.lnk");
+    ok &= Change(kFileCreated, desktop + "\\Acme.lnk");
     std::fclose(pLog);
     return ok ? 0 : 1;
 }

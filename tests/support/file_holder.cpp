@@ -4,18 +4,6 @@
 
 #include "host_window.h"
 
-namespace {
-
-bool HeldElsewhere(const std::string& path) {
-    HFILE hFile = _lopen(path.c_str(), OF_READ | OF_SHARE_EXCLUSIVE);
-    if (hFile == HFILE_ERROR)
-        return true;
-    _lclose(hFile);
-    return false;
-}
-
-} // namespace
-
 FileHolder::FileHolder(const std::string& path) {
     // The holder keeps the file until it is ended; starting a Wine process can take
     // many seconds on a loaded machine, so wait for the hold as long as the process lives.
@@ -29,8 +17,11 @@ FileHolder::FileHolder(const std::string& path) {
     }
     CloseHandle(process_.hThread);
     for (int i = 0; i < 2400; ++i) {
-        if (HeldElsewhere(path))
+        // Held once an exclusive open fails.
+        HFILE hFile = _lopen(path.c_str(), OF_READ | OF_SHARE_EXCLUSIVE);
+        if (hFile == HFILE_ERROR)
             return;
+        _lclose(hFile);
         if (WaitForSingleObject(process_.hProcess, 25) == WAIT_OBJECT_0)
             break;
     }

@@ -32,6 +32,13 @@ std::vector<std::string> ActiveNames(NAMEITEM* pList) {
     return names;
 }
 
+std::vector<std::string> ListedNames(NAMEITEM* pList) {
+    std::vector<std::string> names;
+    for (NAMEITEM* pItem = pList; pItem; pItem = pItem->pNext)
+        names.push_back(std::string(pItem->bActive ? "" : "-") + pItem->szName);
+    return names;
+}
+
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath) {
     MONITOR_RECORD record{};
     record.dwOperation = dwOp;

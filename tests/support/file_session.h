@@ -24,6 +24,8 @@ std::ostream& operator<<(std::ostream& out, const ActionView& view);
 // The actions still to offer, in list order.
 std::vector<ActionView> OfferedActions();
 std::vector<std::string> ActiveNames(NAMEITEM* pList);
+// Every name in list order, a removed one marked with a leading "-".
+std::vector<std::string> ListedNames(NAMEITEM* pList);
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath = "");
 std::string SpecialFolderPath(int iFolder);
 std::string LowerText(std::string text);
