@@ -136,11 +136,9 @@ TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
     WriteTextFile(scratch / "App\\app.exe", "x");
     for (const std::string& folder : {std::string("C:\\"), system, std::string(szPrograms) + "\\",
                                       scratch / "Vanished\\", scratch / "App\\"})
-        AddAction(DEA_FOLDER, 4, "Folder \"%s\"", folder.c_str(), ConfirmFolderDelete,
-                  UndoDeleteFolder, folder.c_str(), nullptr);
+        AddFolderAction(folder);
     for (const std::string& file : {scratch / "App\\app.exe", scratch / "App\\gone.exe"})
-        AddAction(DEA_FILE, 6, "File \"%s\"", file.c_str(), ConfirmFileDelete, UndoDeleteFile,
-                  file.c_str(), nullptr);
+        AddFileAction(file);
     VerifyNewItems();
     std::vector<std::string> offered;
     for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
@@ -153,20 +151,12 @@ TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
 TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
     std::string startMenu = SpecialFolderPath(CSIDL_STARTMENU);
     std::string desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
-    auto addFolder = [](const std::string& path) {
-        return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
-                         UndoDeleteFolder, path.c_str(), nullptr);
-    };
-    auto addFile = [](const std::string& path) {
-        return AddAction(DEA_FILE, 6, "File \"%s\"", path.c_str(), ConfirmFileDelete,
-                         UndoDeleteFile, path.c_str(), nullptr);
-    };
-    addFolder(startMenu + "\\Programs\\Acme\\");
-    addFolder(startMenu + " Extra\\");
-    addFile(startMenu + "\\.profile");
-    addFile(desktop + "\\Tool.lnk");
-    addFile(scratch / "Tool.lnk");
-    DEACTION* pDone = addFile(startMenu + "\\Programs\\Done.lnk");
+    AddFolderAction(startMenu + "\\Programs\\Acme\\");
+    AddFolderAction(startMenu + " Extra\\");
+    AddFileAction(startMenu + "\\.profile");
+    AddFileAction(desktop + "\\Tool.lnk");
+    AddFileAction(scratch / "Tool.lnk");
+    DEACTION* pDone = AddFileAction(startMenu + "\\Programs\\Done.lnk");
     pDone->fDone = 1;
     CheckGroupsAndIcons();
     SortActionList();

@@ -29,14 +29,6 @@ class UndoActionTest : public FileSessionTest {
         FileSessionTest::TearDown();
     }
 
-    static DEACTION* AddFile(const std::string& path) {
-        return AddAction(DEA_FILE, 6, "File \"%s\"", path.c_str(), ConfirmFileDelete,
-                         UndoDeleteFile, path.c_str(), nullptr);
-    }
-    static DEACTION* AddFolder(const std::string& path) {
-        return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
-                         UndoDeleteFolder, path.c_str(), nullptr);
-    }
     static DEACTION* AddRestore(const std::string& path) {
         return AddAction(DEA_RESTORE, 3, "Changes to \"%s\"", path.c_str(), ConfirmSkipRestore,
                          UndoRestoreFile, path.c_str(), nullptr);
@@ -52,7 +44,7 @@ TEST_F(UndoActionTest, ReadOnlyFileIsDeletedAndOneAlreadyGoneIsMarkedDone) {
     WriteTextFile(path, "x");
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     for (const std::string& file : {path, scratch / "never-there.txt"}) {
-        DEACTION* pact = AddFile(file);
+        DEACTION* pact = AddFileAction(file);
         pact->fSelected = 1;
         EXPECT_EQ(pact->pfnConfirm(pact), IDOK) << file;
         EXPECT_EQ(pact->fDone, file == path ? 0u : 1u) << file;
@@ -64,7 +56,7 @@ TEST_F(UndoActionTest, ReadOnlyFileIsDeletedAndOneAlreadyGoneIsMarkedDone) {
 TEST_F(UndoActionTest, FileHeldByAnotherProcessStopsTheUninstallAndIsNotDeleted) {
     std::string path = scratch / "held.dll";
     WriteTextFile(path, "x");
-    DEACTION* pact = AddFile(path);
+    DEACTION* pact = AddFileAction(path);
     pact->fSelected = 1;
     FileHolder holder(path);
     robot.ExpectBox(kTitle, "File " + path + " is in use and cannot be deleted.", IDOK);
@@ -77,7 +69,7 @@ TEST_F(UndoActionTest, FileHeldByAnotherProcessStopsTheUninstallAndIsNotDeleted)
 TEST_F(UndoActionTest, SkippedRestoreWithAChosenDeletionAsksAndNoStops) {
     std::string ini = scratch / "win.ini";
     DEACTION* pRestore = AddRestore(ini);
-    DEACTION* pFile = AddFile(scratch / "x.txt");
+    DEACTION* pFile = AddFileAction(scratch / "x.txt");
     pFile->fSelected = 1;
     std::string question = "You have choosen not to restore " + ini +
                            ", but have choosen to delete one or more folders or files.  This can "
@@ -95,7 +87,7 @@ TEST_F(UndoActionTest, FolderDeletionAsksAndRefusesWhileAFileInsideIsHeld) {
     CreateDirectoryA(folder.c_str(), nullptr);
     CreateDirectoryA((folder + "Sub").c_str(), nullptr);
     WriteTextFile(folder + "Sub\\busy.dat", "x");
-    DEACTION* pact = AddFolder(folder);
+    DEACTION* pact = AddFolderAction(folder);
     pact->fSelected = 1;
     std::string question = "You have chosen to delete the folder " + folder +
                            " and all files and subfolder it contains.  If you are not sure you "
@@ -126,7 +118,7 @@ TEST_F(UndoActionTest, FolderThatIsTheCurrentDirectoryIsRemovedWithItsContent) {
     WriteTextFile(folder + "\\ro.txt", "x");
     SetFileAttributesA((folder + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
-    DEACTION* pact = AddFolder(folder + "\\");
+    DEACTION* pact = AddFolderAction(folder + "\\");
     EXPECT_EQ(pact->pfnUndo(pact), 1);
     EXPECT_FALSE(Exists(folder));
     // The first removal fails while the folder is current; the second one

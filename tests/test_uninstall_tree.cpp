@@ -71,22 +71,19 @@ TEST_F(TreeFormTest, LabelCheckBoxAndRightClicksToggleACategoryButPictureAndButt
 }
 
 TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
-    std::vector<std::string> roots;
-    UINT uFiles = 0, uFolders = 0, uRegistry = 0;
+    std::vector<std::string> roots, files;
+    std::vector<UINT> states;
     bool fFilesOpen = false, fRegistryOpen = true;
     std::string shownFolder;
-    std::vector<std::string> files;
     RunDialog([&](HWND, HWND hTree) {
-        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h))
+        for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h)) {
             roots.push_back(TreeItemText(hTree, h));
+            states.push_back(TreeStateImage(hTree, h));
+        }
         HTREEITEM hFiles = FindTreeItem(hTree, nullptr, "File Changes");
-        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
-        HTREEITEM hRegistry = FindTreeItem(hTree, nullptr, "Registry Changes");
-        uFiles = TreeStateImage(hTree, hFiles);
-        uFolders = TreeStateImage(hTree, hFolders);
-        uRegistry = TreeStateImage(hTree, hRegistry);
         fFilesOpen = IsTreeItemExpanded(hTree, hFiles);
-        fRegistryOpen = IsTreeItemExpanded(hTree, hRegistry);
+        fRegistryOpen = IsTreeItemExpanded(hTree, FindTreeItem(hTree, nullptr, "Registry Changes"));
+        HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
         shownFolder = TreeItemText(hTree, TreeView_GetChild(hTree, hFolders));
         for (HTREEITEM h = TreeView_GetChild(hTree, hFiles); h;
              h = TreeView_GetNextSibling(hTree, h))
@@ -94,9 +91,7 @@ TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
     });
     EXPECT_EQ(roots,
               (std::vector<std::string>{"File Changes", "Folder Changes", "Registry Changes"}));
-    EXPECT_EQ(uFiles, 3u);
-    EXPECT_EQ(uFolders, 2u);
-    EXPECT_EQ(uRegistry, 2u);
+    EXPECT_EQ(states, (std::vector<UINT>{3, 2, 2}));
     EXPECT_TRUE(fFilesOpen);
     EXPECT_FALSE(fRegistryOpen);
     // A quoted folder path loses its closing backslash on screen.
@@ -108,21 +103,19 @@ TEST_F(TreeFormTest, CategoriesAreSortedAndStartFromTheirActions) {
 }
 
 TEST_F(TreeFormTest, CategoryFollowsItsActionsWhenTheyAreToggled) {
-    UINT uAfterFirst = 0, uAfterSecond = 0, uAfterRecheck = 0;
+    std::vector<UINT> states;
     RunDialog([&](HWND, HWND hTree) {
         HTREEITEM hFolders = FindTreeItem(hTree, nullptr, "Folder Changes");
         HTREEITEM hFirst = TreeView_GetChild(hTree, hFolders);
         HTREEITEM hSecond = TreeView_GetNextSibling(hTree, hFirst);
         ClickTreeItem(hTree, hFirst, TVHT_ONITEMLABEL);
-        uAfterFirst = TreeStateImage(hTree, hFolders);
+        states.push_back(TreeStateImage(hTree, hFolders));
         ClickTreeItem(hTree, hSecond, TVHT_ONITEMSTATEICON);
-        uAfterSecond = TreeStateImage(hTree, hFolders);
+        states.push_back(TreeStateImage(hTree, hFolders));
         ClickTreeItem(hTree, hSecond, TVHT_ONITEMLABEL);
-        uAfterRecheck = TreeStateImage(hTree, hFolders);
+        states.push_back(TreeStateImage(hTree, hFolders));
     });
-    EXPECT_EQ(uAfterFirst, 3u);
-    EXPECT_EQ(uAfterSecond, 1u);
-    EXPECT_EQ(uAfterRecheck, 3u);
+    EXPECT_EQ(states, (std::vector<UINT>{3, 1, 3}));
     EXPECT_EQ(folder1->fSelected + folder2->fSelected, 1u);
 }
 

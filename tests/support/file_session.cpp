@@ -39,6 +39,16 @@ std::vector<std::string> ListedNames(NAMEITEM* pList) {
     return names;
 }
 
+DEACTION* AddFolderAction(const std::string& path) {
+    return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
+                     UndoDeleteFolder, path.c_str(), nullptr);
+}
+
+DEACTION* AddFileAction(const std::string& path) {
+    return AddAction(DEA_FILE, 6, "File \"%s\"", path.c_str(), ConfirmFileDelete, UndoDeleteFile,
+                     path.c_str(), nullptr);
+}
+
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath) {
     MONITOR_RECORD record{};
     record.dwOperation = dwOp;

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct NAMEITEM;
+struct DEACTION;
 
 struct ActionView {
     int iKind;
@@ -26,6 +27,9 @@ std::vector<ActionView> OfferedActions();
 std::vector<std::string> ActiveNames(NAMEITEM* pList);
 // Every name in list order, a removed one marked with a leading "-".
 std::vector<std::string> ListedNames(NAMEITEM* pList);
+// A folder or file deletion as the comparison offers it.
+DEACTION* AddFolderAction(const std::string& path);
+DEACTION* AddFileAction(const std::string& path);
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath = "");
 std::string SpecialFolderPath(int iFolder);
 std::string LowerText(std::string text);
