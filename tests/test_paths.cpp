@@ -47,7 +47,7 @@ TEST_F(TempBaseTest, FirstLocalAbsolutePathWithoutABlankIsTheBaseElseDriveC) {
     for (const Case& c :
          {Case{{"D:\\My Temp", "E:\\TMP", nullptr}, "E:\\TMP\\"},
           Case{{"temp", "\\\\server\\temp", "c:\\windows\\temp\\"}, "c:\\windows\\temp\\"},
-          Case{{overlong.c_str(), nullptr, "c:\\x"}, "c:\\x\\"},
+          Case{{overlong.c_str(), nullptr, "c:\\x/"}, "c:\\x\\"},
           Case{{nullptr, nullptr, nullptr}, "c:\\"}}) {
         for (int i = 0; i < 3; ++i)
             SetEnvironmentVariableA(kTempVariables[i], c.apszValues[i]);
@@ -166,17 +166,6 @@ TEST_F(FolderOperationsTest, MissingPathsCountAsGone) {
     EXPECT_EQ(DeleteFileForce((scratch / "none").c_str()), 0);
     EXPECT_EQ(RemoveFolder((scratch / "none").c_str()), 0);
     EXPECT_EQ(PathExists("c:\\"), 0);
-}
-
-TEST_F(FolderOperationsTest, BackslashHelpersFixTheEndOfAPath) {
-    char szPath[MAX_PATH + 2] = "c:\\temp/";
-    AddBackslash(szPath);
-    EXPECT_STREQ(szPath, "c:\\temp\\");
-    AddBackslash(szPath);
-    EXPECT_STREQ(szPath, "c:\\temp\\");
-    StripBackslash(szPath);
-    StripBackslash(szPath);
-    EXPECT_STREQ(szPath, "c:\\temp");
 }
 
 } // namespace
