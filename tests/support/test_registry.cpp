@@ -151,6 +151,19 @@ std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     return values;
 }
 
+SavedKey::SavedKey(HKEY hRoot, const std::string& path)
+    : hRoot_(hRoot), path_(path), fExisted_(TestKeyExists(hRoot, path)),
+      values_(ReadLiveValues(hRoot, path)) {}
+
+SavedKey::~SavedKey() {
+    RemoveTestKey(hRoot_, path_);
+    if (fExisted_)
+        CreateTestKey(hRoot_, path_);
+    for (const LiveValue& value : values_)
+        SetTestValue(hRoot_, path_, value.name, value.dwType, value.bytes.data(),
+                     static_cast<DWORD>(value.bytes.size()));
+}
+
 RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue) {
     RTREE* pChild = NewRegistryNode();
     std::free(pChild->pszName);

@@ -35,6 +35,21 @@ struct LiveValue {
 };
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path);
 
+// Keeps whether a key exists and its values, and puts them back when it goes.
+class SavedKey {
+  public:
+    SavedKey(HKEY hRoot, const std::string& path);
+    ~SavedKey();
+    SavedKey(const SavedKey&) = delete;
+    SavedKey& operator=(const SavedKey&) = delete;
+
+  private:
+    HKEY hRoot_;
+    std::string path_;
+    bool fExisted_;
+    std::vector<LiveValue> values_;
+};
+
 // Appends a child node (with one REG_SZ value "v" when pszValue is given)
 // at the end of pParent's child chain, as the reader would.
 RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue = nullptr);
