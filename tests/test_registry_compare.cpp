@@ -5,7 +5,6 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/session.h"
-#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>

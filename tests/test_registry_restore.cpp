@@ -6,8 +6,6 @@
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/hosted_test.h"
-#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -108,37 +106,35 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
     }
 }
 
-TEST_F(RegistryRestoreTest, UnknownChangeCodeShowsTheCriticalErrorAndChangesNothing) {
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Key", "v", "1");
+// An unknown change code shows the critical error and changes nothing; a
+// key that cannot be created is reported and its siblings still follow.
+TEST_F(RegistryRestoreTest, DamagedNodesAreReportedAndTheRestStillFollows) {
+    const std::string base = roots[2].path;
+    SetTestString(HKEY_CURRENT_USER, base + "\\Key", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Parent\\First", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Parent\\Second", "v", "2");
     Before();
-    RTREE* pNode = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
-    ASSERT_NE(pNode, nullptr);
+    RTREE* pKey = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
+    RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
+    ASSERT_TRUE(pKey && pParent);
+
     DEACTION action{};
-    action.pExtra = pNode;
+    action.pExtra = pKey;
     robot.ExpectBox("**Uninstaller Error**", "Critical ERROR in Registry Module", IDOK);
     EXPECT_EQ(DoRegistryAction(&action), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Key"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Key"));
     action.pExtra = nullptr;
     EXPECT_EQ(DoRegistryAction(&action), 1);
-}
 
-TEST_F(RegistryRestoreTest, KeyThatCannotBeCreatedIsReportedAndItsSiblingsFollow) {
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\First", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second", "v", "2");
-    Before();
-    RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
-    ASSERT_NE(pParent, nullptr);
-    RTREE* pFirst = pParent->pChild;
-    std::free(pFirst->pszName);
-    pFirst->pszName = DupString(std::string(300, 'x').c_str());
-    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Parent");
-
+    std::free(pParent->pChild->pszName);
+    pParent->pChild->pszName = DupString(std::string(300, 'x').c_str());
+    RemoveTestKey(HKEY_CURRENT_USER, base + "\\Parent");
     robot.ExpectBoxStartingWith(
         kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line", IDOK);
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 5 in Registry line", IDYES);
     EXPECT_EQ(RestoreRegistryKey(pParent), ERROR_SUCCESS);
-    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second"),
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Parent\\Second"),
               (std::vector<LiveValue>{{"v", REG_SZ, std::string("2\0", 2)}}));
     EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
 }
@@ -199,20 +195,17 @@ class ExplorerUnloadTest : public HostedTest {
     SavedKey saved{HKEY_LOCAL_MACHINE, kKey};
 };
 
-TEST_F(ExplorerUnloadTest, MissingKeyIsCreatedWithOneAndStaysAfterwards) {
+TEST_F(ExplorerUnloadTest, MissingKeyStaysWithOneAndADefaultValueIsWrittenBackAsAString) {
+    const std::vector<LiveValue> one{{"", REG_SZ, std::string("1\0", 2)}};
     EXPECT_EQ(SetExplorerUnload(1), 1);
-    std::vector<LiveValue> one{{"", REG_SZ, std::string("1\0", 2)}};
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 1);
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 0);
-}
 
-TEST_F(ExplorerUnloadTest, DefaultValueIsWrittenBackAsAString) {
     SetTestValue(HKEY_LOCAL_MACHINE, kKey, "", REG_EXPAND_SZ, "0", 2);
     EXPECT_EQ(SetExplorerUnload(1), 1);
-    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
-              (std::vector<LiveValue>{{"", REG_SZ, std::string("1\0", 2)}}));
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 1);
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
               (std::vector<LiveValue>{{"", REG_SZ, std::string("0\0", 2)}}));

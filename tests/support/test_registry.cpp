@@ -233,3 +233,38 @@ std::vector<std::string> RegistryActionTexts(const std::string& marker) {
         texts.push_back(pact->pszDescription);
     return texts;
 }
+
+RegistryChangeTest::RegistryChangeTest(const std::string& markerName)
+    : marker(markerName), roots{{HKEY_CLASSES_ROOT, marker, "Hkey_classes_root\\" + marker},
+                                {HKEY_LOCAL_MACHINE, "Software\\" + marker,
+                                 "Hkey_local_machine\\Software\\" + marker},
+                                {HKEY_CURRENT_USER, "Software\\" + marker,
+                                 "Hkey_current_user\\Software\\" + marker},
+                                {HKEY_USERS, ".Default\\Software\\" + marker,
+                                 "Hkey_users\\.Default\\Software\\" + marker}} {}
+
+void RegistryChangeTest::SetUp() {
+    HostedTest::SetUp();
+    LoadRegistryStrings();
+    FreeActionList();
+    RemoveMarkerKeys();
+}
+
+void RegistryChangeTest::TearDown() {
+    FreeActionList();
+    FreeRegistrySnapshot(&pBefore);
+    FreeRegistrySnapshot(&pAfter);
+    RemoveMarkerKeys();
+    HostedTest::TearDown();
+}
+
+void RegistryChangeTest::RemoveMarkerKeys() {
+    for (const TestRoot& root : roots)
+        RemoveTestKey(root.hRoot, root.path);
+}
+
+std::vector<std::string> RegistryChangeTest::AfterAndCompare() {
+    TakeRegistrySnapshot(&pAfter, host.status());
+    CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
+    return RegistryActionTexts(marker);
+}
