@@ -54,6 +54,8 @@ TEST_F(HostCommandLine, EachPolicyNameSelectsItsPolicy) {
 }
 
 TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsTyped) {
+    EXPECT_STREQ(SkipProgramName("\"C:\\a b\\tarnel32.exe\"  setup.exe /S"), "setup.exe /S");
+    EXPECT_STREQ(SkipProgramName("tarnel32.exe"), "");
     ASSERT_TRUE(Parse("   "));
     EXPECT_EQ(options.policy, Policy::Interactive);
     EXPECT_TRUE(options.setupProgram.empty());
@@ -74,11 +76,6 @@ TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
         EXPECT_FALSE(Parse(pszArgs)) << pszArgs;
         EXPECT_FALSE(error.empty()) << pszArgs;
     }
-}
-
-TEST_F(HostCommandLine, TheHostsOwnNameIsSkippedQuotedOrNot) {
-    EXPECT_STREQ(SkipProgramName("\"C:\\a b\\tarnel32.exe\"  setup.exe /S"), "setup.exe /S");
-    EXPECT_STREQ(SkipProgramName("tarnel32.exe"), "");
 }
 
 // ---- transcript ----
@@ -273,15 +270,12 @@ class HostMainWindow : public testing::Test {
     HWND hwnd = nullptr;
 };
 
-TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOff) {
+TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOffAndHelpRequestsOpenHelp) {
     EXPECT_FALSE(HostIsBusy());
     SendMessageA(hwnd, WM_TRUN95_BUSY_BEGIN, 0, 0);
     EXPECT_TRUE(HostIsBusy());
     SendMessageA(hwnd, WM_TRUN95_BUSY_END, 0, 0);
     EXPECT_FALSE(HostIsBusy());
-}
-
-TEST_F(HostMainWindow, HelpRequestsOpenAShortHelpForEachDialog) {
     Robot robot;
     robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_UNINSTALL), IDOK);
     robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_CAUTIONS), IDOK);

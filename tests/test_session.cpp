@@ -60,7 +60,7 @@ TEST_F(SessionTest, VersionIsOkOnlyInTheWindows95Family) {
     EXPECT_EQ(RunProgram(BuildPath("trun95_probe.exe") + " version"), 1u);
 }
 
-TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsAndLeavesTheLibraryIdle) {
+TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLibraryIdle) {
     ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
     EXPECT_EQ(fInSession, 1);
     EXPECT_EQ(already_running(), 1);
@@ -73,7 +73,11 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsAndLeavesTheLibraryIdle) {
                             [](char ch) { return isxdigit(ch) && !isupper(ch); }));
     EXPECT_TRUE(Exists(tempDir));
 
+    // A second session is refused while this one runs.
     EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
+    robot.ExpectBox(kTitle, "Already running Uninstall", IDOK);
+    uninstall_standalone();
+    EXPECT_EQ(fInSession, 1);
 
     robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
     EXPECT_EQ(post_setup_uninstall(host.hwnd(), host.status()), 0);
@@ -146,13 +150,6 @@ TEST_F(SessionTest, StandaloneDialogAbandonsTheSessionOnCancelAndRunsItOnOk) {
     GetCurrentDirectoryA(sizeof szFolder, szFolder);
     EXPECT_STREQ(szFolder, "C:\\windows");
     EXPECT_EQ(fInSession, 0);
-}
-
-TEST_F(SessionTest, StandaloneIsRefusedWhileASessionRuns) {
-    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
-    robot.ExpectBox(kTitle, "Already running Uninstall", IDOK);
-    uninstall_standalone();
-    EXPECT_EQ(fInSession, 1);
 }
 
 } // namespace

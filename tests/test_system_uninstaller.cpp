@@ -199,18 +199,15 @@ TEST_F(SystemUninstallerTest, StoppingAfterTheOwnUninstallerEndsTheSessionWithou
     EXPECT_FALSE(TestKeyExists(HKEY_LOCAL_MACHINE, unload));
 }
 
-TEST_F(SystemUninstallerTest, EntryWithoutCommandAsksNoMoreAfterYes) {
-    Before();
-    SetTestString(HKEY_LOCAL_MACHINE, kPlain, "DisplayName", "Plain");
-    robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDYES);
-    EXPECT_EQ(Detect(), 0);
-}
-
-TEST_F(SystemUninstallerTest, NewKeyBelowAnExistingEntryIsOfferedWithItsOwnName) {
+// A new key below an existing entry is offered with its own name; "Yes" to
+// an entry without a command runs and asks nothing more.
+TEST_F(SystemUninstallerTest, NewEntriesAreOfferedByTheirOwnNameInListOrder) {
     SetTestString(HKEY_LOCAL_MACHINE, kOldApp, "DisplayName", "Old");
     Before();
     SetTestString(HKEY_LOCAL_MACHINE, kOldApp + "\\Patch1", "DisplayName", "Patch");
+    SetTestString(HKEY_LOCAL_MACHINE, kPlain, "DisplayName", "Plain");
     robot.ExpectBox(kCaption, Offer("Patch1"), IDNO);
+    robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDYES);
     EXPECT_EQ(Detect(), 0);
 }
 

@@ -78,11 +78,10 @@ void CreateTestKey(HKEY hRoot, const std::string& path) {
 
 void SetTestValue(HKEY hRoot, const std::string& path, const std::string& name, DWORD dwType,
                   const void* pData, DWORD cbData) {
-    HKEY hKey = WalkKey(hRoot, path, true);
-    if (!hKey)
-        return;
-    RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
-    RegCloseKey(hKey);
+    if (HKEY hKey = WalkKey(hRoot, path, true)) {
+        RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
+        RegCloseKey(hKey);
+    }
 }
 
 void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
@@ -91,11 +90,10 @@ void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
 }
 
 void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(hKey, name.c_str());
-    RegCloseKey(hKey);
+    if (HKEY hKey = WalkKey(hRoot, path, false)) {
+        RegDeleteValueA(hKey, name.c_str());
+        RegCloseKey(hKey);
+    }
 }
 
 void RemoveTestKey(HKEY hRoot, const std::string& path) {
@@ -116,10 +114,9 @@ HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
 
 bool TestKeyExists(HKEY hRoot, const std::string& path) {
     HKEY hKey = WalkKey(hRoot, path, false);
-    if (!hKey)
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    if (hKey)
+        RegCloseKey(hKey);
+    return hKey != nullptr;
 }
 
 void CreateDanglingKey(HKEY hRoot, const std::string& path) {
