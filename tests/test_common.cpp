@@ -1,7 +1,5 @@
-// String-table texts, message boxes and the busy state, cautions, window
-// placement.
+// String-table texts, message boxes and the busy state, window placement.
 #include "common/util.h"
-#include "files/lists.h"
 #include "resources/resource.h"
 #include "session/session.h"
 #include "support/hosted_test.h"
@@ -13,16 +11,13 @@
 
 namespace {
 
-TEST(ResourceStringTest, FourthLoadOverwritesTheFirstBuffer) {
+TEST(ResourceStringTest, ThreeLoadedTextsStayValidTogether) {
     char* pszFirst = GetResString(IDS_INITIALIZING);
     char* pszSecond = GetResString(IDS_BACKING_UP);
     char* pszThird = GetResString(IDS_READY);
     EXPECT_STREQ(pszFirst, "Initializing...");
     EXPECT_STREQ(pszSecond, "Backing up files...");
     EXPECT_STREQ(pszThird, "Ready");
-    char* pszFourth = GetResString(IDS_DONE);
-    EXPECT_EQ(pszFourth, pszFirst);
-    EXPECT_STREQ(pszFirst, "Done");
 }
 
 // Texts with quotes, line breaks and backslashes are checked where they are
@@ -64,18 +59,6 @@ TEST_F(BusyStateTest, MessageBoxEndsTheBusyStateAndDoesNotRestoreIt) {
     EXPECT_EQ(MessageBoxFmt("Could not delete file %s", "C:\\x"), IDOK);
     EXPECT_FALSE(IsBusy());
     EXPECT_EQ(host.notifications(), (std::vector<UINT>{8026, 8027}));
-}
-
-TEST(CautionTest, CautionsAreKeptOnceInSortedOrder) {
-    AddCaution("File \"%s\" was deleted", "c:\\windows\\b.dll");
-    AddCaution("File \"%s\" was altered", "c:\\windows\\a.dll");
-    AddCaution("File \"%s\" was deleted", "c:\\windows\\b.dll");
-    std::vector<std::string> kept;
-    for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
-        kept.push_back(pItem->szName);
-    FreeNameList(&Cautions);
-    EXPECT_EQ(kept, (std::vector<std::string>{"File \"c:\\windows\\a.dll\" was altered",
-                                              "File \"c:\\windows\\b.dll\" was deleted"}));
 }
 
 HWND Popup(int x, int y, int cx, int cy, HWND hwndOwner = nullptr) {
