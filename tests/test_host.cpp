@@ -291,15 +291,12 @@ std::string Tarnel32(const std::string& arguments) {
 }
 
 TEST(HostProgram, BadArgumentsAMissingSetupAndAnUnusableReportNameEndWithStatusTwo) {
-    EXPECT_EQ(RunProgram(Tarnel32("--unattended=sometimes setup.exe")), 2u);
-    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all")), 2u);
-    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all C:\\no\\such\\setup.exe")), 2u);
-    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all --report=C:\\no\\such\\folder\\r.txt "
-                                  "cmd.exe /c exit")),
-              2u);
-    EXPECT_EQ(RunProgram(Tarnel32("--unattended=all --report=C:\\" + std::string(600, 'r') +
-                                  " cmd.exe /c exit")),
-              2u);
+    for (const std::string& arguments :
+         {std::string("--unattended=sometimes setup.exe"), std::string("--unattended=all"),
+          std::string("--unattended=all C:\\no\\such\\setup.exe"),
+          std::string("--unattended=all --report=C:\\no\\such\\folder\\r.txt cmd.exe /c exit"),
+          "--unattended=all --report=C:\\" + std::string(600, 'r') + " cmd.exe /c exit"})
+        EXPECT_EQ(RunProgram(Tarnel32(arguments)), 2u) << arguments.substr(0, 60);
 }
 
 TEST(HostProgram, RunsASessionAroundASetupAndEndsWithStatusZero) {

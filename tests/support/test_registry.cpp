@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -176,19 +177,12 @@ RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValu
     return pChild;
 }
 
-RTREE* NodeAt(RTREE* pRoot, const std::string& path) {
-    RTREE* pNode = pRoot;
-    size_t iStart = 0;
-    while (pNode && iStart <= path.size()) {
-        size_t iEnd = path.find('\\', iStart);
-        std::string name = path.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart);
-        RTREE* pChild = pNode->pChild;
-        while (pChild && lstrcmpiA(pChild->pszName, name.c_str()) != 0)
-            pChild = pChild->pNext;
-        pNode = pChild;
-        if (iEnd == std::string::npos)
-            break;
-        iStart = iEnd + 1;
+RTREE* NodeAt(RTREE* pNode, const std::string& path) {
+    std::istringstream components(path);
+    for (std::string name; pNode && std::getline(components, name, '\\');) {
+        pNode = pNode->pChild;
+        while (pNode && lstrcmpiA(pNode->pszName, name.c_str()) != 0)
+            pNode = pNode->pNext;
     }
     return pNode;
 }
