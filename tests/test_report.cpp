@@ -24,17 +24,9 @@ constexpr char kOverwriteCaption[] = "Error";
 
 class ReportTest : public HostedTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        char szTemp[MAX_PATH];
-        GetTempPathA(sizeof szTemp, szTemp);
-        path = std::string(szTemp) + "trun95_report.txt";
-        DeleteFileA(path.c_str());
-    }
     void TearDown() override {
         script.Join();
         HostedTest::TearDown();
-        DeleteFileA(path.c_str());
     }
     // Answers the save dialog with the test's file name.
     void ExpectSaveAs() {
@@ -52,7 +44,8 @@ class ReportTest : public HostedTest {
 
     DialogScript script{robot};
     DialogSession session{host};
-    std::string path;
+    ScratchFolder scratch{"report"};
+    std::string path = scratch / "trun95_report.txt";
 };
 
 TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
