@@ -6,9 +6,9 @@
 #include "files/snapshot.h"
 
 #include "actions/deaction.h"
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "files/lists.h"
-#include "common/pathsearch.h"
 #include "resources/resource.h"
 #include "session/guard.h"
 #include "session/report.h"

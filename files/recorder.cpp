@@ -4,12 +4,13 @@
 //
 // Looking up "the first active event of this kind for this path" goes
 // through a hash index on the case-folded path, built after the monitor has
-// stopped, so resolving a large install stays linear.
+// stopped, and the folder and existence tests search folder listings, so
+// resolving a large install stays linear.
 #include "files/recorder.h"
 
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "files/lists.h"
-#include "common/pathsearch.h"
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 
