@@ -1,6 +1,5 @@
 // Comparison of two registry snapshots: which keys become "Key Added",
-// "Key Deleted" and "Value Changed" actions, in which order, with which
-// texts and nodes.
+// "Key Deleted" and "Value Changed" actions, and how trees are matched.
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "registry/registry.h"
@@ -20,87 +19,10 @@ using Texts = std::vector<std::string>;
 constexpr char kMarker[] = "Trun95TestCmp";
 const std::string kBase = std::string("Software\\") + kMarker;
 
-Texts Containing(const Texts& texts, const std::string& part) {
-    Texts found;
-    for (const std::string& text : texts) {
-        if (text.find(part) != std::string::npos)
-            found.push_back(text);
-    }
-    return found;
-}
-
 class RegistryCompareTest : public RegistryChangeTest {
   protected:
     RegistryCompareTest() : RegistryChangeTest(kMarker) {}
 };
-
-TEST_F(RegistryCompareTest, ChangesUnderEveryRootBecomeDescribedActionsInReportOrder) {
-    for (const TestRoot& root : roots) {
-        SetTestString(root.hRoot, root.path + "\\Keep", "v", "1");
-        SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "1");
-        SetTestString(root.hRoot, root.path + "\\Gone\\Sub", "s", "1");
-        SetTestString(root.hRoot, root.path + "\\Same", "s", "1");
-    }
-    Before();
-    for (const TestRoot& root : roots) {
-        SetTestString(root.hRoot, root.path + "\\Keep\\Deep\\Deeper", "x", "2");
-        RemoveTestKey(root.hRoot, root.path + "\\Gone");
-        SetTestString(root.hRoot, root.path + "\\Keep\\New\\Inner", "n", "1");
-        CreateTestKey(root.hRoot, root.path + "\\Added");
-    }
-    Texts texts = AfterAndCompare();
-
-    size_t iPrevious = 0;
-    for (const TestRoot& root : roots) {
-        const std::string& p = root.shown;
-        EXPECT_EQ(
-            Containing(texts, p + "\\"),
-            (Texts{"Key Deleted " + p + "\\Gone", "Value Changed " + p + "\\Keep\\Deep\\Deeper",
-                   "Key Added " + p + "\\Added", "Key Added " + p + "\\Keep\\New"}));
-        // The roots follow the table order.
-        auto it = std::find(texts.begin(), texts.end(), "Key Deleted " + p + "\\Gone");
-        ASSERT_NE(it, texts.end());
-        EXPECT_GE(static_cast<size_t>(it - texts.begin()), iPrevious);
-        iPrevious = static_cast<size_t>(it - texts.begin());
-    }
-
-    // Each action carries its category, its node and its description.
-    const std::string p = roots[2].shown;
-    std::vector<DEACTION*> actions = RegistryActions(p + "\\");
-    ASSERT_EQ(actions.size(), 4u);
-    RTREE* pBeforeKey = NodeAt(pBefore[2].pNode, kMarker);
-    RTREE* pAfterKey = NodeAt(pAfter[2].pNode, kMarker);
-    const void* apExpectedNode[] = {NodeAt(pBeforeKey, "Gone"),
-                                    NodeAt(pBeforeKey, "Keep\\Deep\\Deeper"),
-                                    NodeAt(pAfterKey, "Added"), NodeAt(pAfterKey, "Keep\\New")};
-    const DWORD adwChange[] = {REG_KEY_DELETED, REG_VALUES_CHANGED, REG_KEY_ADDED, REG_KEY_ADDED};
-    Texts categories, described;
-    for (size_t i = 0; i < actions.size(); ++i) {
-        DEACTION* pact = actions[i];
-        EXPECT_EQ(pact->wOrder, 6);
-        EXPECT_EQ(pact->pExtra, apExpectedNode[i]);
-        EXPECT_EQ(static_cast<RTREE*>(pact->pExtra)->dwChange, adwChange[i]);
-        EXPECT_EQ(AcceptRegistryAction(pact), 1);
-        char szText[cbRegDescribe] = "unchanged";
-        EXPECT_EQ(DescribeRegistryAction(pact, szText), 1);
-        categories.push_back(pact->szObject);
-        described.push_back(szText);
-    }
-    EXPECT_EQ(categories, (Texts{"Key Deleted", "Value Changed", "Key Added", "Key Added"}));
-    EXPECT_EQ(described,
-              (Texts{"Restore the Registry Key Key Deleted " + p + "\\Gone, which was deleted ",
-                     "Restore the Registry Values for Key Value Changed " + p +
-                         "\\Keep\\Deep\\Deeper, which were modified ",
-                     "Delete the Registry Key Key Added " + p + "\\Added, which was added ",
-                     "Delete the Registry Key Key Added " + p + "\\Keep\\New, which was added "}));
-
-    // A node with no known change describes nothing.
-    static_cast<RTREE*>(actions[1]->pExtra)->dwChange = 0;
-    char szText[cbRegDescribe] = "unchanged";
-    EXPECT_EQ(DescribeRegistryAction(actions[1], szText), 1);
-    EXPECT_STREQ(szText, "unchanged");
-    static_cast<RTREE*>(actions[1]->pExtra)->dwChange = REG_VALUES_CHANGED;
-}
 
 // Any change to a key's values marks the key once; a key renamed only in
 // letter case is the same key; a deleted or added subtree is one action for

@@ -1,6 +1,7 @@
-// Carrying out registry actions: added keys go, deleted keys come back with
-// every value byte for byte, changed keys are put back exactly; failures are
-// reported; the shell's AlwaysUnloadDLL setting is set and put back.
+// Registry actions from a comparison and their carrying out: added keys go,
+// deleted keys come back with every value byte for byte, changed keys are
+// put back exactly; failures are reported; the shell's AlwaysUnloadDLL
+// setting is set and put back.
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "registry/registry.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,8 +65,10 @@ class RegistryRestoreTest : public RegistryChangeTest {
     }
 };
 
-// Paths beyond five hundred characters are restored and deleted too.
-TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoots) {
+// Changes at several depths under every root become actions with their
+// category, node and description, in report order; carried out, they put
+// the registry back, paths beyond five hundred characters included.
+TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTheRegistryBack) {
     std::string longPath;
     for (int i = 0; i < 5; ++i)
         longPath += "\\" + std::string(120, static_cast<char>('k' + i));
@@ -86,6 +90,7 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
         SetTestString(root.hRoot, p + "\\Changed", "a", "1");
         SetTestString(root.hRoot, p + "\\Changed", "b", "2");
         SetTestString(root.hRoot, p + "\\Changed\\Kept", "k", "1");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "1");
         SetTestString(root.hRoot, p + "\\Stays", "s", "1");
     }
     std::vector<std::string> before = LiveState();
@@ -96,13 +101,70 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
         SetTestString(root.hRoot, p + "\\Changed", "a", "changed");
         SetTestString(root.hRoot, p + "\\Changed", "c", "new");
         DeleteTestValue(root.hRoot, p + "\\Changed", "b");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "2");
         SetTestString(root.hRoot, p + "\\Changed\\New\\Deeper\\Deepest", "n", "1");
         SetTestString(root.hRoot, p + "\\Changed\\RunMRU", "a", "cmd");
         SetTestString(root.hRoot, p + "\\Added\\One\\Two\\Three", "t", "3");
         SetTestString(root.hRoot, p + "\\Added\\Long" + longPath, "deep", "value");
     }
-    AfterAndCompare();
-    ASSERT_GE(RegistryActions(kMarker).size(), 12u);
+    Texts texts = AfterAndCompare();
+
+    size_t iPrevious = 0;
+    for (const TestRoot& root : roots) {
+        const std::string& p = root.shown;
+        EXPECT_EQ(
+            Containing(texts, p + "\\"),
+            (Texts{"Value Changed " + p + "\\Changed",
+                   "Value Changed " + p + "\\Changed\\Kept\\Deep", "Key Deleted " + p + "\\Deleted",
+                   "Key Added " + p + "\\Added", "Key Added " + p + "\\Changed\\New"}));
+        // The roots follow the table order.
+        auto it = std::find(texts.begin(), texts.end(), "Value Changed " + p + "\\Changed");
+        ASSERT_NE(it, texts.end());
+        EXPECT_GE(static_cast<size_t>(it - texts.begin()), iPrevious);
+        iPrevious = static_cast<size_t>(it - texts.begin());
+    }
+
+    const std::string p = roots[2].shown;
+    std::vector<DEACTION*> actions = RegistryActions(p + "\\");
+    ASSERT_EQ(actions.size(), 5u);
+    RTREE* pBeforeKey = NodeAt(pBefore[2].pNode, kMarker);
+    RTREE* pAfterKey = NodeAt(pAfter[2].pNode, kMarker);
+    const void* apExpectedNode[] = {NodeAt(pBeforeKey, "Changed"),
+                                    NodeAt(pBeforeKey, "Changed\\Kept\\Deep"),
+                                    NodeAt(pBeforeKey, "Deleted"), NodeAt(pAfterKey, "Added"),
+                                    NodeAt(pAfterKey, "Changed\\New")};
+    const DWORD adwChange[] = {REG_VALUES_CHANGED, REG_VALUES_CHANGED, REG_KEY_DELETED,
+                               REG_KEY_ADDED, REG_KEY_ADDED};
+    Texts categories, described;
+    for (size_t i = 0; i < actions.size(); ++i) {
+        DEACTION* pact = actions[i];
+        EXPECT_EQ(pact->wOrder, 6);
+        EXPECT_EQ(pact->pExtra, apExpectedNode[i]);
+        EXPECT_EQ(static_cast<RTREE*>(pact->pExtra)->dwChange, adwChange[i]);
+        EXPECT_EQ(AcceptRegistryAction(pact), 1);
+        char szText[cbRegDescribe] = "unchanged";
+        EXPECT_EQ(DescribeRegistryAction(pact, szText), 1);
+        categories.push_back(pact->szObject);
+        described.push_back(szText);
+    }
+    EXPECT_EQ(categories,
+              (Texts{"Value Changed", "Value Changed", "Key Deleted", "Key Added", "Key Added"}));
+    EXPECT_EQ(
+        described,
+        (Texts{"Restore the Registry Values for Key Value Changed " + p +
+                   "\\Changed, which were modified ",
+               "Restore the Registry Values for Key Value Changed " + p +
+                   "\\Changed\\Kept\\Deep, which were modified ",
+               "Restore the Registry Key Key Deleted " + p + "\\Deleted, which was deleted ",
+               "Delete the Registry Key Key Added " + p + "\\Added, which was added ",
+               "Delete the Registry Key Key Added " + p + "\\Changed\\New, which was added "}));
+    // A node with no known change describes nothing.
+    static_cast<RTREE*>(actions[0]->pExtra)->dwChange = 0;
+    char szText[cbRegDescribe] = "unchanged";
+    EXPECT_EQ(DescribeRegistryAction(actions[0], szText), 1);
+    EXPECT_STREQ(szText, "unchanged");
+    static_cast<RTREE*>(actions[0]->pExtra)->dwChange = REG_VALUES_CHANGED;
+
     CarryOut();
     EXPECT_EQ(ChangesLeft(), Texts{});
     EXPECT_EQ(LiveState(), before);

@@ -225,6 +225,16 @@ std::vector<std::string> RegistryActionTexts(const std::string& marker) {
     return texts;
 }
 
+std::vector<std::string> Containing(const std::vector<std::string>& texts,
+                                    const std::string& part) {
+    std::vector<std::string> found;
+    for (const std::string& text : texts) {
+        if (text.find(part) != std::string::npos)
+            found.push_back(text);
+    }
+    return found;
+}
+
 RegistryChangeTest::RegistryChangeTest(const std::string& markerName)
     : marker(markerName), roots{{HKEY_CLASSES_ROOT, marker, "Hkey_classes_root\\" + marker},
                                 {HKEY_LOCAL_MACHINE, "Software\\" + marker,

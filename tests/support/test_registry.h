@@ -68,6 +68,8 @@ const RDATA* ValueOf(const RTREE* pNode, const std::string& name);
 // Descriptions of the registry actions in list order whose text holds marker.
 std::vector<std::string> RegistryActionTexts(const std::string& marker);
 std::vector<DEACTION*> RegistryActions(const std::string& marker);
+// The texts that hold part, in their order.
+std::vector<std::string> Containing(const std::vector<std::string>& texts, const std::string& part);
 
 // The marker key under one root, as a live path and as the actions show it.
 struct TestRoot {
