@@ -100,9 +100,10 @@ class SystemUninstallerTest : public HostedTest {
     void RunSetup(bool fLeftovers = false) {
         ASSERT_EQ(RegSetup("setup"), 0u);
         ASSERT_TRUE(TestKeyExists(HKEY_LOCAL_MACHINE, kEntry));
-        for (const auto& [hRoot, path] : kLeftovers)
+        for (const auto& [hRoot, path] : kLeftovers) {
             if (fLeftovers)
                 SetTestString(hRoot, path + "\\Below", "", "default");
+        }
     }
     void Before() { TakeSoftwareSnapshot(&pBefore, host.status()); }
     int Detect() {
