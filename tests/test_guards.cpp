@@ -4,11 +4,10 @@
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/report.h"
+#include "session/session.h"
 #include "support/hosted_test.h"
 
 #include <gtest/gtest.h>
-
-#include "session/session.h"
 
 namespace {
 
@@ -58,14 +57,13 @@ TEST_F(GuardTest, NoInTheExceptionBoxTravelsToTheNextGuard) {
                     IDNO);
     DWORD dwOuterCode = 0;
     bool fAfterReport = false;
-    bool fOuterFinished = Guarded(
+    EXPECT_FALSE(Guarded(
         [&] {
             if (!Guarded([] { WriteThroughNull(); }))
                 ReportInternalException("Deinst", 2, 77);
             fAfterReport = true;
         },
-        &dwOuterCode);
-    EXPECT_FALSE(fOuterFinished);
+        &dwOuterCode));
     EXPECT_FALSE(fAfterReport);
     EXPECT_EQ(dwOuterCode, static_cast<DWORD>(EXC_USER_QUIT));
 }
@@ -82,36 +80,28 @@ TEST_F(GuardTest, YesInTheExceptionBoxGoesOnAfterTheGuard) {
     EXPECT_TRUE(fAfterReport);
 }
 
-TEST_F(GuardTest, OutOfMemoryShowsItsBoxThenRaisesCodeTen) {
+TEST_F(GuardTest, FatalErrorsShowTheirBoxThenRaiseTheirCode) {
     robot.ExpectBox(kTitle, "Out of memory", IDOK);
     DWORD dwCode = 0;
     EXPECT_FALSE(Guarded([] { FatalOutOfMemory(); }, &dwCode));
     EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_OUT_OF_MEMORY));
-}
-
-TEST_F(GuardTest, InternalErrorMsgNamesReasonModuleAndLineThenRaisesEleven) {
     robot.ExpectBox(kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line 42",
                     IDOK);
-    DWORD dwCode = 0;
     EXPECT_FALSE(Guarded([] { InternalErrorMsg("Unable to Create Registry Key.", "Registry", 42); },
                          &dwCode));
     EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
 }
 
-TEST_F(GuardTest, InternalErrorReportsAndReturnsWithAQuitMessagePosted) {
+TEST_F(GuardTest, InternalErrorReportsAndReturnsWithAQuitMessagePostedWithOrWithoutHost) {
     robot.ExpectBox(kTitle, "Internal Error in Group line 9", IDOK);
     InternalError("Group", 9);
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 1u);
-}
-
-TEST_F(GuardTest, InternalErrorWithoutHostWindowIsShownWithoutOwner) {
     hwndParent = nullptr;
     robot.ExpectBox(kTitle, "Internal Error in util line 5", IDOK);
     InternalError("util", 5);
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 } // namespace

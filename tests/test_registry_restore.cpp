@@ -1,17 +1,17 @@
-// Carrying out registry actions: added keys go, deleted keys come back with
-// every value byte for byte, changed keys are put back exactly; failures are
-// reported; the shell's AlwaysUnloadDLL setting is set and put back.
+// Registry actions from a comparison and their carrying out: added keys go,
+// deleted keys come back with every value byte for byte, changed keys are
+// put back exactly; failures are reported; the shell's AlwaysUnloadDLL
+// setting is set and put back.
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
-#include "support/hosted_test.h"
-#include "support/registry_change_test.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,13 +21,6 @@ using Texts = std::vector<std::string>;
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
 constexpr char kMarker[] = "Trun95TestRst";
-
-std::string Bytes(size_t cb, unsigned uSeed) {
-    std::string bytes(cb, '\0');
-    for (size_t i = 0; i < cb; ++i)
-        bytes[i] = static_cast<char>((i * 31 + uSeed) & 0xFF);
-    return bytes;
-}
 
 // Every key below path with its values, in enumeration order.
 void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>& out) {
@@ -72,9 +65,17 @@ class RegistryRestoreTest : public RegistryChangeTest {
     }
 };
 
-TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoots) {
+// Changes at several depths under every root become actions with their
+// category, node and description, in report order; carried out, they put
+// the registry back, paths beyond five hundred characters included.
+TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTheRegistryBack) {
+    std::string longPath;
+    for (int i = 0; i < 5; ++i)
+        longPath += "\\" + std::string(120, static_cast<char>('k' + i));
     DWORD dwNumber = 0xCAFEF00D;
-    std::string exact = Bytes(8192, 7);
+    std::string exact(8192, '\0');
+    for (size_t i = 0; i < exact.size(); ++i)
+        exact[i] = static_cast<char>(i * 31 + 7);
     for (const TestRoot& root : roots) {
         const std::string& p = root.path;
         SetTestString(root.hRoot, p + "\\Deleted", "", "default of deleted");
@@ -85,9 +86,11 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
         SetTestValue(root.hRoot, p + "\\Deleted", "Empty", REG_BINARY, "", 0);
         SetTestString(root.hRoot, p + "\\Deleted\\Sub\\Leaf", "leaf", "1");
         SetTestString(root.hRoot, p + "\\Deleted\\100%s", "odd", "%d");
+        SetTestString(root.hRoot, p + "\\Deleted\\Long" + longPath, "deep", "value");
         SetTestString(root.hRoot, p + "\\Changed", "a", "1");
         SetTestString(root.hRoot, p + "\\Changed", "b", "2");
         SetTestString(root.hRoot, p + "\\Changed\\Kept", "k", "1");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "1");
         SetTestString(root.hRoot, p + "\\Stays", "s", "1");
     }
     std::vector<std::string> before = LiveState();
@@ -98,12 +101,70 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
         SetTestString(root.hRoot, p + "\\Changed", "a", "changed");
         SetTestString(root.hRoot, p + "\\Changed", "c", "new");
         DeleteTestValue(root.hRoot, p + "\\Changed", "b");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "2");
         SetTestString(root.hRoot, p + "\\Changed\\New\\Deeper\\Deepest", "n", "1");
         SetTestString(root.hRoot, p + "\\Changed\\RunMRU", "a", "cmd");
         SetTestString(root.hRoot, p + "\\Added\\One\\Two\\Three", "t", "3");
+        SetTestString(root.hRoot, p + "\\Added\\Long" + longPath, "deep", "value");
     }
-    AfterAndCompare();
-    ASSERT_GE(RegistryActions(kMarker).size(), 12u);
+    Texts texts = AfterAndCompare();
+
+    size_t iPrevious = 0;
+    for (const TestRoot& root : roots) {
+        const std::string& p = root.shown;
+        EXPECT_EQ(
+            Containing(texts, p + "\\"),
+            (Texts{"Value Changed " + p + "\\Changed",
+                   "Value Changed " + p + "\\Changed\\Kept\\Deep", "Key Deleted " + p + "\\Deleted",
+                   "Key Added " + p + "\\Added", "Key Added " + p + "\\Changed\\New"}));
+        // The roots follow the table order.
+        auto it = std::find(texts.begin(), texts.end(), "Value Changed " + p + "\\Changed");
+        ASSERT_NE(it, texts.end());
+        EXPECT_GE(static_cast<size_t>(it - texts.begin()), iPrevious);
+        iPrevious = static_cast<size_t>(it - texts.begin());
+    }
+
+    const std::string p = roots[2].shown;
+    std::vector<DEACTION*> actions = RegistryActions(p + "\\");
+    ASSERT_EQ(actions.size(), 5u);
+    RTREE* pBeforeKey = NodeAt(pBefore[2].pNode, kMarker);
+    RTREE* pAfterKey = NodeAt(pAfter[2].pNode, kMarker);
+    const void* apExpectedNode[] = {NodeAt(pBeforeKey, "Changed"),
+                                    NodeAt(pBeforeKey, "Changed\\Kept\\Deep"),
+                                    NodeAt(pBeforeKey, "Deleted"), NodeAt(pAfterKey, "Added"),
+                                    NodeAt(pAfterKey, "Changed\\New")};
+    const DWORD adwChange[] = {REG_VALUES_CHANGED, REG_VALUES_CHANGED, REG_KEY_DELETED,
+                               REG_KEY_ADDED, REG_KEY_ADDED};
+    Texts categories, described;
+    for (size_t i = 0; i < actions.size(); ++i) {
+        DEACTION* pact = actions[i];
+        EXPECT_EQ(pact->wOrder, 6);
+        EXPECT_EQ(pact->pExtra, apExpectedNode[i]);
+        EXPECT_EQ(static_cast<RTREE*>(pact->pExtra)->dwChange, adwChange[i]);
+        EXPECT_EQ(AcceptRegistryAction(pact), 1);
+        char szText[cbRegDescribe] = "unchanged";
+        EXPECT_EQ(DescribeRegistryAction(pact, szText), 1);
+        categories.push_back(pact->szObject);
+        described.push_back(szText);
+    }
+    EXPECT_EQ(categories,
+              (Texts{"Value Changed", "Value Changed", "Key Deleted", "Key Added", "Key Added"}));
+    EXPECT_EQ(
+        described,
+        (Texts{"Restore the Registry Values for Key Value Changed " + p +
+                   "\\Changed, which were modified ",
+               "Restore the Registry Values for Key Value Changed " + p +
+                   "\\Changed\\Kept\\Deep, which were modified ",
+               "Restore the Registry Key Key Deleted " + p + "\\Deleted, which was deleted ",
+               "Delete the Registry Key Key Added " + p + "\\Added, which was added ",
+               "Delete the Registry Key Key Added " + p + "\\Changed\\New, which was added "}));
+    // A node with no known change describes nothing.
+    static_cast<RTREE*>(actions[0]->pExtra)->dwChange = 0;
+    char szText[cbRegDescribe] = "unchanged";
+    EXPECT_EQ(DescribeRegistryAction(actions[0], szText), 1);
+    EXPECT_STREQ(szText, "unchanged");
+    static_cast<RTREE*>(actions[0]->pExtra)->dwChange = REG_VALUES_CHANGED;
+
     CarryOut();
     EXPECT_EQ(ChangesLeft(), Texts{});
     EXPECT_EQ(LiveState(), before);
@@ -113,82 +174,60 @@ TEST_F(RegistryRestoreTest, CarryingOutEveryActionPutsTheRegistryBackUnderAllRoo
     }
 }
 
-TEST_F(RegistryRestoreTest, UndoingAnAddedKeyThatIsAlreadyGoneDoesNothing) {
+// An unknown change code shows the critical error and changes nothing; a
+// key that cannot be created is reported and its siblings still follow.
+TEST_F(RegistryRestoreTest, DamagedNodesAreReportedAndTheRestStillFollows) {
+    const std::string base = roots[2].path;
+    SetTestString(HKEY_CURRENT_USER, base + "\\Key", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Parent\\First", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Parent\\Second", "v", "2");
     Before();
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Sub", "v", "1");
-    AfterAndCompare();
-    std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
-    ASSERT_EQ(actions.size(), 1u);
-    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Added");
-    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
-    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Added"));
-}
+    RTREE* pKey = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
+    RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
+    ASSERT_TRUE(pKey && pParent);
 
-TEST_F(RegistryRestoreTest, UnknownChangeCodeShowsTheCriticalErrorAndChangesNothing) {
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Key", "v", "1");
-    Before();
-    RTREE* pNode = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Key");
-    ASSERT_NE(pNode, nullptr);
     DEACTION action{};
-    action.pExtra = pNode;
+    action.pExtra = pKey;
     robot.ExpectBox("**Uninstaller Error**", "Critical ERROR in Registry Module", IDOK);
     EXPECT_EQ(DoRegistryAction(&action), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Key"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Key"));
     action.pExtra = nullptr;
     EXPECT_EQ(DoRegistryAction(&action), 1);
-}
 
-TEST_F(RegistryRestoreTest, KeyThatCannotBeCreatedIsReportedAndItsSiblingsFollow) {
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\First", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second", "v", "2");
-    Before();
-    RTREE* pParent = NodeAt(pBefore[2].pNode, "Trun95TestRst\\Parent");
-    ASSERT_NE(pParent, nullptr);
-    RTREE* pFirst = pParent->pChild;
-    std::free(pFirst->pszName);
-    pFirst->pszName = DupString(std::string(300, 'x').c_str());
-    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Parent");
-
+    std::free(pParent->pChild->pszName);
+    pParent->pChild->pszName = DupString(std::string(300, 'x').c_str());
+    RemoveTestKey(HKEY_CURRENT_USER, base + "\\Parent");
     robot.ExpectBoxStartingWith(
         kTitle, "Unable to Create Registry Key.\nInternal Error in Registry line", IDOK);
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 5 in Registry line", IDYES);
     EXPECT_EQ(RestoreRegistryKey(pParent), ERROR_SUCCESS);
-    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, roots[2].path + "\\Parent\\Second"),
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Parent\\Second"),
               (std::vector<LiveValue>{{"v", REG_SZ, std::string("2\0", 2)}}));
     EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
 }
 
-TEST_F(RegistryRestoreTest, KeyThatCannotBeDeletedIsReportedAndTheActionStillCounts) {
+// An added key that is already gone is fine; one that cannot be deleted is
+// reported, and its action still counts as carried out.
+TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneOrUndeletableStillCountAsUndone) {
+    const std::string base = roots[2].path;
+    CreateTestKey(HKEY_CURRENT_USER, base);
     Before();
-    SetTestString(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Normal", "v", "1");
-    CreateDanglingKey(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Dangling");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Gone\\Sub", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
+    CreateDanglingKey(HKEY_CURRENT_USER, base + "\\Stuck\\Dangling");
     AfterAndCompare();
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
-    ASSERT_EQ(actions.size(), 1u);
+    ASSERT_EQ(actions.size(), 2u);
+    RemoveTestKey(HKEY_CURRENT_USER, base + "\\Gone");
+    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Gone"));
     robot.ExpectBoxStartingWith(
         kTitle, "Error Deleting Registry Key.\nInternal Error in Rdelkey line", IDOK);
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 1 in Registry line", IDYES);
-    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Added"));
-}
-
-TEST_F(RegistryRestoreTest, KeysBeyondFiveHundredCharactersAreDeletedAndRestored) {
-    std::string path = roots[2].path + "\\Long";
-    for (int i = 0; i < 5; ++i)
-        path += "\\" + std::string(120, static_cast<char>('k' + i));
-    SetTestString(HKEY_CURRENT_USER, path, "deep", "value");
-    std::vector<std::string> before = LiveState();
-    ASSERT_EQ(before.size(), 11u); // three missing roots, six keys, one value
-    Before();
-    RemoveTestKey(HKEY_CURRENT_USER, roots[2].path + "\\Long");
-    AfterAndCompare();
-    CarryOut();
-    EXPECT_EQ(LiveState(), before);
-    EXPECT_EQ(RegDeleteKeyRecursive(HKEY_CURRENT_USER, (roots[2].path + "\\Long").c_str()),
-              ERROR_SUCCESS);
-    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, roots[2].path + "\\Long"));
+    EXPECT_EQ(DoRegistryAction(actions[1]), 1);
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck"));
 }
 
 class ExplorerUnloadTest : public HostedTest {
@@ -198,38 +237,26 @@ class ExplorerUnloadTest : public HostedTest {
     void SetUp() override {
         HostedTest::SetUp();
         LoadRegistryStrings();
-        saved = ReadLiveValues(HKEY_LOCAL_MACHINE, kKey);
-        fExisted = TestKeyExists(HKEY_LOCAL_MACHINE, kKey);
         RemoveTestKey(HKEY_LOCAL_MACHINE, kKey);
     }
     void TearDown() override {
         SetExplorerUnload(0);
-        RemoveTestKey(HKEY_LOCAL_MACHINE, kKey);
-        if (fExisted)
-            CreateTestKey(HKEY_LOCAL_MACHINE, kKey);
-        for (const LiveValue& value : saved)
-            SetTestValue(HKEY_LOCAL_MACHINE, kKey, value.name, value.dwType, value.bytes.data(),
-                         static_cast<DWORD>(value.bytes.size()));
         HostedTest::TearDown();
     }
-    std::vector<LiveValue> saved;
-    bool fExisted = false;
+    SavedKey saved{HKEY_LOCAL_MACHINE, kKey};
 };
 
-TEST_F(ExplorerUnloadTest, MissingKeyIsCreatedWithOneAndStaysAfterwards) {
+TEST_F(ExplorerUnloadTest, MissingKeyStaysWithOneAndADefaultValueIsWrittenBackAsAString) {
+    const std::vector<LiveValue> one{{"", REG_SZ, std::string("1\0", 2)}};
     EXPECT_EQ(SetExplorerUnload(1), 1);
-    std::vector<LiveValue> one{{"", REG_SZ, std::string("1\0", 2)}};
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 1);
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 0);
-}
 
-TEST_F(ExplorerUnloadTest, DefaultValueIsWrittenBackAsAString) {
     SetTestValue(HKEY_LOCAL_MACHINE, kKey, "", REG_EXPAND_SZ, "0", 2);
     EXPECT_EQ(SetExplorerUnload(1), 1);
-    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
-              (std::vector<LiveValue>{{"", REG_SZ, std::string("1\0", 2)}}));
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey), one);
     EXPECT_EQ(SetExplorerUnload(0), 1);
     EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kKey),
               (std::vector<LiveValue>{{"", REG_SZ, std::string("0\0", 2)}}));

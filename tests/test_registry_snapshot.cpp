@@ -1,5 +1,5 @@
 // The registry snapshot: what the reader records of keys, values and
-// subkeys, what it leaves out, and how nodes are made and freed.
+// subkeys, what it leaves out, and how nodes are freed.
 #include "common/util.h"
 #include "registry/registry.h"
 #include "session/guard.h"
@@ -32,43 +32,42 @@ class RegistrySnapshotTest : public HostedTest {
         HostedTest::TearDown();
     }
     // The test key as the snapshot of HKEY_CURRENT_USER\Software holds it.
-    RTREE* Snap(const std::string& below = "") {
+    RTREE* Snap() {
         FreeRegistrySnapshot(&pSnap);
         TakeRegistrySnapshot(&pSnap, host.status());
-        std::string path = "Trun95TestSnap" + (below.empty() ? "" : "\\" + below);
-        return NodeAt(pSnap[2].pNode, path);
+        return NodeAt(pSnap[2].pNode, "Trun95TestSnap");
     }
     REGTRE* pSnap = nullptr;
 };
 
-TEST_F(RegistrySnapshotTest, EveryRootIsScannedWithItsRootKeyAndSentinels) {
+TEST_F(RegistrySnapshotTest, EveryRootIsScannedFromItsRootKey) {
     TakeRegistrySnapshot(&pSnap, host.status());
     ASSERT_NE(pSnap, nullptr);
     for (DWORD i = 0; i < cRegRoots; ++i) {
-        EXPECT_EQ(pSnap[i].dwSent, REGTRE_SENT);
-        EXPECT_EQ(pSnap[i].iRoot, i);
         ASSERT_NE(pSnap[i].pNode, nullptr);
-        EXPECT_STREQ(pSnap[i].pNode->pszName, "");
         EXPECT_EQ(pSnap[i].pNode->hRoot, aRegRoots[i].hRoot);
         EXPECT_NE(pSnap[i].pNode->pChild, nullptr);
     }
     EXPECT_NE(NodeAt(pSnap[0].pNode, "CLSID"), nullptr);
     EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft\\Windows\\CurrentVersion"), nullptr);
     EXPECT_NE(NodeAt(pSnap[3].pNode, ".Default"), nullptr);
-    EXPECT_EQ(host.status() ? WindowText(host.status()) : "", "Scanning Registry Hkey_users");
+    EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_users");
 }
 
-TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftware) {
+TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftwareAndFreesToNull) {
+    FreeRegistrySnapshot(&pSnap);
+    EXPECT_EQ(pSnap, nullptr);
     TakeSoftwareSnapshot(&pSnap, host.status());
     ASSERT_NE(pSnap, nullptr);
     for (int i : {0, 2, 3}) {
-        EXPECT_EQ(pSnap[i].dwSent, REGTRE_SENT);
         EXPECT_EQ(pSnap[i].pNode->pChild, nullptr);
         EXPECT_EQ(pSnap[i].pNode->pData, nullptr);
         EXPECT_EQ(pSnap[i].pNode->hRoot, nullptr);
     }
     EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft"), nullptr);
     EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_local_machine\\Software");
+    FreeRegistrySnapshot(&pSnap);
+    EXPECT_EQ(pSnap, nullptr);
 }
 
 TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) {
@@ -87,53 +86,41 @@ TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) 
     EXPECT_EQ(ChildNames(NodeAt(pKey, "A\\B")), (Names{"RecentDocs2"}));
 }
 
-TEST_F(RegistrySnapshotTest, ValuesStandInReverseEnumerationOrderChildrenInEnumerationOrder) {
+// Values stand in reverse enumeration order, children in enumeration order;
+// a key that cannot be opened is an empty node.
+TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents) {
     SetTestString(HKEY_CURRENT_USER, kKey, "", "default text");
     SetTestString(HKEY_CURRENT_USER, kKey, "Alpha", "1");
     DWORD dwNumber = 0x12345678;
     SetTestValue(HKEY_CURRENT_USER, kKey, "Beta", REG_DWORD, &dwNumber, sizeof dwNumber);
     SetTestValue(HKEY_CURRENT_USER, kKey, "Gamma", REG_BINARY, "\x01\x00\x02", 3);
     for (const char* psz : {"Zulu", "Mike", "Alpha"})
-        CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
+        SetTestString(HKEY_CURRENT_USER, kKey + "\\" + psz, "v", psz);
+    CreateDanglingKey(HKEY_CURRENT_USER, kKey + "\\Unopenable");
 
     RTREE* pKey = Snap();
     ASSERT_NE(pKey, nullptr);
-    Names enumerated;
-    for (const LiveValue& value : ReadLiveValues(HKEY_CURRENT_USER, kKey))
-        enumerated.insert(enumerated.begin(), value.name);
-    EXPECT_EQ(ValueNames(pKey), enumerated);
-    EXPECT_EQ(ValueNames(pKey).size(), 4u);
+    std::vector<LiveValue> recorded;
+    for (const RDATA* p = pKey->pData; p; p = p->pNext)
+        recorded.insert(recorded.begin(),
+                        {p->pszName, p->dwType,
+                         std::string(reinterpret_cast<const char*>(p->abData), p->cbData)});
+    EXPECT_EQ(recorded.size(), 4u);
+    EXPECT_EQ(recorded, ReadLiveValues(HKEY_CURRENT_USER, kKey));
 
-    const RDATA* pDefault = ValueOf(pKey, "");
-    ASSERT_NE(pDefault, nullptr);
-    EXPECT_EQ(pDefault->dwType, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(pDefault->cbData, 13u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(pDefault->abData), "default text");
-    const RDATA* pBeta = ValueOf(pKey, "Beta");
-    ASSERT_NE(pBeta, nullptr);
-    EXPECT_EQ(pBeta->dwType, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(pBeta->abData), dwNumber);
-    const RDATA* pGamma = ValueOf(pKey, "Gamma");
-    ASSERT_NE(pGamma, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pGamma->abData), 4),
-              std::string("\x01\x00\x02\x00", 4));
-
-    Names live;
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
-    char szName[256];
-    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
-        live.push_back(szName);
-    RegCloseKey(hKey);
-    EXPECT_EQ(ChildNames(pKey), live);
+    // The registry lists subkeys sorted by name; the snapshot keeps that order.
+    EXPECT_EQ(ChildNames(pKey), (Names{"Alpha", "Mike", "Unopenable", "Zulu"}));
     for (RTREE* pChild = pKey->pChild; pChild; pChild = pChild->pNext) {
         EXPECT_EQ(pChild->pParent, pKey);
         EXPECT_EQ(pChild->hRoot, HKEY_CURRENT_USER);
-        EXPECT_EQ(pChild->dwSent, RTREE_SENT);
+        EXPECT_EQ(pChild->pChild, nullptr);
+        EXPECT_EQ(pChild->pData != nullptr, std::string(pChild->pszName) != "Unopenable");
     }
 }
 
-TEST_F(RegistrySnapshotTest, ValueFillingTheSharedBufferIsReadWholeALargerOneEndsTheList) {
+// A value that fills the shared buffer is read whole, a larger one ends the
+// key's list; over-long value names and paths are left out without overrun.
+TEST_F(RegistrySnapshotTest, ValuesAndPathsAtTheReadersLimitsAreCutCleanly) {
     std::string exact(8192, 'x');
     for (size_t i = 0; i < exact.size(); ++i)
         exact[i] = static_cast<char>(i * 7);
@@ -143,8 +130,16 @@ TEST_F(RegistrySnapshotTest, ValueFillingTheSharedBufferIsReadWholeALargerOneEnd
     SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "A", "before");
     SetTestValue(HKEY_CURRENT_USER, kKey + "\\Larger", "B", REG_BINARY, larger.data(), 8193);
     SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "C", "after");
+    std::string longName(600, 'v');
+    SetTestString(HKEY_CURRENT_USER, kKey, longName, "long name");
+    std::string path = kKey + "\\Deep";
+    for (int i = 0; i < 18; ++i) {
+        path += "\\" + std::string(120, 'n');
+        SetTestString(HKEY_CURRENT_USER, path, "level", std::to_string(i));
+    }
 
     RTREE* pKey = Snap();
+    ASSERT_NE(pKey, nullptr);
     const RDATA* pExact = ValueOf(NodeAt(pKey, "Exact"), "Data");
     ASSERT_NE(pExact, nullptr);
     EXPECT_EQ(pExact->cbData, 8192u);
@@ -160,36 +155,12 @@ TEST_F(RegistrySnapshotTest, ValueFillingTheSharedBufferIsReadWholeALargerOneEnd
         expected.insert(expected.begin(), value.name);
     }
     EXPECT_EQ(ValueNames(NodeAt(pKey, "Larger")), expected);
-}
-
-TEST_F(RegistrySnapshotTest, KeyThatCannotBeOpenedIsAnEmptyNode) {
-    SetTestString(HKEY_CURRENT_USER, kKey + "\\Readable", "v", "1");
-    CreateDanglingKey(HKEY_CURRENT_USER, kKey + "\\Unopenable");
-    RTREE* pKey = Snap();
-    RTREE* pUnopenable = NodeAt(pKey, "Unopenable");
-    ASSERT_NE(pUnopenable, nullptr);
-    EXPECT_EQ(pUnopenable->pData, nullptr);
-    EXPECT_EQ(pUnopenable->pChild, nullptr);
-    EXPECT_NE(ValueOf(NodeAt(pKey, "Readable"), "v"), nullptr);
-}
-
-TEST_F(RegistrySnapshotTest, OverlongPathsAndValueNamesAreCutOffWithoutOverrun) {
-    std::string path = kKey;
-    std::string component(120, 'n');
-    for (int i = 0; i < 18; ++i) {
-        path += "\\" + component;
-        SetTestString(HKEY_CURRENT_USER, path, "level", std::to_string(i));
-    }
-    std::string longName(600, 'v');
-    SetTestString(HKEY_CURRENT_USER, kKey, longName, "long name");
-
-    RTREE* pKey = Snap();
-    ASSERT_NE(pKey, nullptr);
     EXPECT_EQ(ValueOf(pKey, longName), nullptr);
-    // Path "Software\Trun95TestSnap" then 121 characters a level: level 16
+
+    // "Software\Trun95TestSnap\Deep" then 121 characters a level: level 16
     // would need more than the reader's 2047 characters and stays empty.
     int cLevels = 0, cReadLevels = 0;
-    for (RTREE* p = pKey->pChild; p; p = p->pChild) {
+    for (RTREE* p = NodeAt(pKey, "Deep")->pChild; p; p = p->pChild) {
         ++cLevels;
         if (p->pData)
             ++cReadLevels;
@@ -200,50 +171,17 @@ TEST_F(RegistrySnapshotTest, OverlongPathsAndValueNamesAreCutOffWithoutOverrun) 
 
 using RegistryNodeTest = HostedTest;
 
-TEST_F(RegistryNodeTest, NewRecordsAreZeroedWithSentinelsAndOwnCopies) {
-    RTREE* pNode = NewRegistryNode();
-    EXPECT_EQ(pNode->dwSent, RTREE_SENT);
-    EXPECT_EQ(pNode->dwChange, 0u);
-    EXPECT_STREQ(pNode->pszName, "");
-    char szName[] = "Name";
-    BYTE abData[] = {'a', 'b'};
-    RDATA* pFirst = NewRegistryData(REG_BINARY, 2, abData, szName, nullptr);
-    RDATA* pSecond = NewRegistryData(REG_SZ, 3, nullptr, nullptr, pFirst);
-    szName[0] = 'X';
-    abData[0] = 'X';
-    EXPECT_EQ(pFirst->dwSent, RDATA_SENT);
-    EXPECT_STREQ(pFirst->pszName, "Name");
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(pFirst->abData), 6),
-              std::string("ab\0\0\0\0", 6));
-    EXPECT_STREQ(pSecond->pszName, "");
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(pSecond->abData), 7), std::string(7, '\0'));
-    EXPECT_EQ(pSecond->pNext, pFirst);
-    EXPECT_EQ(FreeRegistryData(pSecond, nullptr, 1), nullptr);
-    EXPECT_EQ(FreeRegistryNode(pNode, 1), nullptr);
-}
-
 TEST_F(RegistryNodeTest, FreeingOneNodeUnlinksItFromItsParent) {
     RTREE* pRoot = NewRegistryNode();
     RTREE* pA = AddTestChild(pRoot, "A");
-    RTREE* pB = AddTestChild(pRoot, "B");
+    RTREE* pB = AddTestChild(pRoot, "B", "v");
     RTREE* pC = AddTestChild(pRoot, "C");
-    pB->pData = NewRegistryData(REG_SZ, 0, nullptr, "v", nullptr);
     FreeRegistryNode(pB, 0);
     EXPECT_EQ(ChildNames(pRoot), (Names{"A", "C"}));
     FreeRegistryNode(pA, 0);
-    EXPECT_EQ(ChildNames(pRoot), (Names{"C"}));
     EXPECT_EQ(pRoot->pChild, pC);
+    EXPECT_EQ(pC->pNext, nullptr);
     FreeRegistryNode(pRoot, 1);
-}
-
-TEST_F(RegistryNodeTest, FreeingANullSnapshotDoesNothingAndFreeingClearsTheHandle) {
-    REGTRE* pSnap = nullptr;
-    FreeRegistrySnapshot(&pSnap);
-    EXPECT_EQ(pSnap, nullptr);
-    TakeSoftwareSnapshot(&pSnap, host.status());
-    ASSERT_NE(pSnap, nullptr);
-    FreeRegistrySnapshot(&pSnap);
-    EXPECT_EQ(pSnap, nullptr);
 }
 
 TEST_F(RegistryNodeTest, DamagedSentinelGivesAnAssertionReportAndReachesTheGuard) {

@@ -2,6 +2,7 @@
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
 #include "support/hosted_test.h"
+#include "support/prefix_files.h"
 
 #include "dialog/dedlg.h"
 #include "files/lists.h"
@@ -10,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -21,31 +22,11 @@ constexpr int kSaveFileNameBox = 0x47C;
 // words it.
 constexpr char kOverwriteCaption[] = "Error";
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
 class ReportTest : public HostedTest {
   protected:
-    void SetUp() override {
-        HostedTest::SetUp();
-        char szTemp[MAX_PATH];
-        GetTempPathA(sizeof szTemp, szTemp);
-        path = std::string(szTemp) + "trun95_report.txt";
-        DeleteFileA(path.c_str());
-    }
     void TearDown() override {
         script.Join();
         HostedTest::TearDown();
-        DeleteFileA(path.c_str());
     }
     // Answers the save dialog with the test's file name.
     void ExpectSaveAs() {
@@ -58,12 +39,13 @@ class ReportTest : public HostedTest {
     std::string Report() {
         ExpectSaveAs();
         WriteReport(host.hwnd());
-        return ReadBytes(path);
+        return ReadTextFile(path);
     }
 
     DialogScript script{robot};
     DialogSession session{host};
-    std::string path;
+    ScratchFolder scratch{"report"};
+    std::string path = scratch / "trun95_report.txt";
 };
 
 TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
@@ -91,17 +73,17 @@ TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
 // An empty session over a longer existing file: the file is asked about and
 // holds only the new report afterwards.
 TEST_F(ReportTest, EmptySessionSaysSoInBothBlocksAndReplacesAnExistingFileWhole) {
-    WriteBytes(path, std::string(5000, 'x'));
+    WriteTextFile(path, std::string(5000, 'x'));
     ExpectSaveAs();
     robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
     WriteReport(host.hwnd());
-    EXPECT_EQ(ReadBytes(path), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                               "No Caution Messages\r\n"
-                               "Nothing to Uninstall\r\n");
+    EXPECT_EQ(ReadTextFile(path), "Tarnel Uninstaller version 6.1\r\n\r\n"
+                                  "No Caution Messages\r\n"
+                                  "Nothing to Uninstall\r\n");
 }
 
 TEST_F(ReportTest, FileThatCannotBeOpenedIsToldAndLeftAlone) {
-    WriteBytes(path, "old");
+    WriteTextFile(path, "old");
     HANDLE hHeld = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     ExpectSaveAs();
@@ -111,7 +93,7 @@ TEST_F(ReportTest, FileThatCannotBeOpenedIsToldAndLeftAlone) {
         IDOK);
     WriteReport(host.hwnd());
     CloseHandle(hHeld);
-    EXPECT_EQ(ReadBytes(path), "old");
+    EXPECT_EQ(ReadTextFile(path), "old");
 }
 
 TEST_F(ReportTest, CancelledSaveDialogWritesNothing) {
@@ -151,15 +133,13 @@ TEST_F(CautionsDialogTest, ShowsEachCautionOnceInListOrder) {
 
 TEST_F(CautionsDialogTest, OkEndsWithOneAndCancelWithZero) {
     session.AddCaution("File \"a\" was altered");
-    script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDOK, 0); });
-    EXPECT_EQ(
-        DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(), caution_dlg_proc, 0),
-        1);
-    script.Join();
-    script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0); });
-    EXPECT_EQ(
-        DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(), caution_dlg_proc, 0),
-        0);
+    for (int id : {IDOK, IDCANCEL}) {
+        script.Expect("Caution", [id](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, id, 0); });
+        EXPECT_EQ(DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(),
+                                  caution_dlg_proc, 0),
+                  id == IDOK ? 1 : 0);
+        script.Join();
+    }
 }
 
 } // namespace

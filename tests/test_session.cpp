@@ -2,6 +2,7 @@
 // dialog, and the checks that keep a second session from starting.
 #include "common/util.h"
 #include "session/session.h"
+#include "support/dialog_script.h"
 #include "support/host_window.h"
 #include "support/prefix_files.h"
 #include "support/robot.h"
@@ -16,18 +17,6 @@ namespace {
 constexpr char kTitle[] = "Tarnel Uninstaller";
 constexpr char kNothingToUninstall[] =
     "No configuration changes detected.\nThere is nothing to uninstall.";
-
-std::string CurrentFolder() {
-    char szFolder[MAX_PATH];
-    GetCurrentDirectoryA(sizeof szFolder, szFolder);
-    return szFolder;
-}
-
-std::string StatusText(HWND hwnd) {
-    char szText[256] = "";
-    GetWindowTextA(hwnd, szText, sizeof szText);
-    return szText;
-}
 
 // Restores an environment variable when the test ends.
 class SavedVariable {
@@ -71,12 +60,12 @@ TEST_F(SessionTest, VersionIsOkOnlyInTheWindows95Family) {
     EXPECT_EQ(RunProgram(BuildPath("trun95_probe.exe") + " version"), 1u);
 }
 
-TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsAndLeavesTheLibraryIdle) {
+TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLibraryIdle) {
     ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
     EXPECT_EQ(fInSession, 1);
     EXPECT_EQ(already_running(), 1);
     EXPECT_EQ(RunProgram(BuildPath("trun95_probe.exe") + " running"), 1u);
-    EXPECT_EQ(StatusText(host.status()), "Ready");
+    EXPECT_EQ(WindowText(host.status()), "Ready");
     std::string tempDir = szTempDir;
     std::string base = szTempBase;
     EXPECT_EQ(tempDir.rfind(base + "tr", 0), 0u) << tempDir;
@@ -84,7 +73,11 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsAndLeavesTheLibraryIdle) {
                             [](char ch) { return isxdigit(ch) && !isupper(ch); }));
     EXPECT_TRUE(Exists(tempDir));
 
+    // A second session is refused while this one runs.
     EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
+    robot.ExpectBox(kTitle, "Already running Uninstall", IDOK);
+    uninstall_standalone();
+    EXPECT_EQ(fInSession, 1);
 
     robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
     EXPECT_EQ(post_setup_uninstall(host.hwnd(), host.status()), 0);
@@ -98,20 +91,13 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsAndLeavesTheLibraryIdle) {
         EXPECT_EQ(busy[i], i % 2 == 0 ? 8026u : 8027u) << "notification " << i;
 }
 
-TEST_F(SessionTest, FailedPreconditionsAndCleanupWithoutSessionTouchNothing) {
+TEST_F(SessionTest, GoneOrNullWindowsAreRefusedAndCleanupWithoutSessionTouchesNothing) {
     HWND hwndGone = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     DestroyWindow(hwndGone);
     EXPECT_EQ(pre_setup_save(host.hwnd(), hwndGone), FALSE);
     EXPECT_EQ(pre_setup_save(hwndGone, host.status()), FALSE);
-    EXPECT_EQ(fInSession, 0);
-    EXPECT_EQ(already_running(), 0);
-    post_setup_cleanup();
-    EXPECT_TRUE(host.notifications().empty());
-}
-
-TEST_F(SessionTest, NullWindowsAreReportedAndRefused) {
-    // Each report posts a quit message for the host's loop; a box shown while
-    // it waits would close at once, so the test takes it after each call.
+    // Each report of a null window posts a quit message for the host's loop;
+    // a box shown while it waits would close at once, so take it after each.
     MSG msg;
     robot.ExpectBoxStartingWith(kTitle, "Internal Error in Deinst line ", IDOK);
     EXPECT_EQ(pre_setup_save(nullptr, host.status()), FALSE);
@@ -120,6 +106,9 @@ TEST_F(SessionTest, NullWindowsAreReportedAndRefused) {
     EXPECT_EQ(pre_setup_save(host.hwnd(), nullptr), FALSE);
     EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(fInSession, 0);
+    EXPECT_EQ(already_running(), 0);
+    post_setup_cleanup();
+    EXPECT_TRUE(host.notifications().empty());
 }
 
 TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
@@ -132,33 +121,13 @@ TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
     EXPECT_EQ(already_running(), 0);
 }
 
-// Waits on the robot thread until dialog 300 has enabled its buttons again,
-// which it does once pre_setup_save has returned.
+// Dialog 300 enables its buttons again once pre_setup_save has returned;
+// the robot thread waits for that before it presses one.
 bool WaitForStandaloneReady(HWND hDlg) {
-    for (int i = 0; i < 2000 && IsWindow(hDlg); ++i) {
-        if (IsWindowEnabled(GetDlgItem(hDlg, IDOK)))
-            return true;
-        Sleep(10);
-    }
-    return false;
+    return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(hDlg, IDOK)) != FALSE; }, 20000);
 }
 
-TEST_F(SessionTest, StandaloneDialogRunsASessionAndRestoresTheCurrentFolder) {
-    SetCurrentDirectoryA("C:\\windows");
-    std::string statusWhenReady;
-    robot.ExpectDialog(kTitle, [&](HWND hDlg) {
-        if (WaitForStandaloneReady(hDlg))
-            statusWhenReady = StatusText(GetDlgItem(hDlg, 301));
-        PostMessageA(hDlg, WM_COMMAND, IDOK, 0);
-    });
-    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
-    uninstall_standalone();
-    EXPECT_EQ(statusWhenReady, "Ready");
-    EXPECT_EQ(CurrentFolder(), "C:\\windows");
-    EXPECT_EQ(fInSession, 0);
-}
-
-TEST_F(SessionTest, StandaloneCancelAbandonsTheSession) {
+TEST_F(SessionTest, StandaloneDialogAbandonsTheSessionOnCancelAndRunsItOnOk) {
     robot.ExpectDialog(kTitle, [&](HWND hDlg) {
         WaitForStandaloneReady(hDlg);
         PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
@@ -166,13 +135,21 @@ TEST_F(SessionTest, StandaloneCancelAbandonsTheSession) {
     uninstall_standalone();
     EXPECT_EQ(fInSession, 0);
     EXPECT_EQ(already_running(), 0);
-}
 
-TEST_F(SessionTest, StandaloneIsRefusedWhileASessionRuns) {
-    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
-    robot.ExpectBox(kTitle, "Already running Uninstall", IDOK);
+    SetCurrentDirectoryA("C:\\windows");
+    std::string statusWhenReady;
+    robot.ExpectDialog(kTitle, [&](HWND hDlg) {
+        if (WaitForStandaloneReady(hDlg))
+            statusWhenReady = WindowText(GetDlgItem(hDlg, 301));
+        PostMessageA(hDlg, WM_COMMAND, IDOK, 0);
+    });
+    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
     uninstall_standalone();
-    EXPECT_EQ(fInSession, 1);
+    EXPECT_EQ(statusWhenReady, "Ready");
+    char szFolder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof szFolder, szFolder);
+    EXPECT_STREQ(szFolder, "C:\\windows");
+    EXPECT_EQ(fInSession, 0);
 }
 
 } // namespace

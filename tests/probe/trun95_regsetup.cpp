@@ -12,27 +12,14 @@
 
 namespace {
 
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-struct Place {
-    HKEY hRoot;
-    const char* pszPrefix;
-};
-
-const Place kPlaces[] = {
+const std::pair<HKEY, const char*> kPlaces[] = {
     {HKEY_CLASSES_ROOT, ""},
     {HKEY_LOCAL_MACHINE, "Software\\"},
     {HKEY_CURRENT_USER, "Software\\"},
     {HKEY_USERS, ".Default\\Software\\"},
 };
-
-bool TestKey(HKEY hRoot, const std::string& path) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(hKey);
-    return true;
-}
 
 void WriteString(HKEY hRoot, const std::string& path, const char* pszName,
                  const std::string& text) {
@@ -45,45 +32,37 @@ void WriteString(HKEY hRoot, const std::string& path, const char* pszName,
     RegCloseKey(hKey);
 }
 
-// Deletes a key with its subkeys, children first.
-void DeleteTree(HKEY hRoot, const std::string& path) {
+// Deletes a key with its subkeys, children first; false when it stays.
+bool DeleteTree(HKEY hRoot, const std::string& path) {
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
-        return;
+        return true;
     char szChild[256];
-    while (RegEnumKeyA(hKey, 0, szChild, sizeof szChild) == ERROR_SUCCESS) {
-        std::string child = path;
-        child.append("\\").append(szChild);
-        DeleteTree(hRoot, child);
-        if (TestKey(hRoot, child))
-            break;
+    while (RegEnumKeyA(hKey, 0, szChild, sizeof szChild) == ERROR_SUCCESS &&
+           DeleteTree(hRoot, path + "\\" + szChild)) {
     }
     RegCloseKey(hKey);
-    RegDeleteKeyA(hRoot, path.c_str());
+    return RegDeleteKeyA(hRoot, path.c_str()) == ERROR_SUCCESS;
 }
 
 int Setup(const std::string& name) {
-    for (const Place& place : kPlaces) {
-        std::string path(place.pszPrefix);
-        path.append(name);
-        WriteString(place.hRoot, path, "Installed", "1");
-        WriteString(place.hRoot, std::string(path).append("\\Settings"), "Colour", "blue");
+    for (const auto& [hRoot, pszPrefix] : kPlaces) {
+        WriteString(hRoot, std::string(pszPrefix).append(name), "Installed", "1");
+        WriteString(hRoot, std::string(pszPrefix).append(name).append("\\Settings"), "Colour",
+                    "blue");
     }
     char szSelf[MAX_PATH];
     GetModuleFileNameA(nullptr, szSelf, sizeof szSelf);
-    std::string entry(kUninstallKey);
-    entry.append(name);
-    WriteString(HKEY_LOCAL_MACHINE, entry, "DisplayName", name);
-    std::string command("\"");
-    command.append(szSelf).append("\" uninstall ").append(name);
-    WriteString(HKEY_LOCAL_MACHINE, entry, "UninstallString", command);
+    WriteString(HKEY_LOCAL_MACHINE, kUninstallKey + name, "DisplayName", name);
+    WriteString(HKEY_LOCAL_MACHINE, kUninstallKey + name, "UninstallString",
+                std::string(1, '"').append(szSelf).append("\" uninstall ").append(name));
     return 0;
 }
 
 int Uninstall(const std::string& name) {
-    for (const Place& place : kPlaces)
-        DeleteTree(place.hRoot, std::string(place.pszPrefix).append(name));
-    DeleteTree(HKEY_LOCAL_MACHINE, std::string(kUninstallKey).append(name));
+    for (const auto& [hRoot, pszPrefix] : kPlaces)
+        DeleteTree(hRoot, std::string(pszPrefix).append(name));
+    DeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey + name);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -78,11 +79,10 @@ void CreateTestKey(HKEY hRoot, const std::string& path) {
 
 void SetTestValue(HKEY hRoot, const std::string& path, const std::string& name, DWORD dwType,
                   const void* pData, DWORD cbData) {
-    HKEY hKey = WalkKey(hRoot, path, true);
-    if (!hKey)
-        return;
-    RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
-    RegCloseKey(hKey);
+    if (HKEY hKey = WalkKey(hRoot, path, true)) {
+        RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
+        RegCloseKey(hKey);
+    }
 }
 
 void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
@@ -91,11 +91,10 @@ void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
 }
 
 void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(hKey, name.c_str());
-    RegCloseKey(hKey);
+    if (HKEY hKey = WalkKey(hRoot, path, false)) {
+        RegDeleteValueA(hKey, name.c_str());
+        RegCloseKey(hKey);
+    }
 }
 
 void RemoveTestKey(HKEY hRoot, const std::string& path) {
@@ -116,10 +115,9 @@ HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
 
 bool TestKeyExists(HKEY hRoot, const std::string& path) {
     HKEY hKey = WalkKey(hRoot, path, false);
-    if (!hKey)
-        return false;
-    RegCloseKey(hKey);
-    return true;
+    if (hKey)
+        RegCloseKey(hKey);
+    return hKey != nullptr;
 }
 
 void CreateDanglingKey(HKEY hRoot, const std::string& path) {
@@ -151,6 +149,19 @@ std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     return values;
 }
 
+SavedKey::SavedKey(HKEY hRoot, const std::string& path)
+    : hRoot_(hRoot), path_(path), fExisted_(TestKeyExists(hRoot, path)),
+      values_(ReadLiveValues(hRoot, path)) {}
+
+SavedKey::~SavedKey() {
+    RemoveTestKey(hRoot_, path_);
+    if (fExisted_)
+        CreateTestKey(hRoot_, path_);
+    for (const LiveValue& value : values_)
+        SetTestValue(hRoot_, path_, value.name, value.dwType, value.bytes.data(),
+                     static_cast<DWORD>(value.bytes.size()));
+}
+
 RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue) {
     RTREE* pChild = NewRegistryNode();
     std::free(pChild->pszName);
@@ -166,19 +177,12 @@ RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValu
     return pChild;
 }
 
-RTREE* NodeAt(RTREE* pRoot, const std::string& path) {
-    RTREE* pNode = pRoot;
-    size_t iStart = 0;
-    while (pNode && iStart <= path.size()) {
-        size_t iEnd = path.find('\\', iStart);
-        std::string name = path.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart);
-        RTREE* pChild = pNode->pChild;
-        while (pChild && lstrcmpiA(pChild->pszName, name.c_str()) != 0)
-            pChild = pChild->pNext;
-        pNode = pChild;
-        if (iEnd == std::string::npos)
-            break;
-        iStart = iEnd + 1;
+RTREE* NodeAt(RTREE* pNode, const std::string& path) {
+    std::istringstream components(path);
+    for (std::string name; pNode && std::getline(components, name, '\\');) {
+        pNode = pNode->pChild;
+        while (pNode && lstrcmpiA(pNode->pszName, name.c_str()) != 0)
+            pNode = pNode->pNext;
     }
     return pNode;
 }
@@ -219,4 +223,49 @@ std::vector<std::string> RegistryActionTexts(const std::string& marker) {
     for (DEACTION* pact : RegistryActions(marker))
         texts.push_back(pact->pszDescription);
     return texts;
+}
+
+std::vector<std::string> Containing(const std::vector<std::string>& texts,
+                                    const std::string& part) {
+    std::vector<std::string> found;
+    for (const std::string& text : texts) {
+        if (text.find(part) != std::string::npos)
+            found.push_back(text);
+    }
+    return found;
+}
+
+RegistryChangeTest::RegistryChangeTest(const std::string& markerName)
+    : marker(markerName), roots{{HKEY_CLASSES_ROOT, marker, "Hkey_classes_root\\" + marker},
+                                {HKEY_LOCAL_MACHINE, "Software\\" + marker,
+                                 "Hkey_local_machine\\Software\\" + marker},
+                                {HKEY_CURRENT_USER, "Software\\" + marker,
+                                 "Hkey_current_user\\Software\\" + marker},
+                                {HKEY_USERS, ".Default\\Software\\" + marker,
+                                 "Hkey_users\\.Default\\Software\\" + marker}} {}
+
+void RegistryChangeTest::SetUp() {
+    HostedTest::SetUp();
+    LoadRegistryStrings();
+    FreeActionList();
+    RemoveMarkerKeys();
+}
+
+void RegistryChangeTest::TearDown() {
+    FreeActionList();
+    FreeRegistrySnapshot(&pBefore);
+    FreeRegistrySnapshot(&pAfter);
+    RemoveMarkerKeys();
+    HostedTest::TearDown();
+}
+
+void RegistryChangeTest::RemoveMarkerKeys() {
+    for (const TestRoot& root : roots)
+        RemoveTestKey(root.hRoot, root.path);
+}
+
+std::vector<std::string> RegistryChangeTest::AfterAndCompare() {
+    TakeRegistrySnapshot(&pAfter, host.status());
+    CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
+    return RegistryActionTexts(marker);
 }

@@ -1,7 +1,10 @@
 // Registry helpers for tests: keys and values written with the plain
-// registry functions, a dangling link key that cannot be opened, and the
-// look-up of nodes and actions that tests check.
+// registry functions, a dangling link key that cannot be opened, the look-up
+// of nodes and actions that tests check, and a fixture that compares two
+// snapshots around changes to marker keys.
 #pragma once
+
+#include "hosted_test.h"
 
 #include <windows.h>
 
@@ -35,6 +38,21 @@ struct LiveValue {
 };
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path);
 
+// Keeps whether a key exists and its values, and puts them back when it goes.
+class SavedKey {
+  public:
+    SavedKey(HKEY hRoot, const std::string& path);
+    ~SavedKey();
+    SavedKey(const SavedKey&) = delete;
+    SavedKey& operator=(const SavedKey&) = delete;
+
+  private:
+    HKEY hRoot_;
+    std::string path_;
+    bool fExisted_;
+    std::vector<LiveValue> values_;
+};
+
 // Appends a child node (with one REG_SZ value "v" when pszValue is given)
 // at the end of pParent's child chain, as the reader would.
 RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValue = nullptr);
@@ -50,3 +68,33 @@ const RDATA* ValueOf(const RTREE* pNode, const std::string& name);
 // Descriptions of the registry actions in list order whose text holds marker.
 std::vector<std::string> RegistryActionTexts(const std::string& marker);
 std::vector<DEACTION*> RegistryActions(const std::string& marker);
+// The texts that hold part, in their order.
+std::vector<std::string> Containing(const std::vector<std::string>& texts, const std::string& part);
+
+// The marker key under one root, as a live path and as the actions show it.
+struct TestRoot {
+    HKEY hRoot;
+    std::string path;
+    std::string shown;
+};
+
+// A marker key under each of the four roots, removed before and after; the
+// before and after snapshots compared into registry actions.
+class RegistryChangeTest : public HostedTest {
+  protected:
+    explicit RegistryChangeTest(const std::string& markerName);
+    void SetUp() override;
+    void TearDown() override;
+
+    void RemoveMarkerKeys();
+    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
+    // Takes the after snapshot and compares; returns the texts of the
+    // actions about the marker keys.
+    std::vector<std::string> AfterAndCompare();
+
+    std::string marker;
+    // Classes root, local machine, current user, users (.Default).
+    std::vector<TestRoot> roots;
+    REGTRE* pBefore = nullptr;
+    REGTRE* pAfter = nullptr;
+};
