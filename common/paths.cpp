@@ -32,6 +32,12 @@ bool CheckSearchFolder(const char* pszFolder, int iLine) {
     return true;
 }
 
+bool IsFolder(const WIN32_FIND_DATAA& data) {
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+} // namespace
+
 std::string JoinPath(const char* pszFolder, const char* pszName) {
     std::string path(pszFolder);
     if (path.empty() || path.back() != '\\')
@@ -39,12 +45,6 @@ std::string JoinPath(const char* pszFolder, const char* pszName) {
     path += pszName;
     return path;
 }
-
-bool IsFolder(const WIN32_FIND_DATAA& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-} // namespace
 
 void FindTempBase() {
     static const char* const apszVariables[] = {"ZAVUV", "TMP", "TEMP"};

@@ -48,6 +48,8 @@ int RemoveFolder(const char* pszFolder);
 int ChangeFolder(const char* pszFolder);
 int DeleteFileForce(const char* pszFile);
 void AddBackslash(char* pszPath);
+// The folder and the name with one backslash between them.
+std::string JoinPath(const char* pszFolder, const char* pszName);
 void StripBackslash(char* pszPath);
 char* LowerString(char* pszText);
 

@@ -13,14 +13,6 @@
 
 namespace {
 
-std::string JoinName(const char* pszFolder, const char* pszName) {
-    std::string path(pszFolder);
-    if (path.empty() || path.back() != '\\')
-        path += '\\';
-    path += pszName;
-    return path;
-}
-
 // Start-up files of drive C: each is optional.
 const UINT kStartupFiles[] = {IDS_AUTOEXEC_BAT, IDS_CONFIG_SYS,   IDS_AUTOEXEC_DOS,
                               IDS_CONFIG_DOS,   IDS_AUTOEXEC_W40, IDS_CONFIG_W40};
@@ -78,8 +70,8 @@ int BackupFile(const char* pszFolder, const char* pszName) {
         InternalError("File", __LINE__);
         return 0;
     }
-    std::string copy = JoinName(szTempDir, pszName);
-    std::string file = JoinName(pszFolder, pszName);
+    std::string copy = JoinPath(szTempDir, pszName);
+    std::string file = JoinPath(pszFolder, pszName);
     if (!CopyFileA(file.c_str(), copy.c_str(), FALSE))
         return 0;
     CopyFileTimes(file.c_str(), copy.c_str());
@@ -98,7 +90,7 @@ int BackupSystemFiles() {
     BackupFile(WinDir, GetResString(IDS_REG_DAT));
 
     std::string progman = GetResString(IDS_PROGMAN_INI);
-    std::string pattern = JoinName(WinDir, GetResString(IDS_INI_PATTERN));
+    std::string pattern = JoinPath(WinDir, GetResString(IDS_INI_PATTERN));
     WIN32_FIND_DATAA data;
     SearchHandle search(FindFirstFileA(pattern.c_str(), &data));
     if (search.get() == INVALID_HANDLE_VALUE)

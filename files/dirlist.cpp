@@ -71,10 +71,7 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
     *pdwCount = 0;
     if (!CheckText(pszFolder, __LINE__))
         return 1;
-    std::string pattern(pszFolder);
-    if (pattern.back() != '\\')
-        pattern += '\\';
-    pattern += "*.*";
+    std::string pattern = JoinPath(pszFolder, "*.*");
     WIN32_FIND_DATAA data;
     HANDLE hFind = FindFirstFileA(pattern.c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)

@@ -117,10 +117,7 @@ const char* FieldText(const char* pszField) {
 }
 
 std::string WithBackslash(const char* pszPath) {
-    std::string path(pszPath);
-    if (path.empty() || path.back() != '\\')
-        path += '\\';
-    return path;
+    return JoinPath(pszPath, "");
 }
 
 // The folder test: a search inside the folder finds an entry. Below a drive
