@@ -45,46 +45,41 @@ LONG WalkToLastPiece(HKEY hBase, const char* pszPath, bool fCreate, REGSAM samDe
     return ERROR_SUCCESS;
 }
 
-void CloseWalked(HKEY hParent, HKEY hBase) {
-    if (hParent != hBase)
+// Walks to the parent of the path's last piece and runs the operation on
+// that piece; a walk that fails returns its error untouched.
+template <class Operation>
+LONG OnLastPiece(HKEY hRoot, const char* pszPath, bool fCreate, REGSAM samDesired,
+                 Operation&& operation) {
+    HKEY hParent = nullptr;
+    const char* pszRest = nullptr;
+    LONG lResult =
+        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), fCreate, samDesired, &hParent, &pszRest);
+    if (lResult != ERROR_SUCCESS)
+        return lResult;
+    lResult = operation(hParent, pszRest);
+    if (hParent != hRoot)
         RegCloseKey(hParent);
+    return lResult;
 }
 
 } // namespace
 
 LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey) {
-    HKEY hParent = nullptr;
-    const char* pszRest = nullptr;
-    LONG lResult =
-        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), false, samDesired, &hParent, &pszRest);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
-    lResult = RegOpenKeyExA(hParent, pszRest, 0, samDesired, phKey);
-    CloseWalked(hParent, hRoot);
-    return lResult;
+    return OnLastPiece(hRoot, pszPath, false, samDesired, [&](HKEY hParent, const char* pszRest) {
+        return RegOpenKeyExA(hParent, pszRest, 0, samDesired, phKey);
+    });
 }
 
 LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition) {
-    HKEY hParent = nullptr;
-    const char* pszRest = nullptr;
-    LONG lResult =
-        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), true, KEY_ALL_ACCESS, &hParent, &pszRest);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
-    lResult = RegCreateKeyExA(hParent, pszRest, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, phKey, pdwDisposition);
-    CloseWalked(hParent, hRoot);
-    return lResult;
+    return OnLastPiece(
+        hRoot, pszPath, true, KEY_ALL_ACCESS, [&](HKEY hParent, const char* pszRest) {
+            return RegCreateKeyExA(hParent, pszRest, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, phKey, pdwDisposition);
+        });
 }
 
 LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath) {
-    HKEY hParent = nullptr;
-    const char* pszRest = nullptr;
-    LONG lResult =
-        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), false, KEY_ALL_ACCESS, &hParent, &pszRest);
-    if (lResult != ERROR_SUCCESS)
-        return lResult;
-    lResult = RegDeleteKeyA(hParent, pszRest);
-    CloseWalked(hParent, hRoot);
-    return lResult;
+    return OnLastPiece(
+        hRoot, pszPath, false, KEY_ALL_ACCESS,
+        [](HKEY hParent, const char* pszRest) { return RegDeleteKeyA(hParent, pszRest); });
 }
