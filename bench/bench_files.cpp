@@ -12,6 +12,7 @@
 #include "monitor/protocol.h"
 #include "session/session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,25 +32,6 @@ void Touch(const std::string& path) {
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile != INVALID_HANDLE_VALUE)
         CloseHandle(hFile);
-}
-
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA((path + "\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(hFind, &data));
-        FindClose(hFind);
-    }
-    RemoveDirectoryA(path.c_str());
 }
 
 // Feeds the stream of a setup and, when asked, builds the disk state it
@@ -122,11 +104,15 @@ int main() {
     for (long cEvents : {1000L, 10000L, 100000L}) {
         std::string root = "C:\\trun95-bench\\files" + std::to_string(cEvents);
         RemoveTree(root);
-        // The best of three runs over the same disk state: the machine is
-        // shared, and only the steps themselves are of interest.
-        double best = 0, bestResolve = 0, bestCompare = 0;
+        // The median of five runs over the same disk state: the machine is
+        // shared, and a run of a few milliseconds can come out several
+        // times faster or slower than its neighbours.
+        struct Run {
+            double seconds, resolve, compare;
+        };
+        std::vector<Run> runs;
         long cOffered = 0;
-        for (int iRun = 0; iRun < 3; ++iRun) {
+        for (int iRun = 0; iRun < 5; ++iRun) {
             MakeInstall(root, cEvents, iRun == 0);
             Stopwatch watch;
             ResolveRecordedChanges();
@@ -134,21 +120,19 @@ int main() {
             CompareFiles();
             double dCompared = watch.Seconds();
             VerifyNewItems();
-            double seconds = watch.Seconds();
-            if (iRun == 0 || seconds < best) {
-                best = seconds;
-                bestResolve = dResolved;
-                bestCompare = dCompared - dResolved;
-            }
+            runs.push_back({watch.Seconds(), dResolved, dCompared - dResolved});
             cOffered = 0;
             for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
                 cOffered += pact->fDone ? 0 : 1;
             FreeSession();
         }
+        std::sort(runs.begin(), runs.end(),
+                  [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+        const Run& median = runs[runs.size() / 2];
         char szExtra[128];
         std::snprintf(szExtra, sizeof szExtra, "actions=%ld resolve_s=%.3f compare_s=%.3f",
-                      cOffered, bestResolve, bestCompare);
-        PrintBenchLine("resolve", cEvents, best, szExtra);
+                      cOffered, median.resolve, median.compare);
+        PrintBenchLine("resolve", cEvents, median.seconds, szExtra);
         RemoveTree(root);
     }
     RemoveDirectoryA("C:\\trun95-bench");

@@ -42,24 +42,6 @@ void WaitForCatchUp(DWORD dwTarget) {
     }
 }
 
-void DeleteTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(folder + "\\" + name);
-            else
-                DeleteFileA((folder + "\\" + name).c_str());
-        } while (FindNextFileA(hFind, &found));
-        FindClose(hFind);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
 } // namespace
 
 int main() {
@@ -69,7 +51,7 @@ int main() {
     Stopwatch offWatch;
     DWORD dwOffExit = RunBurst(base + "-off");
     double offSeconds = offWatch.Seconds();
-    DeleteTree(base + "-off");
+    RemoveTree(base + "-off");
     if (dwOffExit != 0)
         std::printf("burst-off helper failed with %lu\n", static_cast<unsigned long>(dwOffExit));
     PrintBenchLine("burst-off", kFiles, offSeconds);
@@ -85,7 +67,7 @@ int main() {
     DWORD dwHandedOver = MonitorRecordsHandedOver() - dwBefore;
     long lost = dwHandedOver >= dwExpected ? 0 : static_cast<long>(dwExpected - dwHandedOver);
     FreeRecordedChanges();
-    DeleteTree(base + "-on");
+    RemoveTree(base + "-on");
     if (dwOnExit != 0)
         std::printf("burst-on helper failed with %lu\n", static_cast<unsigned long>(dwOnExit));
     std::string extra = "lost=" + std::to_string(lost);

@@ -6,6 +6,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <string>
 
 // Wall-clock stopwatch.
 class Stopwatch {
@@ -34,4 +35,24 @@ inline void PrintBenchLine(const char* pszName, long n, double seconds, const ch
     std::printf("%s n=%ld seconds=%.3f peak_mb=%.0f%s%s\n", pszName, n, seconds, PeakMegabytes(),
                 *pszExtra ? " " : "", pszExtra);
     std::fflush(stdout);
+}
+
+// Removes a folder with everything below it; what cannot be removed stays.
+inline void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(hFind, &data));
+        FindClose(hFind);
+    }
+    RemoveDirectoryA(path.c_str());
 }
