@@ -39,7 +39,9 @@ struct HostState {
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
     bool fSessionOpen = false; // from pre_setup_save until the session has ended
-    int exitStatus = kExitDone;
+    // Every way through the session sets its own status; a window closed
+    // before the session began leaves this one.
+    int exitStatus = kExitNoSession;
 };
 
 HostState g_host;
