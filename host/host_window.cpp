@@ -30,9 +30,9 @@ void CreateControls(HWND hwnd) {
     CreateChild(hwnd, "STATIC", "Preparing...", 0, 12, 12, 396, 18, kPhaseId);
     CreateChild(hwnd, "STATIC", "", SS_SUNKEN, 12, 40, 396, 20, kStatusId);
     CreateChild(hwnd, "STATIC", "", 0, 12, 70, 200, 18, kBusyId);
-    HWND hwndButton = CreateChild(hwnd, "BUTTON", "Setup is &done", BS_PUSHBUTTON, 288, 66, 120, 26,
-                                  kSetupDoneId);
-    EnableWindow(hwndButton, FALSE);
+    // Created disabled: it comes alive only once setup runs, never for a moment before.
+    CreateChild(hwnd, "BUTTON", "Setup is &done", BS_PUSHBUTTON | WS_DISABLED, 288, 66, 120, 26,
+                kSetupDoneId);
 }
 
 // The busy indicator: the wait cursor and a moving row of dots.
