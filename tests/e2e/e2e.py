@@ -239,6 +239,10 @@ def acme_setup(binaries):
     return [windows_path(os.path.join(binaries, "acme-setup.exe")), "/S"]
 
 
+def acme_tools(binaries):
+    return ["msiexec.exe", "/i", windows_path(os.path.join(binaries, "acme-tools.msi")), "/qn"]
+
+
 class Scenario:
     def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=()):
         self.policy = policy
@@ -253,8 +257,11 @@ SCENARIOS = {
     # The program's own uninstaller keeps settings.ini, its HKCU key and its
     # WIN.INI section; the session removes them afterwards.
     "nsis-own-then-continue": Scenario("own-then-continue", acme_setup),
-    "msi-all": Scenario("all", lambda b: ["msiexec.exe", "/i",
-                                          windows_path(os.path.join(b, "acme-tools.msi")), "/qn"]),
+    "msi-all": Scenario("all", acme_tools),
+    # Wine's msiexec registers "MsiExec.exe /I{...}" as the package's own
+    # uninstaller: its maintenance mode, which without a user interface table
+    # removes nothing, so the session itself must remove everything.
+    "msi-own-then-continue": Scenario("own-then-continue", acme_tools),
     # The system DLL replaced by renaming is reported, since only start-up and
     # .ini files are backed up; acme.ini in the Windows folder is restored.
     # Files outside the Windows and system folders that existed before are
