@@ -13,6 +13,9 @@ constexpr char kSelectionCaption[] = "Uninstall";
 // An uninstaller that has ended may still leave a child starting up: the
 // wait box is answered only after the job has been quiet this long.
 constexpr DWORD kSettleMs = 500;
+// A wizard page that has just been turned gets this long to show the next
+// one before its default button is pressed again.
+constexpr DWORD kPageStepMs = 1000;
 
 std::string WindowText(HWND hwnd) {
     char szText[4096] = "";
@@ -32,7 +35,7 @@ bool IsDialogWindow(HWND hwnd) {
 }
 
 struct ProcessDialogs {
-    DWORD dwProcess;
+    std::vector<DWORD> processes;
     std::vector<HWND> windows;
 };
 
@@ -40,15 +43,20 @@ BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lParam) {
     auto* pFound = reinterpret_cast<ProcessDialogs*>(lParam);
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hwnd, &dwProcess);
-    if (dwProcess == pFound->dwProcess && IsWindowVisible(hwnd) && IsDialogWindow(hwnd))
+    if (std::ranges::find(pFound->processes, dwProcess) != pFound->processes.end() &&
+        IsWindowVisible(hwnd) && IsDialogWindow(hwnd))
         pFound->windows.push_back(hwnd);
     return TRUE;
 }
 
-std::vector<HWND> VisibleDialogsOfThisProcess() {
-    ProcessDialogs found{GetCurrentProcessId(), {}};
+std::vector<HWND> VisibleDialogsOf(std::vector<DWORD> processes) {
+    ProcessDialogs found{std::move(processes), {}};
     EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
     return found.windows;
+}
+
+std::vector<HWND> VisibleDialogsOfThisProcess() {
+    return VisibleDialogsOf({GetCurrentProcessId()});
 }
 
 bool IsMessageBox(HWND hwnd) {
@@ -69,7 +77,10 @@ BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM lParam) {
     char szClass[16] = "";
     GetClassNameA(hwnd, szClass, sizeof szClass);
     std::string text = WindowText(hwnd);
-    if (lstrcmpiA(szClass, "Static") == 0 && !text.empty())
+    // A picture's text is the name of its resource, not words on the screen.
+    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_TYPEMASK;
+    bool fPicture = lType == SS_ICON || lType == SS_BITMAP || lType == SS_ENHMETAFILE;
+    if (lstrcmpiA(szClass, "Static") == 0 && !fPicture && !text.empty())
         *pTexts += (pTexts->empty() ? "" : "\n") + text;
     return TRUE;
 }
@@ -80,6 +91,24 @@ int CautiousAnswer(HWND hwnd) {
         if (GetDlgItem(hwnd, id))
             return id;
     return IDOK;
+}
+
+// Yes to a confirmation, OK to a notice.
+int AgreeingAnswer(HWND hwnd) {
+    return GetDlgItem(hwnd, IDYES) ? IDYES : GetDlgItem(hwnd, IDOK) ? IDOK : CautiousAnswer(hwnd);
+}
+
+// The button a person would press to go on in a wizard page: the dialog's
+// default button, when it can be pressed now; 0 otherwise. The dialog
+// belongs to another process, so the question must not wait on a hung one.
+int ButtonToGoOn(HWND hDlg) {
+    DWORD_PTR dwDefault = 0;
+    if (!SendMessageTimeoutA(hDlg, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, &dwDefault) ||
+        HIWORD(dwDefault) != DC_HASDEFID)
+        return 0;
+    int id = LOWORD(dwDefault);
+    HWND hButton = GetDlgItem(hDlg, id);
+    return hButton && IsWindowVisible(hButton) && IsWindowEnabled(hButton) ? id : 0;
 }
 
 } // namespace
@@ -143,6 +172,7 @@ void Autopilot::Run() {
 
 void Autopilot::Step() {
     std::erase_if(handled_, [](HWND hwnd) { return !IsWindow(hwnd); });
+    std::erase_if(lastPage_, [](const auto& page) { return !IsWindow(page.first); });
     if (hwndSelection_ && !IsWindow(hwndSelection_))
         hwndSelection_ = nullptr;
     FinishWaitingBox();
@@ -184,7 +214,7 @@ void Autopilot::HandleMessageBox(HWND hwnd) {
     }
     // Every confirmation is answered Yes (the Cancel question too, which
     // only comes when this autopilot pressed Cancel); a notice with OK.
-    int id = GetDlgItem(hwnd, IDYES) ? IDYES : GetDlgItem(hwnd, IDOK) ? IDOK : CautiousAnswer(hwnd);
+    int id = AgreeingAnswer(hwnd);
     Press(hwnd, id, text, ButtonLabel(hwnd, id));
 }
 
@@ -213,7 +243,9 @@ void Autopilot::FinishWaitingBox() {
         hwndWaitingBox_ = nullptr;
         return;
     }
-    if (pJob_ && pJob_->HasOtherProcesses()) {
+    std::vector<DWORD> uninstaller = pJob_ ? pJob_->OtherProcessIds() : std::vector<DWORD>{};
+    if (!uninstaller.empty()) {
+        AnswerOwnUninstaller(std::move(uninstaller));
         dwWaitStart_ = GetTickCount();
         return;
     }
@@ -223,6 +255,28 @@ void Autopilot::FinishWaitingBox() {
     GetDlgItemTextA(hwndWaitingBox_, kMessageBoxTextId, szText, sizeof szText);
     Press(hwndWaitingBox_, IDOK, szText, ButtonLabel(hwndWaitingBox_, IDOK));
     hwndWaitingBox_ = nullptr;
+}
+
+// The program's own uninstaller runs in processes of its own; it is driven
+// as a person would: Yes or OK to its boxes, and the default button of each
+// page of its wizard once that button can be pressed.
+void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
+    for (HWND hwnd : VisibleDialogsOf(std::move(processes))) {
+        if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end())
+            continue;
+        if (IsMessageBox(hwnd)) {
+            Handle(hwnd);
+            continue;
+        }
+        DWORD dwNow = GetTickCount();
+        auto last = lastPage_.find(hwnd);
+        if (last != lastPage_.end() && dwNow - last->second < kPageStepMs)
+            continue;
+        if (int id = ButtonToGoOn(hwnd)) {
+            Press(hwnd, id, DialogStaticTexts(hwnd), ButtonLabel(hwnd, id));
+            lastPage_[hwnd] = dwNow;
+        }
+    }
 }
 
 void Autopilot::HandleSelectionDialog(HWND hwnd) {

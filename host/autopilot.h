@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ class Autopilot {
     void HandleSaveDialog(HWND hwnd);
     void HandleUnknownDialog(HWND hwnd);
     void FinishWaitingBox();
+    void AnswerOwnUninstaller(std::vector<DWORD> processes);
     void Press(HWND hwnd, int id, const std::string& text, const std::string& answer);
     bool SaveDialogOpen() const;
 
@@ -62,6 +64,7 @@ class Autopilot {
     HWND hwndSelection_ = nullptr;  // the selection dialog, while the report is written
     HWND hwndWaitingBox_ = nullptr; // "press OK when done", while the uninstaller runs
     DWORD dwWaitStart_ = 0;
+    std::map<HWND, DWORD> lastPage_; // when a wizard page of the own uninstaller was turned
 };
 
 // The button's text without its ampersand, as a person reads it.

@@ -67,15 +67,15 @@ bool ProcessJob::Enter() {
     return hJob_ && AssignProcessToJobObject(hJob_, GetCurrentProcess());
 }
 
-bool ProcessJob::HasOtherProcesses() const {
+std::vector<DWORD> ProcessJob::OtherProcessIds() const {
+    std::vector<DWORD> others;
     if (!hJob_)
-        return false;
+        return others;
     std::vector<DWORD> ids = JobProcessIds(hJob_);
     std::erase(ids, GetCurrentProcessId());
-    if (ids.empty())
-        return false;
-    for (const std::string& image : ImageNames(ids))
-        if (!IsSystemServiceImage(image.c_str()))
-            return true;
-    return false;
+    std::vector<std::string> images = ImageNames(ids);
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (!IsSystemServiceImage(images[i].c_str()))
+            others.push_back(ids[i]);
+    return others;
 }

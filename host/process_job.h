@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 class ProcessJob {
   public:
     ProcessJob() = default;
@@ -14,9 +16,11 @@ class ProcessJob {
 
     // Puts this process into a new job; its children inherit it.
     bool Enter();
-    // True while any process of the job runs besides this one and Wine's
-    // own background services.
-    bool HasOtherProcesses() const;
+    // The processes of the job besides this one and Wine's own background
+    // services: the setup program, or a program's own uninstaller, and
+    // whatever they started.
+    std::vector<DWORD> OtherProcessIds() const;
+    bool HasOtherProcesses() const { return !OtherProcessIds().empty(); }
 
   private:
     HANDLE hJob_ = nullptr;

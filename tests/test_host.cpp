@@ -200,16 +200,25 @@ TEST_F(HostAutopilot, OwnPoliciesAcceptTheOwnUninstallerAndAnswerTheContinueQues
     EXPECT_EQ(AskToContinue(), IDNO);
 }
 
-TEST_F(HostAutopilot, TheWaitBoxIsAnsweredOnlyAfterTheStartedProgramHasEnded) {
+TEST_F(HostAutopilot, OwnUninstallerIsAnsweredAndTheWaitBoxOnlyAfterItHasEnded) {
     static ProcessJob job;
     ASSERT_TRUE(job.Enter());
     Start(Policy::OwnThenContinue, "", &job);
-    HANDLE hProcess = StartProcess(HoldFileCommand("trun95-held2.txt", 1500));
+    HANDLE hProcess = StartProcess(BuildPath("trun95_probe.exe") + " uninstall");
     EXPECT_EQ(MessageBoxA(nullptr, GetResString(IDS_PRESS_OK_WHEN_DONE),
                           GetResString(IDS_UNINSTALL_DETECTED), MB_OK),
               IDOK);
-    EXPECT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0);
+    DWORD dwExit = 1;
+    GetExitCodeProcess(hProcess, &dwExit);
     CloseHandle(hProcess);
+    EXPECT_EQ(dwExit, 0u); // answered Yes, then Uninstall, then Close
+    EXPECT_EQ(TranscriptLines(),
+              (std::vector<std::string>{
+                  "Acme Uninstall\tAre you sure you want to remove Acme?\tYes",
+                  "Acme Uninstall\tRemove Acme from your computer.\tUninstall",
+                  "Acme Uninstall\tAcme has been removed.\tClose",
+                  "Program Uninstall Detected\tPress 'OK' when the uninstall is complete\tOK"}));
 }
 
 // The library's selection dialog in its list form, holding one folder.
