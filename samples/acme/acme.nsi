@@ -14,11 +14,19 @@ InstallDir "$PROGRAMFILES64\Acme Notes"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
+BrandingText "Acme Notes 1.0"
 
 Page directory
 Page instfiles
-; The uninstaller starts at once and closes by itself when it is done.
+; The uninstaller asks as most do: a question, a page to confirm, and a
+; Close button once it is done.
+UninstPage uninstConfirm
 UninstPage instfiles
+
+Function un.onInit
+    MessageBox MB_YESNO|MB_ICONQUESTION "Remove Acme Notes from your computer?" IDYES +2
+    Abort
+FunctionEnd
 
 Section "Acme Notes"
     SetShellVarContext current
@@ -66,7 +74,6 @@ SectionEnd
 ; Like many real uninstallers, this one keeps the user's settings: the
 ; settings file, the user's registry key and the WIN.INI section stay.
 Section "Uninstall"
-    SetAutoClose true
     SetShellVarContext current
     Delete "$INSTDIR\readme.txt"
     Delete "$INSTDIR\license.txt"

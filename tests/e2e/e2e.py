@@ -244,19 +244,24 @@ def acme_tools(binaries):
 
 
 class Scenario:
-    def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=()):
+    def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=(), answers=()):
         self.policy = policy
         self.setup = setup                    # binaries folder -> command
         self.prepare = prepare                # puts files in place before setup
         self.cautions = cautions              # caution lines the report must hold
         self.knowingly_left = knowingly_left  # drive C: paths left as setup made them
+        self.answers = answers                # transcript lines that must appear
 
 
 SCENARIOS = {
     "nsis-all": Scenario("all", acme_setup),
-    # The program's own uninstaller keeps settings.ini, its HKCU key and its
-    # WIN.INI section; the session removes them afterwards.
-    "nsis-own-then-continue": Scenario("own-then-continue", acme_setup),
+    # The program's own uninstaller asks, shows its wizard and keeps
+    # settings.ini, its HKCU key and its WIN.INI section; the session removes
+    # them afterwards.
+    "nsis-own-then-continue": Scenario(
+        "own-then-continue", acme_setup,
+        answers=["Acme Notes Uninstall\tRemove Acme Notes from your computer?\tYes",
+                 "Acme Notes Uninstall: Completed\tAcme Notes 1.0\\nCompleted\tClose"]),
     "msi-all": Scenario("all", acme_tools),
     # Wine's msiexec registers "MsiExec.exe /I{...}" as the package's own
     # uninstaller: its maintenance mode, which without a user interface table
@@ -308,6 +313,9 @@ def main():
     report_lines = texts["report"].splitlines()
     failures += ["the report lacks the caution " + caution
                  for caution in scenario.cautions if caution not in report_lines]
+    transcript_lines = texts["transcript"].splitlines()
+    failures += ["the transcript lacks the answer " + answer
+                 for answer in scenario.answers if answer not in transcript_lines]
     failures += ["residue: " + line for line in residue]
     if failures:
         log("\n".join(["FAILED " + args.scenario] + failures))
