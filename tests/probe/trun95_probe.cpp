@@ -65,7 +65,7 @@ INT_PTR CALLBACK UninstallPageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) 
     return FALSE;
 }
 
-HWND CreateUninstallPage() {
+void ShowUninstallPage() {
     HINSTANCE hInstance = GetModuleHandleA(nullptr);
     HWND hDlg = CreateWindowExA(0, "#32770", kUninstallCaption, WS_POPUP | WS_CAPTION, 100, 100,
                                 300, 120, nullptr, nullptr, hInstance, nullptr);
@@ -76,7 +76,6 @@ HWND CreateUninstallPage() {
     SetWindowLongPtrA(hDlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(UninstallPageProc));
     SendMessageA(hDlg, DM_SETDEFID, IDOK, 0);
     ShowWindow(hDlg, SW_SHOW);
-    return hDlg;
 }
 
 // An uninstaller nobody answers gives up, so that a test sees the fault
@@ -91,7 +90,7 @@ int RunUninstaller() {
     if (MessageBoxA(nullptr, "Are you sure you want to remove Acme?", kUninstallCaption,
                     MB_YESNO) != IDYES)
         return 1;
-    CreateUninstallPage();
+    ShowUninstallPage();
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
