@@ -2,6 +2,8 @@
 // cautions and leaves it on screen, so that scripts/screenshots can capture
 // it. Built by that script against the library's code and resources.
 //   screenshot_gallery standalone|list|tree|cautions|confirm
+//   screenshot_gallery setup   a stand-in setup program for the host's
+//                              picture: it shows nothing and runs until killed
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "dialog/dedlg.h"
@@ -67,15 +69,62 @@ DWORD WINAPI PointAtRestoreItem(void*) {
     return 0;
 }
 
+BOOL CALLBACK FindVisibleDialog(HWND hwnd, LPARAM lParam) {
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    char szClass[16] = "";
+    if (dwProcess != GetCurrentProcessId() || !IsWindowVisible(hwnd) ||
+        !GetClassNameA(hwnd, szClass, sizeof szClass) || std::strcmp(szClass, "#32770") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hwnd;
+    return FALSE;
+}
+
+// Writes the file "ready" beside this program (the session moves the current
+// folder): the script captures the screen then.
+void AnnounceReady() {
+    char szReady[MAX_PATH];
+    GetModuleFileNameA(nullptr, szReady, MAX_PATH);
+    std::strcpy(std::strrchr(szReady, '\\') + 1, "ready");
+    CloseHandle(CreateFileA(szReady, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+bool fStandaloneShot;
+
+// Announces the shot once its window is on screen and done: the standalone
+// dialog only when its OK button is enabled, that is when the first snapshot
+// has been taken, which takes long on a slow machine.
+DWORD WINAPI AnnounceWhenReady(void*) {
+    for (int i = 0; i < 1200; ++i, Sleep(50)) {
+        HWND hDlg = nullptr;
+        EnumWindows(FindVisibleDialog, reinterpret_cast<LPARAM>(&hDlg));
+        if (!hDlg || (fStandaloneShot && !IsWindowEnabled(GetDlgItem(hDlg, IDOK))))
+            continue;
+        Sleep(800); // the list's caret move and the painting
+        AnnounceReady();
+        return 0;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const char* pszShot = argc > 1 ? argv[1] : "tree";
+    if (std::strcmp(pszShot, "setup") == 0) {
+        // The host has taken its snapshots and shows its wait once setup runs.
+        Sleep(1500);
+        AnnounceReady();
+        Sleep(120000);
+        return 0;
+    }
     hinstLib = GetModuleHandleA(nullptr);
     SHGetMalloc(&pShellMalloc);
-    const char* pszShot = argc > 1 ? argv[1] : "tree";
     hwndParent = CreateOwner();
     AddTypicalActions();
-    if (std::strcmp(pszShot, "standalone") == 0) {
+    fStandaloneShot = std::strcmp(pszShot, "standalone") == 0;
+    CloseHandle(CreateThread(nullptr, 0, AnnounceWhenReady, nullptr, 0, nullptr));
+    if (fStandaloneShot) {
         uninstall_standalone();
     } else if (std::strcmp(pszShot, "list") == 0) {
         ChooseForm("0");
