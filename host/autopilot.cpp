@@ -1,5 +1,6 @@
 #include "host/autopilot.h"
 
+#include "host/host_window.h"
 #include "resources/resource.h"
 
 #include <algorithm>
@@ -16,10 +17,24 @@ constexpr DWORD kSettleMs = 500;
 // A wizard page that has just been turned gets this long to show the next
 // one before its default button is pressed again.
 constexpr DWORD kPageStepMs = 1000;
+// A press shows its effect within this time (the window ends, a box or the
+// next page appears, the library gets busy), or it is pressed once more; a
+// second press without effect means the run is stuck.
+constexpr DWORD kPressEffectMs = 5000;
+// A text that the window's own thread does not give in this time is left
+// out of the list of windows written when the run is given up.
+constexpr DWORD kHungTextMs = 1000;
 
-std::string WindowText(HWND hwnd) {
+// The window's text. With a wait other than INFINITE, a window whose thread
+// does not answer in time gives the empty text.
+std::string WindowText(HWND hwnd, DWORD dwWaitMs = INFINITE) {
     char szText[4096] = "";
-    GetWindowTextA(hwnd, szText, sizeof szText);
+    DWORD_PTR cchText = 0;
+    if (dwWaitMs == INFINITE)
+        GetWindowTextA(hwnd, szText, sizeof szText);
+    else if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
+                                  SMTO_ABORTIFHUNG, dwWaitMs, &cchText))
+        szText[0] = '\0';
     return szText;
 }
 
@@ -34,25 +49,31 @@ bool IsDialogWindow(HWND hwnd) {
     return GetClassNameA(hwnd, szClass, sizeof szClass) && lstrcmpA(szClass, "#32770") == 0;
 }
 
-struct ProcessDialogs {
+struct ProcessWindows {
     std::vector<DWORD> processes;
+    bool fDialogsOnly;
     std::vector<HWND> windows;
 };
 
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lParam) {
-    auto* pFound = reinterpret_cast<ProcessDialogs*>(lParam);
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam) {
+    auto* pFound = reinterpret_cast<ProcessWindows*>(lParam);
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hwnd, &dwProcess);
     if (std::ranges::find(pFound->processes, dwProcess) != pFound->processes.end() &&
-        IsWindowVisible(hwnd) && IsDialogWindow(hwnd))
+        IsWindowVisible(hwnd) && (!pFound->fDialogsOnly || IsDialogWindow(hwnd)))
         pFound->windows.push_back(hwnd);
     return TRUE;
 }
 
-std::vector<HWND> VisibleDialogsOf(std::vector<DWORD> processes) {
-    ProcessDialogs found{std::move(processes), {}};
-    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+// The visible top-level windows of the processes, or only their dialogs.
+std::vector<HWND> VisibleWindowsOf(std::vector<DWORD> processes, bool fDialogsOnly) {
+    ProcessWindows found{std::move(processes), fDialogsOnly, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&found));
     return found.windows;
+}
+
+std::vector<HWND> VisibleDialogsOf(std::vector<DWORD> processes) {
+    return VisibleWindowsOf(std::move(processes), true);
 }
 
 std::vector<HWND> VisibleDialogsOfThisProcess() {
@@ -72,17 +93,80 @@ bool IsSaveDialog(HWND hwnd) {
     return GetDlgItem(hwnd, kSaveFileNameBox) != nullptr;
 }
 
-BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM lParam) {
-    auto* pTexts = reinterpret_cast<std::string*>(lParam);
+bool HasClass(HWND hwnd, const char* pszClass) {
     char szClass[16] = "";
     GetClassNameA(hwnd, szClass, sizeof szClass);
-    std::string text = WindowText(hwnd);
+    return lstrcmpiA(szClass, pszClass) == 0;
+}
+
+struct ControlTexts {
+    DWORD dwWaitMs;
+    std::string texts;
+};
+
+BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM lParam) {
+    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
     // A picture's text is the name of its resource, not words on the screen.
     LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_TYPEMASK;
     bool fPicture = lType == SS_ICON || lType == SS_BITMAP || lType == SS_ENHMETAFILE;
-    if (lstrcmpiA(szClass, "Static") == 0 && !fPicture && !text.empty())
-        *pTexts += (pTexts->empty() ? "" : "\n") + text;
+    if (!HasClass(hwnd, "Static") || fPicture)
+        return TRUE;
+    std::string text = WindowText(hwnd, pFound->dwWaitMs);
+    if (!text.empty())
+        pFound->texts += (pFound->texts.empty() ? "" : "\n") + text;
     return TRUE;
+}
+
+BOOL CALLBACK CollectButtonLabel(HWND hwnd, LPARAM lParam) {
+    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
+    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & BS_TYPEMASK;
+    if (!HasClass(hwnd, "Button") || !IsWindowVisible(hwnd) ||
+        (lType != BS_PUSHBUTTON && lType != BS_DEFPUSHBUTTON))
+        return TRUE;
+    std::string label = WindowText(hwnd, pFound->dwWaitMs);
+    std::erase(label, '&');
+    pFound->texts += (pFound->texts.empty() ? "" : ", ") + label;
+    return TRUE;
+}
+
+// What a person sees of a window's controls: the text of each visible one
+// and whether it can be used. A wizard that turns a page changes it.
+BOOL CALLBACK CollectLook(HWND hwnd, LPARAM lParam) {
+    if (IsWindowVisible(hwnd))
+        *reinterpret_cast<std::string*>(lParam) +=
+            WindowText(hwnd, kHungTextMs) + (IsWindowEnabled(hwnd) ? "\n" : " (disabled)\n");
+    return TRUE;
+}
+
+std::string WindowLook(HWND hwnd) {
+    std::string look;
+    EnumChildWindows(hwnd, CollectLook, reinterpret_cast<LPARAM>(&look));
+    return look;
+}
+
+// Presses a button as a click does: the focus moves to the button first, so
+// the dialog sees the button and not the control that had the focus (Enter
+// on a collapsed category of the tree form expands it instead).
+void PressLikeAPerson(HWND hwnd, int id) {
+    HWND hButton = GetDlgItem(hwnd, id);
+    if (hButton)
+        PostMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hButton), TRUE);
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(hButton));
+}
+
+bool IsOfThisProcess(HWND hwnd) {
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    return dwProcess == GetCurrentProcessId();
+}
+
+// The size and time of last change of a file, or nothing when it is missing.
+std::optional<std::pair<ULONGLONG, ULONGLONG>> StampOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    ULARGE_INTEGER time{{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime}};
+    return std::make_pair((ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow, time.QuadPart);
 }
 
 // The most careful answer a box offers.
@@ -130,10 +214,10 @@ std::string ButtonLabel(HWND hDlg, int id) {
     return label;
 }
 
-std::string DialogStaticTexts(HWND hDlg) {
-    std::string texts;
-    EnumChildWindows(hDlg, CollectStaticText, reinterpret_cast<LPARAM>(&texts));
-    return texts;
+std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs) {
+    ControlTexts found{dwWaitMs, {}};
+    EnumChildWindows(hDlg, CollectStaticText, reinterpret_cast<LPARAM>(&found));
+    return found.texts;
 }
 
 Autopilot::Autopilot(Policy policy, std::string reportPath, LibraryTexts texts,
@@ -145,8 +229,15 @@ Autopilot::~Autopilot() {
     Stop();
 }
 
-void Autopilot::Start() {
+void Autopilot::SetGiveUp(DWORD dwTimeoutMs, GiveUpHandler onGiveUp) {
+    dwTimeoutMs_ = dwTimeoutMs;
+    onGiveUp_ = std::move(onGiveUp);
+}
+
+bool Autopilot::Start() {
+    dwStarted_ = GetTickCount();
     hThread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    return hThread_ != nullptr;
 }
 
 void Autopilot::Stop() {
@@ -164,8 +255,12 @@ DWORD WINAPI Autopilot::ThreadProc(void* pContext) {
 }
 
 void Autopilot::Run() {
-    while (!fStop_) {
-        Step();
+    while (!fStop_ && !fGaveUp_) {
+        if (GetTickCount() - dwStarted_ >= dwTimeoutMs_)
+            GiveUp("the unattended run did not end within " + std::to_string(dwTimeoutMs_ / 1000) +
+                   " seconds");
+        else
+            Step();
         Sleep(kPollMs);
     }
 }
@@ -175,11 +270,72 @@ void Autopilot::Step() {
     std::erase_if(lastPage_, [](const auto& page) { return !IsWindow(page.first); });
     if (hwndSelection_ && !IsWindow(hwndSelection_))
         hwndSelection_ = nullptr;
+    CheckPresses();
+    if (fGaveUp_ || !DecideReport())
+        return;
     FinishWaitingBox();
     ContinueSelection();
     for (HWND hwnd : VisibleDialogsOfThisProcess())
         if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end())
             Handle(hwnd);
+}
+
+// This process and those of the job: setup, or a program's own uninstaller.
+std::vector<DWORD> Autopilot::WatchedProcesses() const {
+    std::vector<DWORD> processes = pJob_ ? pJob_->OtherProcessIds() : std::vector<DWORD>{};
+    processes.push_back(GetCurrentProcessId());
+    return processes;
+}
+
+bool Autopilot::PressTookEffect(HWND hwnd, const PendingPress& press) const {
+    if (!IsWindow(hwnd) || !IsWindowVisible(hwnd) || (!press.fBusyThen && HostIsBusy()))
+        return true;
+    for (HWND hwndNow : VisibleDialogsOf(WatchedProcesses()))
+        if (std::ranges::find(press.windowsThen, hwndNow) == press.windowsThen.end())
+            return true;
+    // The library's dialogs change their texts as the focus moves; only a
+    // wizard of another process shows its next page in the same window.
+    return !IsOfThisProcess(hwnd) && WindowLook(hwnd) != press.look;
+}
+
+void Autopilot::CheckPresses() {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        auto& [hwnd, press] = *it;
+        if (PressTookEffect(hwnd, press)) {
+            it = pending_.erase(it);
+            continue;
+        }
+        if (GetTickCount() - press.dwPressed >= kPressEffectMs) {
+            if (press.fRepeated) {
+                GiveUp("the window \"" + WindowText(hwnd, kHungTextMs) +
+                       "\" did not respond to pressing " + press.answer);
+                return;
+            }
+            if (pTranscript_)
+                pTranscript_->Write(WindowText(hwnd), press.text, press.answer);
+            PressLikeAPerson(hwnd, press.id);
+            press.dwPressed = GetTickCount();
+            press.fRepeated = true;
+        }
+        ++it;
+    }
+}
+
+// Writes one line per window still open (caption, texts, buttons) and hands
+// the run to the give-up handler.
+void Autopilot::GiveUp(const std::string& reason) {
+    fGaveUp_ = true;
+    for (HWND hwnd : VisibleWindowsOf(WatchedProcesses(), false)) {
+        ControlTexts buttons{kHungTextMs, {}};
+        EnumChildWindows(hwnd, CollectButtonLabel, reinterpret_cast<LPARAM>(&buttons));
+        if (pTranscript_)
+            pTranscript_->Write(WindowText(hwnd, kHungTextMs), DialogStaticTexts(hwnd, kHungTextMs),
+                                "not answered" +
+                                    (buttons.texts.empty() ? "" : "; buttons: " + buttons.texts));
+    }
+    recentFolders_.PutBack();
+    if (onGiveUp_)
+        onGiveUp_(reason);
 }
 
 void Autopilot::Handle(HWND hwnd) {
@@ -199,8 +355,16 @@ void Autopilot::Handle(HWND hwnd) {
 void Autopilot::Press(HWND hwnd, int id, const std::string& text, const std::string& answer) {
     if (pTranscript_)
         pTranscript_->Write(WindowText(hwnd), text, answer);
-    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, id)));
+    PendingPress press{id,
+                       text,
+                       answer,
+                       GetTickCount(),
+                       IsOfThisProcess(hwnd) ? std::string() : WindowLook(hwnd),
+                       VisibleDialogsOf(WatchedProcesses()),
+                       HostIsBusy(),
+                       false};
+    PressLikeAPerson(hwnd, id);
+    pending_[hwnd] = std::move(press);
 }
 
 void Autopilot::HandleMessageBox(HWND hwnd) {
@@ -262,7 +426,8 @@ void Autopilot::FinishWaitingBox() {
 // page of its wizard once that button can be pressed.
 void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
     for (HWND hwnd : VisibleDialogsOf(std::move(processes))) {
-        if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end())
+        if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end() ||
+            pending_.contains(hwnd))
             continue;
         if (IsMessageBox(hwnd)) {
             Handle(hwnd);
@@ -281,7 +446,8 @@ void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
 
 void Autopilot::HandleSelectionDialog(HWND hwnd) {
     hwndSelection_ = hwnd;
-    if (!reportPath_.empty() && !fReportSaved_) {
+    if (!reportPath_.empty() && reportState_ == ReportState::NotAsked) {
+        reportState_ = ReportState::Asked;
         Press(hwnd, IDC_REPORT, DialogStaticTexts(hwnd), ButtonLabel(hwnd, IDC_REPORT));
     }
 }
@@ -290,7 +456,7 @@ void Autopilot::HandleSelectionDialog(HWND hwnd) {
 void Autopilot::ContinueSelection() {
     if (!hwndSelection_ || SaveDialogOpen())
         return;
-    if (!reportPath_.empty() && !fReportSaved_)
+    if (reportState_ == ReportState::Asked || reportState_ == ReportState::Saving)
         return;
     HWND hwnd = hwndSelection_;
     hwndSelection_ = nullptr;
@@ -304,20 +470,42 @@ void Autopilot::ContinueSelection() {
 }
 
 bool Autopilot::SaveDialogOpen() const {
-    for (HWND hwnd : VisibleDialogsOfThisProcess())
-        if (IsSaveDialog(hwnd))
-            return true;
-    return false;
+    return std::ranges::any_of(VisibleDialogsOfThisProcess(), IsSaveDialog);
+}
+
+bool Autopilot::MessageBoxOpen() const {
+    return std::ranges::any_of(VisibleDialogsOfThisProcess(), IsMessageBox);
 }
 
 void Autopilot::HandleSaveDialog(HWND hwnd) {
-    if (reportPath_.empty() || fReportSaved_) {
+    if (reportState_ != ReportState::Asked) {
         Press(hwnd, IDCANCEL, "", ButtonLabel(hwnd, IDCANCEL));
         return;
     }
+    recentFolders_.Keep(HKEY_CURRENT_USER, kSaveDialogRecentFolders);
+    reportBefore_ = StampOf(reportPath_);
+    hwndSave_ = hwnd;
+    reportState_ = ReportState::Saving;
     SetDlgItemTextA(hwnd, kSaveFileNameBox, reportPath_.c_str());
     Press(hwnd, IDOK, reportPath_, ButtonLabel(hwnd, IDOK));
-    InterlockedExchange(&fReportSaved_, 1);
+}
+
+// Once the "Save As" dialog has ended and the library has written the file
+// (or shown why it could not), tells whether the report was saved, and puts
+// back the dialog's list of recent folders. False while that is not known:
+// a box shown meanwhile must be seen here before it is answered.
+bool Autopilot::DecideReport() {
+    if (reportState_ != ReportState::Saving || IsWindow(hwndSave_))
+        return true;
+    DWORD_PTR dwIgnored = 0;
+    if (hwndSelection_ &&
+        !SendMessageTimeoutA(hwndSelection_, WM_NULL, 0, 0, SMTO_NORMAL, kPollMs * 5, &dwIgnored))
+        return false; // the library is still writing
+    FileStamp reportNow = StampOf(reportPath_);
+    bool fWritten = reportNow && reportNow != reportBefore_ && !MessageBoxOpen();
+    reportState_ = fWritten ? ReportState::Saved : ReportState::Failed;
+    recentFolders_.PutBack();
+    return true;
 }
 
 void Autopilot::HandleUnknownDialog(HWND hwnd) {

@@ -3,13 +3,17 @@
 // following one policy. The library does not know it is there.
 #pragma once
 
+#include "host/kept_key.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
 
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,11 @@ struct LibraryTexts {
     static LibraryTexts Load(HMODULE hLibrary);
 };
 
+// Called once, on the autopilot's thread, when the run is given up (its time
+// is up, or a window did not take a press), after every window still open has
+// been written to the transcript.
+using GiveUpHandler = std::function<void(const std::string& reason)>;
+
 class Autopilot {
   public:
     Autopilot(Policy policy, std::string reportPath, LibraryTexts texts, Transcript* pTranscript,
@@ -31,15 +40,37 @@ class Autopilot {
     Autopilot(const Autopilot&) = delete;
     Autopilot& operator=(const Autopilot&) = delete;
 
-    void Start();
+    // Gives the run up when it has not ended dwTimeoutMs after Start.
+    void SetGiveUp(DWORD dwTimeoutMs, GiveUpHandler onGiveUp);
+    // False when the autopilot's thread cannot be started.
+    bool Start();
     void Stop();
-    // True once the report has been saved through the "Save As" dialog.
-    bool ReportSaved() const { return fReportSaved_ != 0; }
+    // True once the report has been written through the "Save As" dialog.
+    bool ReportSaved() const { return reportState_ == ReportState::Saved; }
+    bool ReportFailed() const { return reportState_ == ReportState::Failed; }
 
   private:
+    enum class ReportState { NotAsked, Asked, Saving, Saved, Failed };
+    // A press whose effect has not been seen yet.
+    struct PendingPress {
+        int id;
+        std::string text, answer;
+        DWORD dwPressed;
+        std::string look;              // the window's controls when it was pressed
+        std::vector<HWND> windowsThen; // the dialogs open when it was pressed
+        bool fBusyThen;                // whether the library was busy then
+        bool fRepeated;
+    };
+    using FileStamp = std::optional<std::pair<ULONGLONG, ULONGLONG>>;
+
     static DWORD WINAPI ThreadProc(void* pContext);
     void Run();
     void Step();
+    std::vector<DWORD> WatchedProcesses() const;
+    bool PressTookEffect(HWND hwnd, const PendingPress& press) const;
+    void CheckPresses();
+    void GiveUp(const std::string& reason);
+    bool DecideReport();
     void Handle(HWND hwnd);
     void HandleMessageBox(HWND hwnd);
     void HandleOwnUninstallerBox(HWND hwnd, const std::string& text);
@@ -51,16 +82,25 @@ class Autopilot {
     void AnswerOwnUninstaller(std::vector<DWORD> processes);
     void Press(HWND hwnd, int id, const std::string& text, const std::string& answer);
     bool SaveDialogOpen() const;
+    bool MessageBoxOpen() const;
 
     Policy policy_;
     std::string reportPath_;
     LibraryTexts texts_;
     Transcript* pTranscript_;
     const ProcessJob* pJob_;
+    DWORD dwTimeoutMs_ = INFINITE;
+    GiveUpHandler onGiveUp_;
     HANDLE hThread_ = nullptr;
+    DWORD dwStarted_ = 0;
     volatile LONG fStop_ = 0;
-    volatile LONG fReportSaved_ = 0;
+    bool fGaveUp_ = false;
+    std::atomic<ReportState> reportState_ = ReportState::NotAsked;
+    HWND hwndSave_ = nullptr;       // the "Save As" dialog in which the report's name was given
+    FileStamp reportBefore_;        // the report file before it was saved
+    KeptRegistryKey recentFolders_; // what the "Save As" dialog writes when it saves
     std::vector<HWND> handled_;
+    std::map<HWND, PendingPress> pending_;
     HWND hwndSelection_ = nullptr;  // the selection dialog, while the report is written
     HWND hwndWaitingBox_ = nullptr; // "press OK when done", while the uninstaller runs
     DWORD dwWaitStart_ = 0;
@@ -69,5 +109,6 @@ class Autopilot {
 
 // The button's text without its ampersand, as a person reads it.
 std::string ButtonLabel(HWND hDlg, int id);
-// The texts of a dialog's static controls, joined by line breaks.
-std::string DialogStaticTexts(HWND hDlg);
+// The texts of a dialog's static controls, joined by line breaks. A text
+// that its window does not give within dwWaitMs is left out.
+std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs = INFINITE);

@@ -77,6 +77,9 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_HOST_SETUP_DONE:
         g_handlers.pfnSetupDone(hwnd);
         return 0;
+    case WM_HOST_GIVE_UP:
+        g_handlers.pfnGiveUp(hwnd);
+        return 0;
     case WM_TRUN95_BUSY_BEGIN:
     case WM_TRUN95_BUSY_END:
         SetBusy(hwnd, uMsg == WM_TRUN95_BUSY_BEGIN);

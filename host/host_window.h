@@ -10,10 +10,13 @@
 constexpr UINT WM_HOST_SETUP_DONE = WM_APP + 1;
 // Posted once the message loop runs: the session begins.
 constexpr UINT WM_HOST_START = WM_APP + 2;
+// Sent by the unattended user when it gives the run up.
+constexpr UINT WM_HOST_GIVE_UP = WM_APP + 3;
 
 struct HostWindowHandlers {
     void (*pfnStart)(HWND hwnd);
     void (*pfnSetupDone)(HWND hwnd);
+    void (*pfnGiveUp)(HWND hwnd);
 };
 
 HWND CreateHostWindow(HINSTANCE hInstance, const HostWindowHandlers& handlers, int nCmdShow);

@@ -1,12 +1,14 @@
 #include "host/options.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
 constexpr char kUnattended[] = "--unattended=";
 constexpr char kReport[] = "--report=";
 constexpr char kTranscript[] = "--transcript=";
+constexpr char kTimeout[] = "--timeout=";
 
 bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t';
@@ -50,8 +52,24 @@ bool ParsePolicy(const std::string& name, Policy& policy) {
     return true;
 }
 
+bool ParseTimeout(const std::string& text, unsigned& seconds) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    seconds = static_cast<unsigned>(std::stoul(text));
+    return seconds >= 1 && seconds <= kMaxTimeoutSeconds;
+}
+
 // Takes one "--name=value" option; false with a message when it is wrong.
 bool TakeOption(const std::string& token, HostOptions& options, std::string& error) {
+    if (StartsWith(token, kTimeout)) {
+        options.fTimeoutGiven = true;
+        if (ParseTimeout(token.substr(sizeof kTimeout - 1), options.timeoutSeconds))
+            return true;
+        error = "bad number of seconds in " + token + " (use a whole number from 1 to " +
+                std::to_string(kMaxTimeoutSeconds) + ")";
+        return false;
+    }
     if (StartsWith(token, kUnattended)) {
         if (ParsePolicy(token.substr(sizeof kUnattended - 1), options.policy))
             return true;
@@ -76,8 +94,9 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
 
 bool CheckCombination(const HostOptions& options, std::string& error) {
     bool fUnattended = options.policy != Policy::Interactive;
-    if (!fUnattended && (!options.reportPath.empty() || !options.transcriptPath.empty())) {
-        error = "--report and --transcript need --unattended";
+    if (!fUnattended &&
+        (!options.reportPath.empty() || !options.transcriptPath.empty() || options.fTimeoutGiven)) {
+        error = "--report, --transcript and --timeout need --unattended";
         return false;
     }
     if (fUnattended && options.setupProgram.empty()) {
@@ -115,7 +134,10 @@ bool ParseHostCommandLine(const char* pszArgs, HostOptions& options, std::string
 const char* HostUsage() {
     return "usage: tarnel32 [SETUP.EXE [ARGS...]]\n"
            "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel\n"
-           "                [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]\n";
+           "                [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]\n"
+           "                SETUP.EXE [ARGS...]\n"
+           "       (an unattended run that takes longer than SECONDS, default 1800, is\n"
+           "       abandoned with exit status 5)\n";
 }
 
 const char* SkipProgramName(const char* pszCommandLine) {

@@ -1,6 +1,7 @@
 // The host's command line:
 //   tarnel32 [SETUP.EXE [ARGS...]]
-//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]
+//            SETUP.EXE [ARGS...]
 #pragma once
 
 #include <string>
@@ -13,10 +14,17 @@ enum class Policy {
     Cancel,          // decline the own uninstaller and cancel the selection
 };
 
+constexpr unsigned kDefaultTimeoutSeconds = 1800;
+// A week: far beyond any setup, and well inside the millisecond tick count.
+constexpr unsigned kMaxTimeoutSeconds = 7 * 24 * 3600;
+
 struct HostOptions {
     Policy policy = Policy::Interactive;
-    std::string reportPath;       // empty: no report
-    std::string transcriptPath;   // empty: no transcript
+    std::string reportPath;     // empty: no report
+    std::string transcriptPath; // empty: no transcript
+    // The longest an unattended run may take, from start to end.
+    unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+    bool fTimeoutGiven = false;
     std::string setupProgram;     // empty: the standalone session
     std::string setupCommandLine; // the program, quoted, and its arguments as given
 };

@@ -79,3 +79,14 @@ std::vector<DWORD> ProcessJob::OtherProcessIds() const {
             others.push_back(ids[i]);
     return others;
 }
+
+void ProcessJob::EndOtherProcesses() const {
+    for (DWORD dwProcess : OtherProcessIds()) {
+        HANDLE hProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwProcess);
+        if (!hProcess)
+            continue;
+        TerminateProcess(hProcess, 1);
+        WaitForSingleObject(hProcess, 5000);
+        CloseHandle(hProcess);
+    }
+}

@@ -21,6 +21,8 @@ class ProcessJob {
     // whatever they started.
     std::vector<DWORD> OtherProcessIds() const;
     bool HasOtherProcesses() const { return !OtherProcessIds().empty(); }
+    // Ends those processes, for a run that is given up.
+    void EndOtherProcesses() const;
 
   private:
     HANDLE hJob_ = nullptr;

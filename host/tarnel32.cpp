@@ -1,11 +1,14 @@
 // The host program: monitors one setup program with TRUN95.dll and offers to
 // undo what it did.
 //   tarnel32 [SETUP.EXE [ARGS...]]
-//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] SETUP.EXE [ARGS...]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]
+//            SETUP.EXE [ARGS...]
 // Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
 // 2 bad arguments or a setup program that cannot be started, 3 the library
 // could not be loaded or the session could not begin, 4 the user closed the
-// host before setup had finished (the session was abandoned).
+// host before setup had finished (the session was abandoned), 5 the
+// unattended run was given up: its time ran out or a window did not take a
+// press (the session was abandoned).
 #include "host/autopilot.h"
 #include "host/host_window.h"
 #include "host/library.h"
@@ -25,8 +28,13 @@ enum ExitStatus {
     kExitAbandoned = 1,
     kExitBadArguments = 2,
     kExitNoSession = 3,
-    kExitClosedDuringSetup = 4
+    kExitClosedDuringSetup = 4,
+    kExitGivenUp = 5
 };
+
+// How long a given-up run waits for the main thread to abandon the session
+// before it does so itself.
+constexpr DWORD kGiveUpGraceMs = 30000;
 
 struct HostState {
     HostOptions options;
@@ -35,6 +43,7 @@ struct HostState {
     Transcript transcript;
     std::unique_ptr<Autopilot> autopilot;
     std::string setupFolder; // setup starts in its own folder
+    HWND hwnd = nullptr;     // the main window
     HANDLE hSetupWatch = nullptr;
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
@@ -108,19 +117,32 @@ void StopSetupWatch() {
     g_host.hSetupWatch = nullptr;
 }
 
-bool StartSetup(HWND hwnd) {
+// Starts setup and the thread that waits for it; the thread first, so that
+// a setup is never left without anyone waiting for its end. Returns the exit
+// status of a failure, or kExitDone.
+int StartSetup(HWND hwnd, std::string& error) {
+    g_host.hSetupWatch = CreateThread(nullptr, 0, WatchSetup, hwnd, CREATE_SUSPENDED, nullptr);
+    if (!g_host.hSetupWatch) {
+        error = "cannot start the thread that waits for setup";
+        return kExitNoSession;
+    }
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string commandLine = g_host.options.setupCommandLine;
     const char* pszFolder = g_host.setupFolder.empty() ? nullptr : g_host.setupFolder.c_str();
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, pszFolder,
-                        &si, &pi))
-        return false;
+                        &si, &pi)) {
+        error = "cannot start " + g_host.options.setupProgram;
+        InterlockedExchange(&g_host.fStopWatch, 1);
+        ResumeThread(g_host.hSetupWatch);
+        StopSetupWatch();
+        return kExitBadArguments;
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    g_host.hSetupWatch = CreateThread(nullptr, 0, WatchSetup, hwnd, 0, nullptr);
-    return true;
+    ResumeThread(g_host.hSetupWatch);
+    return kExitDone;
 }
 
 void EndHost(HWND hwnd, int exitStatus) {
@@ -136,17 +158,21 @@ void OnStart(HWND hwnd) {
         return;
     }
     SetHostPhase(hwnd, "Taking the first snapshot...");
+    // Open already while the first snapshot is taken: a run given up then
+    // must abandon the session too.
+    g_host.fSessionOpen = true;
     if (!library.pfnPreSetupSave(hwnd, HostStatusLine(hwnd))) {
+        g_host.fSessionOpen = false;
         WriteError("the session could not begin (Windows 95 mode is needed)");
         EndHost(hwnd, kExitNoSession);
         return;
     }
-    g_host.fSessionOpen = true;
-    if (!StartSetup(hwnd)) {
+    std::string error;
+    if (int status = StartSetup(hwnd, error); status != kExitDone) {
         g_host.fSessionOpen = false;
         library.pfnPostSetupCleanup();
-        WriteError("cannot start " + g_host.options.setupProgram);
-        EndHost(hwnd, kExitBadArguments);
+        WriteError(error);
+        EndHost(hwnd, status);
         return;
     }
     SetHostPhase(hwnd, "Setup is running. Press the button when it has finished.");
@@ -174,14 +200,44 @@ int RunMessageLoop() {
     return g_host.exitStatus;
 }
 
-void StartAutopilot() {
+// Ends a given-up run: what setup or an uninstaller still runs is ended,
+// the session abandoned so that the next one can start, and the process
+// ends at once, from inside whatever dialog the library has open.
+[[noreturn]] void AbandonAndExit() {
+    // Presses still queued must not reach the library's dialogs while the
+    // session is freed.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) {
+    }
+    g_host.job.EndOtherProcesses();
+    if (g_host.fSessionOpen)
+        g_host.library.pfnPostSetupCleanup();
+    ExitProcess(kExitGivenUp);
+}
+
+void OnGiveUp(HWND) {
+    AbandonAndExit();
+}
+
+// On the autopilot's thread: the main thread abandons the session, from
+// whatever it waits in; if it does not answer, this thread does.
+void GiveUpRun(const std::string& reason) {
+    WriteError(reason + "; the session is abandoned");
+    DWORD_PTR dwIgnored = 0;
+    SendMessageTimeoutA(g_host.hwnd, WM_HOST_GIVE_UP, 0, 0, SMTO_NORMAL, kGiveUpGraceMs,
+                        &dwIgnored);
+    AbandonAndExit();
+}
+
+bool StartAutopilot() {
     HostOptions& options = g_host.options;
     if (options.policy == Policy::Interactive)
-        return;
+        return true;
     g_host.autopilot = std::make_unique<Autopilot>(
         options.policy, options.reportPath, LibraryTexts::Load(g_host.library.hModule),
         options.transcriptPath.empty() ? nullptr : &g_host.transcript, &g_host.job);
-    g_host.autopilot->Start();
+    g_host.autopilot->SetGiveUp(options.timeoutSeconds * 1000, GiveUpRun);
+    return g_host.autopilot->Start();
 }
 
 // Everything that can be checked before the first snapshot is taken.
@@ -226,12 +282,17 @@ int RunSession(HINSTANCE hInstance, int nCmdShow) {
         WriteError("cannot follow the processes of setup (no job object)");
         return kExitNoSession;
     }
-    HWND hwnd = CreateHostWindow(hInstance, {OnStart, OnSetupDone}, nCmdShow);
+    HWND hwnd = CreateHostWindow(hInstance, {OnStart, OnSetupDone, OnGiveUp}, nCmdShow);
     if (!hwnd) {
         WriteError("cannot create the main window");
         return kExitNoSession;
     }
-    StartAutopilot();
+    g_host.hwnd = hwnd;
+    if (!StartAutopilot()) {
+        WriteError("cannot start the unattended user (no thread)");
+        DestroyWindow(hwnd);
+        return kExitNoSession;
+    }
     PostMessageA(hwnd, WM_HOST_START, 0, 0);
     int exitStatus = RunMessageLoop();
     StopSetupWatch();
@@ -241,8 +302,11 @@ int RunSession(HINSTANCE hInstance, int nCmdShow) {
         g_host.library.pfnPostSetupCleanup();
         exitStatus = kExitClosedDuringSetup;
     }
-    if (g_host.autopilot)
+    if (g_host.autopilot) {
         g_host.autopilot->Stop();
+        if (g_host.autopilot->ReportFailed())
+            WriteError("the report could not be saved as " + g_host.options.reportPath);
+    }
     return exitStatus;
 }
 

@@ -3,6 +3,7 @@
 // boxes and dialogs, and tarnel32.exe itself.
 #include "host/autopilot.h"
 #include "host/host_window.h"
+#include "host/kept_key.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -59,8 +61,10 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
     ASSERT_TRUE(Parse("   "));
     EXPECT_EQ(options.policy, Policy::Interactive);
     EXPECT_TRUE(options.setupProgram.empty());
-    ASSERT_TRUE(Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt "
+    EXPECT_EQ(options.timeoutSeconds, 1800u);
+    ASSERT_TRUE(Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --timeout=30 "
                       "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
+    EXPECT_EQ(options.timeoutSeconds, 30u);
     EXPECT_EQ(options.reportPath, "C:\\r.txt");
     EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
     EXPECT_EQ(options.setupProgram, "C:\\My Setup\\setup.exe");
@@ -68,9 +72,16 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
 }
 
 TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
-    const char* const apszWrong[] = {"--unattended=most setup.exe",  "--unattended=all",
-                                     "--report=C:\\r.txt setup.exe", "--unattended=all --report= x",
-                                     "--colour=red setup.exe",       "--unattended=all \"\" /S"};
+    const char* const apszWrong[] = {"--unattended=most setup.exe",
+                                     "--unattended=all",
+                                     "--report=C:\\r.txt setup.exe",
+                                     "--unattended=all --report= x",
+                                     "--colour=red setup.exe",
+                                     "--unattended=all \"\" /S",
+                                     "--timeout=30 setup.exe",
+                                     "--unattended=all --timeout=0 setup.exe",
+                                     "--unattended=all --timeout=9999999 setup.exe",
+                                     "--unattended=all --timeout=1m setup.exe"};
     for (const char* pszArgs : apszWrong) {
         error.clear();
         EXPECT_FALSE(Parse(pszArgs)) << pszArgs;
@@ -221,6 +232,40 @@ TEST_F(HostAutopilot, OwnUninstallerIsAnsweredAndTheWaitBoxOnlyAfterItHasEnded) 
                   "Program Uninstall Detected\tPress 'OK' when the uninstall is complete\tOK"}));
 }
 
+// A dialog that takes no press: pressed, pressed once more, then given up
+// with every open window written down.
+INT_PTR CALLBACK IgnoreEveryPress(HWND, UINT uMsg, WPARAM, LPARAM) {
+    return uMsg == WM_COMMAND;
+}
+
+TEST_F(HostAutopilot, AWindowThatTakesNoPressIsPressedTwiceThenTheRunIsGivenUp) {
+    HWND hDlg = CreateWindowExA(0, "#32770", "Stubborn", WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0,
+                                200, 100, nullptr, nullptr, nullptr, nullptr);
+    CreateWindowExA(0, "Static", "Nothing happens", WS_CHILD | WS_VISIBLE, 0, 0, 150, 20, hDlg,
+                    nullptr, nullptr, nullptr);
+    CreateWindowExA(0, "Button", "&Close", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 30, 80, 24,
+                    hDlg, reinterpret_cast<HMENU>(IDCANCEL), nullptr, nullptr);
+    SetWindowLongPtrA(hDlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(IgnoreEveryPress));
+    std::string reason;
+    volatile LONG fGivenUp = 0;
+    Start(Policy::All);
+    autopilot->SetGiveUp(INFINITE, [&](const std::string& text) {
+        reason = text;
+        InterlockedExchange(&fGivenUp, 1);
+    });
+    DWORD dwStart = GetTickCount();
+    for (MSG msg; !fGivenUp && GetTickCount() - dwStart < 30000; Sleep(10))
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    DestroyWindow(hDlg);
+    ASSERT_TRUE(fGivenUp);
+    EXPECT_EQ(reason, "the window \"Stubborn\" did not respond to pressing Close");
+    EXPECT_EQ(TranscriptLines(),
+              (std::vector<std::string>{
+                  "Stubborn\tNothing happens\tClose", "Stubborn\tNothing happens\tClose",
+                  "Stubborn\tNothing happens\tnot answered; buttons: Close"}));
+}
+
 // The library's selection dialog in its list form, holding one folder.
 class HostAutopilotSelection : public HostAutopilot {
   protected:
@@ -237,17 +282,64 @@ class HostAutopilotSelection : public HostAutopilot {
     DialogSession session{host};
 };
 
+// The "Save As" dialog's list of recent folders, with one entry of the user's.
+class RecentFolders {
+  public:
+    RecentFolders() {
+        RegCreateKeyA(HKEY_CURRENT_USER, kSaveDialogRecentFolders, &hKey_);
+        for (const std::string& name : {"a", "b", "c", "MRUList"})
+            RegDeleteValueA(hKey_, name.c_str());
+        RegSetValueExA(hKey_, "a", 0, REG_SZ, reinterpret_cast<const BYTE*>("mine"), 5);
+    }
+    ~RecentFolders() { RegCloseKey(hKey_); }
+    // True when the list holds only the user's entry, as before.
+    bool AsBefore() const {
+        DWORD cValues = 0, cbData = 16;
+        char szData[16] = "";
+        RegQueryInfoKeyA(hKey_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegQueryValueExA(hKey_, "a", nullptr, nullptr, reinterpret_cast<BYTE*>(szData), &cbData);
+        return cValues == 1 && std::string(szData) == "mine";
+    }
+
+  private:
+    HKEY hKey_ = nullptr;
+};
+
 TEST_F(HostAutopilotSelection, SelectionDialogGetsReportThenSelectAllThenUninstall) {
     std::string reportPath = TempFile("trun95-report.txt");
+    RecentFolders recentFolders;
     Start(Policy::All, reportPath);
     show_deinstall_dialog(host.hwnd());
     EXPECT_EQ(journal, (std::vector<std::string>{"undo C:\\App\\"}));
     EXPECT_TRUE(autopilot->ReportSaved());
     EXPECT_NE(ReadTextFile(reportPath).find("Folder \"C:\\App\\\"\r\n"), std::string::npos);
+    EXPECT_TRUE(recentFolders.AsBefore());
     const std::string dialog = kDialog;
     EXPECT_EQ(TranscriptLines(),
               (std::vector<std::string>{dialog + "Report...", "Save As\t" + reportPath + "\tSave",
                                         dialog + "Select All", dialog + "Uninstall"}));
+}
+
+TEST_F(HostAutopilotSelection, AReportThatCannotBeWrittenIsNotMarkedSavedAndTheUninstallGoesOn) {
+    std::string reportPath = TempFile("trun95-locked-report.txt");
+    HANDLE hLocked = CreateFileA(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hLocked, INVALID_HANDLE_VALUE);
+    Start(Policy::All, reportPath);
+    show_deinstall_dialog(host.hwnd());
+    CloseHandle(hLocked);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo C:\\App\\"}));
+    EXPECT_FALSE(autopilot->ReportSaved());
+    EXPECT_TRUE(autopilot->ReportFailed());
+    std::vector<std::string> lines = TranscriptLines();
+    EXPECT_NE(std::ranges::find_if(lines,
+                                   [](const std::string& line) {
+                                       return line.starts_with("Tarnel Uninstaller\tCould not "
+                                                               "write the report");
+                                   }),
+              lines.end());
+    EXPECT_EQ(lines.back(), std::string(kDialog) + "Uninstall");
 }
 
 TEST_F(HostAutopilotSelection, PolicyCancelCancelsTheSelectionAndConfirms) {
@@ -266,7 +358,7 @@ TEST_F(HostAutopilotSelection, PolicyCancelCancelsTheSelectionAndConfirms) {
 class HostMainWindow : public testing::Test {
   protected:
     void SetUp() override {
-        hwnd = CreateHostWindow(GetModuleHandleA(nullptr), {Ignore, Ignore}, SW_HIDE);
+        hwnd = CreateHostWindow(GetModuleHandleA(nullptr), {Ignore, Ignore, Ignore}, SW_HIDE);
         ASSERT_NE(hwnd, nullptr);
     }
     void TearDown() override {
@@ -306,20 +398,6 @@ TEST(HostProgram, BadArgumentsAMissingSetupAndAnUnusableReportNameEndWithStatusT
           std::string("--unattended=all --report=C:\\no\\such\\folder\\r.txt cmd.exe /c exit"),
           "--unattended=all --report=C:\\" + std::string(600, 'r') + " cmd.exe /c exit"})
         EXPECT_EQ(RunProgram(Tarnel32(arguments)), 2u) << arguments.substr(0, 60);
-}
-
-TEST(HostProgram, RunsASessionAroundASetupAndEndsWithStatusZero) {
-    std::string transcriptPath = TempFile("trun95-host-run.txt");
-    DWORD dwStatus = RunProgram(
-        Tarnel32("--unattended=cancel --transcript=" + transcriptPath + " cmd.exe /c exit"),
-        300000);
-    EXPECT_EQ(dwStatus, 0u);
-    // The session's last word is always a box or dialog that was answered.
-    EXPECT_FALSE(ReadTextFile(transcriptPath).empty());
-    char szIni[16] = "";
-    GetPrivateProfileStringA("Tarnel", "UninstallerTreeview", "", szIni, sizeof szIni,
-                             "tarnel32.ini");
-    EXPECT_STRNE(szIni, "");
 }
 
 TEST(HostProgram, ClosingTheWindowDuringSetupAbandonsTheSessionWithStatusFour) {

@@ -12,8 +12,10 @@ state before. What is left over must be empty apart from:
     HKEY_LOCAL_MACHINE\\Software, HKEY_CURRENT_USER and HKEY_USERS, keys whose
     names are on its skip list (MRU lists and the like), and Wine's own
     bookkeeping listed in IGNORED_FILES and IGNORED_KEYS below;
-  - the host's own settings file C:\\windows\\tarnel32.ini;
+  - the host's own settings file C:\\windows\\tarnel32.ini, which the host
+    must write (it is removed from the copy first);
   - what a scenario names as knowingly left (see SCENARIOS).
+A scenario may run a second session in the same prefix right after the first.
 
 usage: e2e.py SCENARIO --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
 """
@@ -25,6 +27,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
@@ -45,8 +48,6 @@ IGNORED_KEYS = [
     re.compile(r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib", re.I),
     re.compile(r"^Software\\Wine\\", re.I),
     re.compile(r"^Volatile Environment", re.I),
-    # Written by the "Save As" dialog with which the report is saved, not by setup.
-    re.compile(r"\\ComDlg32\\LastVisitedMRU$", re.I),
     # Knowingly left by the session: the shell's unload setting, which it
     # creates with the value "1" when it was missing before.
     re.compile(r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL$",
@@ -201,24 +202,27 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_host(prefix, binaries, work, policy, setup_arguments):
+def run_host(prefix, binaries, work, scenario):
     report = os.path.join(work, "report.txt")
     transcript = os.path.join(work, "transcript.txt")
     for old in (report, transcript):
         if os.path.exists(old):
             os.remove(old)
-    result = prefix.wine(os.path.join(binaries, "tarnel32.exe"), "--unattended=" + policy,
+    options = ["--timeout=%d" % scenario.timeout] if scenario.timeout else []
+    started = time.monotonic()
+    result = prefix.wine(os.path.join(binaries, "tarnel32.exe"), "--unattended=" + scenario.policy,
                          "--report=" + windows_path(report),
-                         "--transcript=" + windows_path(transcript), *setup_arguments,
-                         check=False, timeout=900)
+                         "--transcript=" + windows_path(transcript), *options,
+                         *scenario.setup(binaries), check=False, timeout=900)
+    seconds = time.monotonic() - started
     texts = {}
     for name, path in (("report", report), ("transcript", transcript)):
         texts[name] = open(path, encoding="latin-1").read() if os.path.exists(path) else ""
         log("---- %s ----\n%s" % (name, texts[name]))
     if result.stdout.strip():
         log("---- host output ----\n" + result.stdout)
-    log("host exit status:", result.returncode)
-    return result.returncode, texts
+    log("host exit status: %d after %.0f s" % (result.returncode, seconds))
+    return result.returncode, seconds, texts
 
 
 def put_old_versions(prefix):
@@ -244,13 +248,44 @@ def acme_tools(binaries):
 
 
 class Scenario:
-    def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=(), answers=()):
+    def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=(), answers=(),
+                 status=0, timeout=None, report=True, then=None):
         self.policy = policy
         self.setup = setup                    # binaries folder -> command
         self.prepare = prepare                # puts files in place before setup
         self.cautions = cautions              # caution lines the report must hold
         self.knowingly_left = knowingly_left  # drive C: paths left as setup made them
         self.answers = answers                # transcript lines that must appear
+        self.status = status                  # the host's exit status
+        self.timeout = timeout                # --timeout, which the run must keep
+        self.report = report                  # whether the uninstall dialog saves a report
+        self.then = then                      # a second session in the same prefix
+
+    def check(self, name, status, seconds, texts):
+        """What this session's run got wrong, one text each."""
+        failures = []
+        if status != self.status:
+            failures.append("%s: tarnel32 ended with status %d, not %d"
+                            % (name, status, self.status))
+        if self.timeout and seconds > self.timeout + 15:
+            failures.append("%s: the run took %.0f s, given %d" % (name, seconds, self.timeout))
+        if self.report != texts["report"].startswith("Tarnel Uninstaller version"):
+            failures.append("%s: a report was %s through the Report button"
+                            % (name, "not written" if self.report else "written"))
+        report_lines = texts["report"].splitlines()
+        failures += ["%s: the report lacks the caution %s" % (name, caution)
+                     for caution in self.cautions if caution not in report_lines]
+        transcript_lines = texts["transcript"].splitlines()
+        failures += ["%s: the transcript lacks the answer %s" % (name, answer)
+                     for answer in self.answers if answer not in transcript_lines]
+        return failures
+
+
+# A setup that changes nothing: the session answers message 110 and ends.
+NOTHING_CHANGED = Scenario(
+    "all", lambda b: ["cmd.exe", "/c", "exit"], report=False,
+    answers=["Tarnel Uninstaller\tNo configuration changes detected.\\nThere is nothing to "
+             "uninstall.\tOK"])
 
 
 SCENARIOS = {
@@ -276,6 +311,18 @@ SCENARIOS = {
         prepare=put_old_versions,
         cautions=['File "c:\\windows\\system32\\acmecore.dll" was altered'],
         knowingly_left=["Program Files/Acme Update/data.txt"]),
+    # One key under HKEY_CURRENT_USER\\Software: the tree form then holds
+    # only the collapsed "Registry Changes" category, with the focus on it.
+    "hkcu-key": Scenario(
+        "all", lambda b: ["reg.exe", "add", "HKCU\\Software\\Acme Key", "/v", "Installed",
+                          "/d", "1", "/f"]),
+    # A setup whose window never closes is given up within its time, and
+    # leaves no session behind: the next one starts at once.
+    "never-closes": Scenario(
+        "all", lambda b: ["notepad.exe"], timeout=25, status=5, report=False,
+        answers=["Tarnel32 Install Monitor\tSetup is running. Press the button when it has "
+                 "finished.\\nReady\tnot answered; buttons: Setup is done"],
+        then=NOTHING_CHANGED),
 }
 
 
@@ -289,33 +336,31 @@ def main():
     scenario = SCENARIOS[args.scenario]
     work = os.path.abspath(os.path.join(args.work, args.scenario))
     prefix = Prefix(os.path.abspath(args.prefix), work)
+    host_ini = prefix.drive_c("windows/tarnel32.ini")
+    failures = []
+    allowed = {"c:/" + path.lower() for path in scenario.knowingly_left}
     try:
         # Start Wine's own services once, so that what they write on first
         # start is part of the state before.
         prefix.wine("cmd.exe", "/c", "exit", check=False)
+        prefix.settle()
+        if os.path.exists(host_ini):
+            os.remove(host_ini)
         if scenario.prepare:
-            prefix.settle()
             scenario.prepare(prefix)
         before = snapshot(prefix)
-        status, texts = run_host(prefix, args.bin, work, scenario.policy,
-                                 scenario.setup(args.bin))
+        session, name = scenario, args.scenario
+        while session:
+            status, seconds, texts = run_host(prefix, args.bin, work, session)
+            failures += session.check(name, status, seconds, texts)
+            allowed |= caution_paths(texts["report"])
+            session, name = session.then, "then"
         after = snapshot(prefix)
     finally:
         prefix.env_run(WINESERVER, "-k", check=False)
-    allowed = caution_paths(texts["report"])
-    allowed |= {"c:/" + path.lower() for path in scenario.knowingly_left}
     residue = compare(before, after, allowed)
-    failures = []
-    if status != 0:
-        failures.append("tarnel32 ended with status %d, not 0" % status)
-    if not texts["report"].startswith("Tarnel Uninstaller version"):
-        failures.append("no report was written through the Report button")
-    report_lines = texts["report"].splitlines()
-    failures += ["the report lacks the caution " + caution
-                 for caution in scenario.cautions if caution not in report_lines]
-    transcript_lines = texts["transcript"].splitlines()
-    failures += ["the transcript lacks the answer " + answer
-                 for answer in scenario.answers if answer not in transcript_lines]
+    if "UninstallerTreeview=1" not in open(host_ini, encoding="latin-1").read():
+        failures.append("the host did not write UninstallerTreeview=1 into tarnel32.ini")
     failures += ["residue: " + line for line in residue]
     if failures:
         log("\n".join(["FAILED " + args.scenario] + failures))
