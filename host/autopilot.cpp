@@ -452,9 +452,10 @@ void Autopilot::HandleSelectionDialog(HWND hwnd) {
     }
 }
 
-// Goes on with the selection dialog once no report is being written.
+// Goes on with the selection dialog once no report is being written and no
+// box stands in front of it (its presses would run inside the box's loop).
 void Autopilot::ContinueSelection() {
-    if (!hwndSelection_ || SaveDialogOpen())
+    if (!hwndSelection_ || SaveDialogOpen() || MessageBoxOpen())
         return;
     if (reportState_ == ReportState::Asked || reportState_ == ReportState::Saving)
         return;

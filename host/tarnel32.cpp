@@ -44,6 +44,7 @@ struct HostState {
     std::unique_ptr<Autopilot> autopilot;
     std::string setupFolder; // setup starts in its own folder
     HWND hwnd = nullptr;     // the main window
+    DWORD dwStarted = GetTickCount();
     HANDLE hSetupWatch = nullptr;
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
@@ -236,7 +237,10 @@ bool StartAutopilot() {
     g_host.autopilot = std::make_unique<Autopilot>(
         options.policy, options.reportPath, LibraryTexts::Load(g_host.library.hModule),
         options.transcriptPath.empty() ? nullptr : &g_host.transcript, &g_host.job);
-    g_host.autopilot->SetGiveUp(options.timeoutSeconds * 1000, GiveUpRun);
+    // The time counts from the host's start, not from the autopilot's.
+    DWORD dwSpentMs = GetTickCount() - g_host.dwStarted;
+    DWORD dwTimeoutMs = options.timeoutSeconds * 1000;
+    g_host.autopilot->SetGiveUp(dwTimeoutMs > dwSpentMs ? dwTimeoutMs - dwSpentMs : 0, GiveUpRun);
     return g_host.autopilot->Start();
 }
 

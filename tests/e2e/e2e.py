@@ -267,7 +267,8 @@ class Scenario:
         if status != self.status:
             failures.append("%s: tarnel32 ended with status %d, not %d"
                             % (name, status, self.status))
-        if self.timeout and seconds > self.timeout + 15:
+        # Wine's start and the end of the session come on top of the host's time.
+        if self.timeout and seconds > self.timeout + 30:
             failures.append("%s: the run took %.0f s, given %d" % (name, seconds, self.timeout))
         if self.report != texts["report"].startswith("Tarnel Uninstaller version"):
             failures.append("%s: a report was %s through the Report button"
@@ -283,7 +284,7 @@ class Scenario:
 
 # A setup that changes nothing: the session answers message 110 and ends.
 NOTHING_CHANGED = Scenario(
-    "all", lambda b: ["cmd.exe", "/c", "exit"], report=False,
+    "all", lambda b: ["rundll32.exe"], report=False,
     answers=["Tarnel Uninstaller\tNo configuration changes detected.\\nThere is nothing to "
              "uninstall.\tOK"])
 
@@ -319,9 +320,8 @@ SCENARIOS = {
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
-        "all", lambda b: ["notepad.exe"], timeout=25, status=5, report=False,
-        answers=["Tarnel32 Install Monitor\tSetup is running. Press the button when it has "
-                 "finished.\\nReady\tnot answered; buttons: Setup is done"],
+        "all", lambda b: ["notepad.exe"], timeout=45, status=5, report=False,
+        answers=["Untitled - Notepad\t\tnot answered"],
         then=NOTHING_CHANGED),
 }
 
