@@ -229,13 +229,13 @@ Autopilot::~Autopilot() {
     Stop();
 }
 
-void Autopilot::SetGiveUp(DWORD dwTimeoutMs, GiveUpHandler onGiveUp) {
+void Autopilot::SetGiveUp(DWORD dwStarted, DWORD dwTimeoutMs, GiveUpHandler onGiveUp) {
+    dwStarted_ = dwStarted;
     dwTimeoutMs_ = dwTimeoutMs;
     onGiveUp_ = std::move(onGiveUp);
 }
 
 bool Autopilot::Start() {
-    dwStarted_ = GetTickCount();
     hThread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
     return hThread_ != nullptr;
 }

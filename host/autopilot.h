@@ -40,8 +40,9 @@ class Autopilot {
     Autopilot(const Autopilot&) = delete;
     Autopilot& operator=(const Autopilot&) = delete;
 
-    // Gives the run up when it has not ended dwTimeoutMs after Start.
-    void SetGiveUp(DWORD dwTimeoutMs, GiveUpHandler onGiveUp);
+    // Gives the run up when it has not ended dwTimeoutMs after the tick count
+    // dwStarted.
+    void SetGiveUp(DWORD dwStarted, DWORD dwTimeoutMs, GiveUpHandler onGiveUp);
     // False when the autopilot's thread cannot be started.
     bool Start();
     void Stop();
@@ -92,7 +93,7 @@ class Autopilot {
     DWORD dwTimeoutMs_ = INFINITE;
     GiveUpHandler onGiveUp_;
     HANDLE hThread_ = nullptr;
-    DWORD dwStarted_ = 0;
+    DWORD dwStarted_ = GetTickCount();
     volatile LONG fStop_ = 0;
     bool fGaveUp_ = false;
     std::atomic<ReportState> reportState_ = ReportState::NotAsked;

@@ -238,9 +238,7 @@ bool StartAutopilot() {
         options.policy, options.reportPath, LibraryTexts::Load(g_host.library.hModule),
         options.transcriptPath.empty() ? nullptr : &g_host.transcript, &g_host.job);
     // The time counts from the host's start, not from the autopilot's.
-    DWORD dwSpentMs = GetTickCount() - g_host.dwStarted;
-    DWORD dwTimeoutMs = options.timeoutSeconds * 1000;
-    g_host.autopilot->SetGiveUp(dwTimeoutMs > dwSpentMs ? dwTimeoutMs - dwSpentMs : 0, GiveUpRun);
+    g_host.autopilot->SetGiveUp(g_host.dwStarted, options.timeoutSeconds * 1000, GiveUpRun);
     return g_host.autopilot->Start();
 }
 

@@ -160,7 +160,7 @@ class HostAutopilot : public testing::Test {
         ASSERT_TRUE(transcript.Open(transcriptPath));
         autopilot = std::make_unique<Autopilot>(
             policy, reportPath, LibraryTexts::Load(GetModuleHandleA(nullptr)), &transcript, pJob);
-        autopilot->SetGiveUp(INFINITE, std::move(onGiveUp));
+        autopilot->SetGiveUp(GetTickCount(), INFINITE, std::move(onGiveUp));
         ASSERT_TRUE(autopilot->Start());
     }
     void TearDown() override {

@@ -279,6 +279,13 @@ class Scenario:
         transcript_lines = texts["transcript"].splitlines()
         failures += ["%s: the transcript lacks the answer %s" % (name, answer)
                      for answer in self.answers if answer not in transcript_lines]
+        # A run given up ends its transcript with the windows still open; the
+        # host's own is one of them, whatever the session was doing.
+        if self.status == 5 and not any(
+                line.startswith("Tarnel32 Install Monitor\t")
+                and line.endswith("\tnot answered; buttons: Setup is done")
+                for line in transcript_lines):
+            failures.append("%s: the transcript lacks the host window's line" % name)
         return failures
 
 
@@ -321,7 +328,6 @@ SCENARIOS = {
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
         "all", lambda b: ["notepad.exe"], timeout=45, status=5, report=False,
-        answers=["Untitled - Notepad\t\tnot answered"],
         then=NOTHING_CHANGED),
 }
 
