@@ -36,6 +36,34 @@ bool IsFolder(const WIN32_FIND_DATAA& data) {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A symbolic link or junction: what it leads to is never setup's to empty.
+bool IsLink(const WIN32_FIND_DATAA& data) {
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Removes the link itself. Only a link whose reparse tag names it as one
+// (a name surrogate) is removed: Wine 8.0 reports a symbolic link as a
+// reparse point without a tag, and every removal there acts on the target.
+bool RemoveLink(const char* pszPath, const WIN32_FIND_DATAA& data) {
+    constexpr DWORD kNameSurrogate = 0x20000000;
+    if (!(data.dwReserved0 & kNameSurrogate))
+        return false;
+    return IsFolder(data) ? RemoveDirectoryA(pszPath) != FALSE : DeleteFileA(pszPath) != FALSE;
+}
+
+// A drive root however it is written ("c:", "C:\.", "C:/", "c:\windows\..").
+bool IsDriveRoot(const char* pszFolder) {
+    if (std::strlen(pszFolder) < 4)
+        return true;
+    char szFull[MAX_PATH + 1];
+    DWORD cch = GetFullPathNameA(pszFolder, sizeof szFull, szFull, nullptr);
+    if (cch == 0 || cch >= sizeof szFull)
+        return false;
+    while (cch > 0 && (szFull[cch - 1] == '\\' || szFull[cch - 1] == '.'))
+        --cch;
+    return cch <= 2;
+}
+
 } // namespace
 
 std::string JoinPath(const char* pszFolder, const char* pszName) {
@@ -71,7 +99,18 @@ int CreateTempFolder(char* pszBuffer) {
         if (CreateDirectoryA(pszBuffer, nullptr))
             return 1;
     }
+    // The last name tried belongs to someone else's folder, if to any.
+    pszBuffer[0] = '\0';
     return 0;
+}
+
+void RemoveTempFolder() {
+    if (!szTempDir[0])
+        return;
+    DeleteFolderFiles(szTempDir);
+    RemoveFolder(szTempDir);
+    // Once removed, the name may be taken by a folder that is not ours.
+    szTempDir[0] = '\0';
 }
 
 int PathExists(const char* pszPath) {
@@ -85,28 +124,34 @@ int FolderHasFiles(const char* pszFolder) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(JoinPath(pszFolder, "*.*").c_str(), &data);
+    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)
         return 0;
-    FindClose(hFind);
+    CloseFolderSearch(hFind);
     return 1;
 }
 
 int DeleteFolderFiles(const char* pszFolder) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
-    if (std::strlen(pszFolder) < 4)
+    if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_DELETE_ROOT_DIR), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(JoinPath(pszFolder, "*.*").c_str(), &data);
+    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)
         return 1;
     int result = 1;
     do {
         std::string path = JoinPath(pszFolder, FoundName(data));
-        if (IsFolder(data)) {
-            if (data.cFileName[0] == '.')
-                continue;
+        if (IsFolder(data) && data.cFileName[0] == '.')
+            continue;
+        if (IsLink(data)) {
+            if (!RemoveLink(path.c_str(), data)) {
+                MessageBoxFmt(GetResString(IDS_CANNOT_DELETE_FILE), path.c_str());
+                result = 0;
+                break;
+            }
+        } else if (IsFolder(data)) {
             if (!DeleteFolderFiles(path.c_str()) || RemoveFolder(path.c_str()) != 0) {
                 result = 0;
                 break;
@@ -117,23 +162,25 @@ int DeleteFolderFiles(const char* pszFolder) {
             break;
         }
     } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    CloseFolderSearch(hFind);
     return result;
 }
 
 int FindFileInUse(const char* pszFolder, const char* pszShown) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
-    if (std::strlen(pszFolder) < 4)
+    if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_ROOT_DIR_EXCEPTION), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(JoinPath(pszFolder, "*.*").c_str(), &data);
+    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)
         return 0;
     int found = 0;
     do {
         std::string path = JoinPath(pszFolder, FoundName(data));
-        if (IsFolder(data)) {
+        if (IsLink(data)) {
+            // Removing a link does not need what it leads to.
+        } else if (IsFolder(data)) {
             if (data.cFileName[0] != '.' && FindFileInUse(path.c_str(), pszShown))
                 found = 1;
         } else if (IsFileInUse(path.c_str())) {
@@ -144,7 +191,7 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
             found = 1;
         }
     } while (!found && FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    CloseFolderSearch(hFind);
     return found;
 }
 

@@ -2,21 +2,31 @@
 
 #include "common/util.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 // Folder listings keyed by the folded folder text; an entry is keyed by its
 // folded long name and, where it has one, by its folded 8.3 name, since a
-// search matches either.
+// search matches either. Scopes nest: each knows the one it replaced.
 struct SearchScope::Listings {
     using Entries = std::unordered_map<std::string, FoundEntry>;
     std::unordered_map<std::string, Entries> folders;
+    Listings* pOuter = nullptr;
 };
 
 namespace {
 
 SearchScope::Listings* pActiveListings;
+std::vector<HANDLE> openSearches;
+
+void CloseInnermostListings() {
+    SearchScope::Listings* pListings = pActiveListings;
+    pActiveListings = pListings->pOuter;
+    delete pListings;
+}
 
 bool SearchDisk(const char* pszPath, FoundEntry* pFound) {
     WIN32_FIND_DATAA data;
@@ -47,17 +57,24 @@ bool IsPlainName(const char* pszName) {
 SearchScope::Listings::Entries ListFolder(const std::string& folder) {
     SearchScope::Listings::Entries entries;
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &data);
+    HANDLE hFind = OpenFolderSearch((folder + "\\*").c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)
         return entries;
-    do {
-        FoundEntry entry{FoundName(data), data.dwFileAttributes};
-        if (data.cAlternateFileName[0])
-            entries.emplace(FoldCase(data.cAlternateFileName, std::strlen(data.cAlternateFileName)),
-                            entry);
-        entries[FoldCase(entry.name.data(), entry.name.size())] = std::move(entry);
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    // Without room for the listing the search is closed before the caller
+    // falls back on the disk.
+    try {
+        do {
+            FoundEntry entry{FoundName(data), data.dwFileAttributes};
+            if (data.cAlternateFileName[0])
+                entries.emplace(
+                    FoldCase(data.cAlternateFileName, std::strlen(data.cAlternateFileName)), entry);
+            entries[FoldCase(entry.name.data(), entry.name.size())] = std::move(entry);
+        } while (FindNextFileA(hFind, &data));
+    } catch (const std::bad_alloc&) {
+        CloseFolderSearch(hFind);
+        throw;
+    }
+    CloseFolderSearch(hFind);
     return entries;
 }
 
@@ -95,11 +112,48 @@ bool SearchPathEntry(const char* pszPath, FoundEntry* pFound) {
     return SearchDisk(pszPath, pFound);
 }
 
-SearchScope::SearchScope() : pListings_(new Listings), pOuter_(pActiveListings) {
+SearchScope::SearchScope() : pListings_(new Listings) {
+    pListings_->pOuter = pActiveListings;
     pActiveListings = pListings_;
 }
 
 SearchScope::~SearchScope() {
-    pActiveListings = pOuter_;
-    delete pListings_;
+    // A guard may have closed it already, after a fault inside it.
+    if (pActiveListings == pListings_)
+        CloseInnermostListings();
+}
+
+HANDLE OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData) {
+    try {
+        openSearches.reserve(openSearches.size() + 1);
+    } catch (const std::bad_alloc&) {
+        FatalOutOfMemory();
+    }
+    HANDLE hFind = FindFirstFileA(pszPattern, pData);
+    if (hFind != INVALID_HANDLE_VALUE)
+        openSearches.push_back(hFind);
+    return hFind;
+}
+
+void CloseFolderSearch(HANDLE hFind) {
+    for (size_t i = openSearches.size(); i-- > 0;) {
+        if (openSearches[i] == hFind) {
+            openSearches.erase(openSearches.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    FindClose(hFind);
+}
+
+SearchMark MarkSearches() {
+    return SearchMark{pActiveListings, openSearches.size()};
+}
+
+void CloseSearchesAfter(const SearchMark& mark) {
+    while (pActiveListings && pActiveListings != mark.pListings)
+        CloseInnermostListings();
+    while (openSearches.size() > mark.cOpenSearches) {
+        FindClose(openSearches.back());
+        openSearches.pop_back();
+    }
 }

@@ -34,5 +34,20 @@ class SearchScope {
 
   private:
     Listings* pListings_;
-    Listings* pOuter_;
 };
+
+// A directory search that stays open while other work runs: FindFirstFileA
+// and FindClose, with the open search known to the guards.
+HANDLE OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData);
+void CloseFolderSearch(HANDLE hFind);
+
+// The listings and directory searches open at one moment. A processor fault
+// abandons a stretch without running its destructors (in the 32-bit build, and
+// in the 64-bit one for faults); the guard that catches it closes everything
+// opened after its mark, so later searches ask the disk again.
+struct SearchMark {
+    SearchScope::Listings* pListings;
+    size_t cOpenSearches;
+};
+SearchMark MarkSearches();
+void CloseSearchesAfter(const SearchMark& mark);

@@ -37,7 +37,12 @@ void* AllocZeroedOrDie(size_t cb);
 extern char szTempBase[MAX_PATH + 1];
 extern char szTempDir[MAX_PATH + 16];
 void FindTempBase();
+// Makes the folder and puts its name into the buffer; on failure the buffer
+// is left empty.
 int CreateTempFolder(char* pszBuffer);
+// Empties and removes the session's temporary folder and forgets its name;
+// nothing to do when no folder was made.
+void RemoveTempFolder();
 
 // Paths and folders.
 int PathExists(const char* pszPath);

@@ -18,6 +18,7 @@
 int TreeviewForm;
 DEACTION** ItemActions;
 int cItemSlots;
+bool fCarryingOut;
 
 namespace {
 
@@ -151,16 +152,9 @@ bool StartsChecked(const DEACTION* pact) {
     return BeginsWithFolder(pact->szObject, WinDir) || BeginsWithFolder(pact->szObject, SysDir);
 }
 
-int CarryOutActions(HWND hDlg) {
-    // Undo procedures pump messages; a second press of Uninstall meanwhile
-    // must not start a second pass over the same actions.
-    static bool fCarryingOut;
-    if (fCarryingOut)
-        return 0;
-    struct Running {
-        Running() { fCarryingOut = true; }
-        ~Running() { fCarryingOut = false; }
-    } running;
+namespace {
+
+int CarryOutChosenActions(HWND hDlg) {
     if (!TreeviewForm && !TakeListSelection(hDlg))
         return 0;
     if (!RunConfirmPass()) {
@@ -172,6 +166,19 @@ int CarryOutActions(HWND hDlg) {
         return 0;
     EndBusy();
     return 1;
+}
+
+} // namespace
+
+// An exception that leaves the pass leaves the flag set; the guard that
+// catches it puts the flag back.
+int CarryOutActions(HWND hDlg) {
+    if (fCarryingOut)
+        return 0;
+    fCarryingOut = true;
+    int result = CarryOutChosenActions(hDlg);
+    fCarryingOut = false;
+    return result;
 }
 
 void CreateStatusFont(HWND hDlg) {
@@ -266,6 +273,12 @@ bool HandleCommonCommand(HWND hDlg, WORD wId) {
     default:
         return false;
     }
+}
+
+void AnswerHelp(HWND hDlg, const HELPINFO* pInfo) {
+    auto hwndItem = static_cast<HWND>(pInfo->hItemHandle);
+    if (hwndItem == hDlg || IsChild(hDlg, hwndItem))
+        HandleCommonCommand(hDlg, IDC_HELP_BUTTON);
 }
 
 bool AnswerBusyCursor(HWND hDlg) {

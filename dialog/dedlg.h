@@ -14,6 +14,10 @@ extern int TreeviewForm;
 extern DEACTION** ItemActions;
 extern int cItemSlots;
 
+// True while the chosen actions are carried out: undo procedures pump
+// messages, and a second press of Uninstall meanwhile must not start a second
+// pass over the same actions.
+extern bool fCarryingOut;
 int CarryOutActions(HWND hDlg);
 void CreateStatusFont(HWND hDlg);
 void DeleteStatusFont();
@@ -25,6 +29,9 @@ bool StartsChecked(const DEACTION* pact);
 // The commands both forms answer alike: Help, Report and Cautions. Returns
 // true when the command was one of them.
 bool HandleCommonCommand(HWND hDlg, WORD wId);
+// F1: the host is told only about help asked for inside this dialog, not
+// about help that a dialog it owns (the cautions) passes on to its owner.
+void AnswerHelp(HWND hDlg, const HELPINFO* pInfo);
 // The Cancel question; true when the user answered Yes.
 bool ConfirmCancel(HWND hDlg);
 // While the undo pass runs, the dialog keeps the busy cursor.
@@ -34,6 +41,9 @@ INT_PTR CALLBACK ListDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPar
 INT_PTR CALLBACK TreeDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 void WriteReport(HWND hwndOwner);
+// Writes the report into the named file, or tells the user that it could not
+// be written whole.
+void SaveReport(HWND hwndOwner, const char* pszFile);
 // Writes the report text into an open file; shared by WriteReport and tests.
 void WriteReportTo(FILE* pFile);
 void ShowCautions(HWND hwndOwner);

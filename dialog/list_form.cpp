@@ -182,7 +182,7 @@ INT_PTR HandleListMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
         return AnswerBusyCursor(hDlg) ? TRUE : FALSE;
     case WM_HELP:
-        HandleCommonCommand(hDlg, IDC_HELP_BUTTON);
+        AnswerHelp(hDlg, reinterpret_cast<const HELPINFO*>(lParam));
         return TRUE;
     case WM_DESTROY:
         DeleteStatusFont();

@@ -43,6 +43,12 @@ bool AskReportFile(HWND hwndOwner, char* pszFile) {
     return GetSaveFileNameA(&ofn) != FALSE;
 }
 
+void TellReportNotWritten(HWND hwndOwner, const char* pszFormat, const char* pszFile) {
+    char szText[kFileNameChars + 100];
+    std::snprintf(szText, sizeof szText, pszFormat, pszFile);
+    MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_OK | MB_ICONEXCLAMATION);
+}
+
 } // namespace
 
 void WriteReportTo(FILE* pFile) {
@@ -65,19 +71,24 @@ void WriteReportTo(FILE* pFile) {
     }
 }
 
-void WriteReport(HWND hwndOwner) {
-    char szFile[kFileNameChars] = "UNINST.TXT";
-    if (!AskReportFile(hwndOwner, szFile))
-        return;
-    FILE* pFile = std::fopen(szFile, "wt");
+void SaveReport(HWND hwndOwner, const char* pszFile) {
+    FILE* pFile = std::fopen(pszFile, "wt");
     if (!pFile) {
-        char szText[kFileNameChars + 100];
-        std::snprintf(szText, sizeof szText,
-                      "Could not write the report to %s\nThe file may be in use or read-only.",
-                      szFile);
-        MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_OK | MB_ICONEXCLAMATION);
+        TellReportNotWritten(
+            hwndOwner, "Could not write the report to %s\nThe file may be in use or read-only.",
+            pszFile);
         return;
     }
     WriteReportTo(pFile);
-    std::fclose(pFile);
+    // Most of the text reaches the disk only when the file is closed.
+    bool fWriteFailed = std::ferror(pFile) != 0;
+    if (std::fclose(pFile) != 0 || fWriteFailed)
+        TellReportNotWritten(
+            hwndOwner, "Could not write the whole report to %s\nThe disk may be full.", pszFile);
+}
+
+void WriteReport(HWND hwndOwner) {
+    char szFile[kFileNameChars] = "UNINST.TXT";
+    if (AskReportFile(hwndOwner, szFile))
+        SaveReport(hwndOwner, szFile);
 }

@@ -289,7 +289,7 @@ INT_PTR HandleTreeMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
         return AnswerBusyCursor(hDlg) ? TRUE : FALSE;
     case WM_HELP:
-        HandleCommonCommand(hDlg, IDC_HELP_BUTTON);
+        AnswerHelp(hDlg, reinterpret_cast<const HELPINFO*>(lParam));
         return TRUE;
     case WM_COMMAND:
         return OnTreeCommand(hDlg, wParam, lParam);

@@ -17,22 +17,6 @@ namespace {
 const UINT kStartupFiles[] = {IDS_AUTOEXEC_BAT, IDS_CONFIG_SYS,   IDS_AUTOEXEC_DOS,
                               IDS_CONFIG_DOS,   IDS_AUTOEXEC_W40, IDS_CONFIG_W40};
 
-// Closes a directory search however the loop over it ends.
-class SearchHandle {
-  public:
-    explicit SearchHandle(HANDLE hFind) : hFind_(hFind) {}
-    ~SearchHandle() {
-        if (hFind_ != INVALID_HANDLE_VALUE)
-            FindClose(hFind_);
-    }
-    SearchHandle(const SearchHandle&) = delete;
-    SearchHandle& operator=(const SearchHandle&) = delete;
-    HANDLE get() const { return hFind_; }
-
-  private:
-    HANDLE hFind_;
-};
-
 HANDLE OpenForTimes(const char* pszPath, DWORD dwAccess) {
     return CreateFileA(pszPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -92,17 +76,21 @@ int BackupSystemFiles() {
     std::string progman = GetResString(IDS_PROGMAN_INI);
     std::string pattern = JoinPath(WinDir, GetResString(IDS_INI_PATTERN));
     WIN32_FIND_DATAA data;
-    SearchHandle search(FindFirstFileA(pattern.c_str(), &data));
-    if (search.get() == INVALID_HANDLE_VALUE)
+    HANDLE hFind = OpenFolderSearch(pattern.c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
         return 1;
+    int result = 1;
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         const char* pszName = FoundName(data);
         if (lstrcmpiA(pszName, progman.c_str()) == 0)
             continue;
-        if (!BackupFile(WinDir, pszName))
-            return 0;
-    } while (FindNextFileA(search.get(), &data));
-    return 1;
+        if (!BackupFile(WinDir, pszName)) {
+            result = 0;
+            break;
+        }
+    } while (FindNextFileA(hFind, &data));
+    CloseFolderSearch(hFind);
+    return result;
 }

@@ -60,7 +60,7 @@ void AddFileAction(WORD wOrder, UINT uFormat, const char* pszPath) {
               pszPath, nullptr);
 }
 
-// Stage 1: folders that setup created, under their long names.
+// Folders that setup created, under their long names.
 void AddNewFolderActions() {
     for (NAMEITEM* pItem = NewFolders; pItem; pItem = pItem->pNext) {
         if (!pItem->bActive)
@@ -77,13 +77,13 @@ void AddNewFolderActions() {
     }
 }
 
-// Stage 2: a backed-up file is restored, never deleted.
+// A backed-up file is restored, never deleted.
 void DropBackedUpFiles() {
     for (DIRFILE* pEntry = BackupList; pEntry; pEntry = pEntry->pNext)
         RemoveName(&NewFiles, pEntry->szName);
 }
 
-// Stage 3.
+// New files under their long names, with the drive letter in capitals.
 void UseLongFileNames() {
     for (NAMEITEM* pItem = NewFiles; pItem; pItem = pItem->pNext) {
         if (!pItem->bActive)
@@ -97,7 +97,7 @@ void UseLongFileNames() {
     }
 }
 
-// Stage 4: a file inside a new folder goes with its folder. Every folder
+// A file inside a new folder goes with its folder. Every folder
 // that ends in a backslash is looked up by each of the file's own folder
 // prefixes; any other folder name is matched as a plain prefix.
 void DropFilesInNewFolders() {
@@ -130,7 +130,7 @@ void DropFilesInNewFolders() {
         RemoveName(&NewFiles, pFile->szName);
 }
 
-// Stage 5: nothing in the recycle folder is offered.
+// Nothing in the recycle folder is offered.
 void DropRecycledFiles(const std::string& recycled) {
     for (NAMEITEM* pFile = NewFiles; pFile; pFile = pFile->pNext) {
         if (!pFile->bActive || std::strlen(pFile->szName) < 3)
@@ -142,7 +142,8 @@ void DropRecycledFiles(const std::string& recycled) {
     }
 }
 
-// Stage 6.
+// A deletion for every new file left, except the host's INI file and the
+// files that disk tools keep for themselves.
 void AddNewFileActions() {
     const UINT kNeverOffered[] = {IDS_TARNEL_INI, IDS_QAG_SUFFIX, IDS_QAB_SUFFIX, IDS_TREEINFO_NCD,
                                   IDS_TREEINFO_DT};
@@ -177,7 +178,7 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-// Stage 8: a backed-up file with a new time is restored, unless it is an
+// A backed-up file with a new time is restored, unless it is an
 // .ini file whose bytes did not change.
 void AddRestoreActions() {
     std::string iniSuffix = GetResString(IDS_INI_SUFFIX);

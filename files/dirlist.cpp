@@ -73,7 +73,7 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
         return 1;
     std::string pattern = JoinPath(pszFolder, "*.*");
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(pattern.c_str(), &data);
+    HANDLE hFind = OpenFolderSearch(pattern.c_str(), &data);
     if (hFind == INVALID_HANDLE_VALUE)
         return 1;
     std::string grpSuffix = GetResString(IDS_GRP_SUFFIX);
@@ -85,7 +85,7 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
             continue;
         AddFileEntry(ppList, pszName, data.nFileSizeLow, data.ftLastWriteTime, pdwCount);
     } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    CloseFolderSearch(hFind);
     return 1;
 }
 

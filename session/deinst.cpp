@@ -9,6 +9,7 @@
 #include "files/snapshot.h"
 #include "registry/registry.h"
 #include "resources/resource.h"
+#include "session/abandon.h"
 #include "session/guard.h"
 #include "session/report.h"
 
@@ -39,6 +40,8 @@ void ResetSessionLists() {
 // session started.
 BOOL StartSession(HWND hwndStatus) {
     fInSession = 1;
+    szTempDir[0] = '\0';
+    ForgetAbandonedState();
     if (FAILED(SHGetMalloc(&pShellMalloc)) || !pShellMalloc) {
         pShellMalloc = nullptr;
         UninstMessageBox(GetResString(IDS_NO_SHELL_MALLOC), MB_ICONHAND);
@@ -75,9 +78,10 @@ void ListSystemFoldersAfterSetup() {
     SortFileList(&SysAfter, dwCount);
 }
 
-// Steps 3 to 16 of post_setup_uninstall: stop the monitor, offer the setup's
-// own uninstaller, compare, build and sort the actions. Returns false when
-// the user chose the setup's own uninstaller and stopped.
+// Stops the monitor, offers the setup's own uninstaller, compares the
+// registry and the folders with their state before setup, and builds and
+// sorts the actions. Returns false when the user chose the setup's own
+// uninstaller and stopped.
 bool BuildUndoActions(HWND hwndStatus) {
     StopRecording();
     PumpMessages();
@@ -115,11 +119,6 @@ bool BuildUndoActions(HWND hwndStatus) {
 void OfferUndoActions() {
     if (!pActionList || !AnyActionToOffer(pActionList) || show_deinstall_dialog(hwndParent) == 0)
         UninstMessageBox(GetResString(IDS_NOTHING_TO_UNINSTALL), MB_OK);
-}
-
-void RemoveTempFolder() {
-    DeleteFolderFiles(szTempDir);
-    RemoveFolder(szTempDir);
 }
 
 void RunPostSetup(HWND hwndParentArg, HWND hwndStatus) {

@@ -1,26 +1,66 @@
 // Carries an exception out of a dialog procedure past the system's modal loop.
+// Each dialog run by DialogBoxGuarded has a frame; an exception is kept in the
+// frame of the dialog whose procedure it left and raised once that dialog is
+// gone, never in another one.
+#include "session/abandon.h"
 #include "session/guard.h"
 
+struct DialogFrame {
+    DLGPROC pfnProc;
+    HWND hDlg; // known once a procedure of the dialog has failed
+    bool fPending;
+    DWORD dwCode;
+    DialogFrame* pOuter;
+};
+
 namespace {
-bool fDialogExceptionPending;
-DWORD dwPendingDialogCode;
+
+DialogFrame* pInnermostFrame;
+
+// The frame of a dialog: its window when known, else the dialog procedure
+// the window runs.
+DialogFrame* FrameOfDialog(HWND hDlg) {
+    auto pfnProc = reinterpret_cast<DLGPROC>(GetWindowLongPtrA(hDlg, DWLP_DLGPROC));
+    for (DialogFrame* pFrame = pInnermostFrame; pFrame; pFrame = pFrame->pOuter) {
+        if (pFrame->hDlg == hDlg)
+            return pFrame;
+        if (!pFrame->hDlg && pFrame->pfnProc == pfnProc) {
+            pFrame->hDlg = hDlg;
+            return pFrame;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
+DialogFrame* InnermostDialogFrame() {
+    return pInnermostFrame;
+}
+
+void SetInnermostDialogFrame(DialogFrame* pFrame) {
+    pInnermostFrame = pFrame;
+}
+
+// A dialog that the host runs with an exported procedure has no frame: its
+// exception ends it and goes no further.
 void KeepPendingDialogException(HWND hDlg, DWORD dwCode) {
-    if (!fDialogExceptionPending) {
-        fDialogExceptionPending = true;
-        dwPendingDialogCode = dwCode;
+    DialogFrame* pFrame = FrameOfDialog(hDlg);
+    if (pFrame && !pFrame->fPending) {
+        pFrame->fPending = true;
+        pFrame->dwCode = dwCode;
     }
     EndDialog(hDlg, -1);
 }
 
 INT_PTR DialogBoxGuarded(HINSTANCE hinst, int idTemplate, HWND hwndOwner, DLGPROC pfnProc,
                          LPARAM lParam) {
+    DialogFrame frame{pfnProc, nullptr, false, 0, pInnermostFrame};
+    pInnermostFrame = &frame;
     INT_PTR result =
         DialogBoxParamA(hinst, MAKEINTRESOURCEA(idTemplate), hwndOwner, pfnProc, lParam);
-    if (fDialogExceptionPending) {
-        fDialogExceptionPending = false;
-        RaiseSessionException(dwPendingDialogCode);
-    }
+    pInnermostFrame = frame.pOuter;
+    if (frame.fPending)
+        RaiseSessionException(frame.dwCode);
     return result;
 }

@@ -3,6 +3,8 @@
 // outer frame with a structured-exception handler of its own.
 #include "session/guard.h"
 
+#include "session/abandon.h"
+
 #include <excpt.h>
 
 namespace {
@@ -99,5 +101,9 @@ void RaiseSessionException(DWORD dwCode) {
 }
 
 bool RunGuarded(void (*pfnBody)(void*), void* pContext, DWORD* pdwCode) {
-    return RunCatchingFaults(pfnBody, pContext, pdwCode);
+    StateMark mark = MarkState();
+    bool fFinished = RunCatchingFaults(pfnBody, pContext, pdwCode);
+    if (!fFinished)
+        PutBackState(mark);
+    return fFinished;
 }

@@ -38,9 +38,9 @@ template <class Body> bool Guarded(Body&& body, DWORD* pdwCode = nullptr) {
 
 // Window and dialog procedures must never let an exception unwind into the
 // system's message dispatch. A procedure body run through GuardedDialogBody
-// keeps an escaping exception and ends its dialog with -1; DialogBoxGuarded
-// raises it again once the dialog is gone, so it reaches the guard around the
-// dialog as if it had travelled through the modal loop.
+// keeps an escaping exception and ends its dialog with -1; the DialogBoxGuarded
+// that runs that dialog raises it again once the dialog is gone, so it reaches
+// the guard around the dialog as if it had travelled through the modal loop.
 void KeepPendingDialogException(HWND hDlg, DWORD dwCode);
 
 template <class Body> INT_PTR GuardedDialogBody(HWND hDlg, Body&& body) {

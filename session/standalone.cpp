@@ -60,11 +60,15 @@ void RunStandalone() {
         MessageBoxA(GetTopWindow(nullptr), GetResString(IDS_ALREADY_RUNNING), kLibraryTitle, MB_OK);
         return;
     }
+    // The current folder is put back afterwards only when it could be read
+    // whole.
     char szSavedFolder[512];
-    GetCurrentDirectoryA(sizeof szSavedFolder - 1, szSavedFolder);
+    DWORD cchSaved = GetCurrentDirectoryA(sizeof szSavedFolder, szSavedFolder);
+    bool fSaved = cchSaved > 0 && cchSaved < sizeof szSavedFolder;
     SetCurrentDirectoryA("c:\\");
     DialogBoxGuarded(hinstLib, IDD_STANDALONE, nullptr, StandaloneDialogProc, 0);
-    SetCurrentDirectoryA(szSavedFolder);
+    if (fSaved)
+        SetCurrentDirectoryA(szSavedFolder);
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // Guards catch every failure of their stretch: the library's codes, processor
 // faults and structured exceptions; "No" in the internal-exception box
 // travels to the next enclosing guard.
+#include "common/pathsearch.h"
 #include "common/util.h"
 #include "session/guard.h"
 #include "session/report.h"
 #include "session/session.h"
 #include "support/hosted_test.h"
+#include "support/prefix_files.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,21 @@ TEST_F(GuardTest, EveryProcessorFaultReachesItsGuardAndEndsItsStretch) {
     }
     EXPECT_EQ(cCaught, 2000);
     EXPECT_EQ(cAfterFault, 0);
+}
+
+// A fault runs no destructor: the guard itself closes the listing, so a path
+// deleted afterwards is not reported as still there.
+TEST_F(GuardTest, FaultInsideASearchScopeLeavesLaterSearchesAskingTheDisk) {
+    ScratchFolder scratch{"guards"};
+    std::string path = scratch / "gone.txt";
+    WriteTextFile(path, "x");
+    EXPECT_FALSE(Guarded([&] {
+        SearchScope searches;
+        PathExists(path.c_str());
+        WriteThroughNull();
+    }));
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(PathExists(path.c_str()), 0);
 }
 
 TEST_F(GuardTest, RaisedStructuredExceptionAndSessionCodeReachTheGuard) {

@@ -149,16 +149,20 @@ TEST_F(FolderOperationsTest, SearchesFromListingsAnswerAsTheDisk) {
     }
 }
 
-TEST_F(FolderOperationsTest, DriveRootIsNeverEmptied) {
-    robot.ExpectBoxStartingWith(kTitle, "Attempt to delete ROOT dir.\nInternal Error in util line",
-                                IDOK);
+TEST_F(FolderOperationsTest, DriveRootIsNeverEmptiedHoweverItIsWritten) {
     DWORD dwCode = 0;
-    EXPECT_FALSE(Guarded([] { DeleteFolderFiles("c:\\"); }, &dwCode));
-    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+    for (const char* pszRoot : {"c:\\", "C:\\.", "C:\\\\", "C:/", "c:\\windows\\..\\"}) {
+        robot.ExpectBoxStartingWith(
+            kTitle, "Attempt to delete ROOT dir.\nInternal Error in util line", IDOK);
+        EXPECT_FALSE(Guarded([&] { DeleteFolderFiles(pszRoot); }, &dwCode)) << pszRoot;
+        EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
+    }
     EXPECT_TRUE(Exists("C:\\windows"));
-
-    robot.ExpectBoxStartingWith(kTitle, "ROOT Dir Exception\nInternal Error in util line", IDOK);
-    EXPECT_FALSE(Guarded([] { FindFileInUse("c:", "c:"); }, &dwCode));
+    for (const char* pszRoot : {"c:", "C:\\."}) {
+        robot.ExpectBoxStartingWith(kTitle, "ROOT Dir Exception\nInternal Error in util line",
+                                    IDOK);
+        EXPECT_FALSE(Guarded([&] { FindFileInUse(pszRoot, "c:"); }, &dwCode)) << pszRoot;
+    }
 }
 
 TEST_F(FolderOperationsTest, MissingPathsCountAsGone) {

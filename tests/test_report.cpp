@@ -7,6 +7,7 @@
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
+#include "session/guard.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +83,7 @@ TEST_F(ReportTest, EmptySessionSaysSoInBothBlocksAndReplacesAnExistingFileWhole)
                                   "Nothing to Uninstall\r\n");
 }
 
-TEST_F(ReportTest, FileThatCannotBeOpenedIsToldAndLeftAlone) {
+TEST_F(ReportTest, FileThatCannotBeOpenedOrWrittenWholeIsTold) {
     WriteTextFile(path, "old");
     HANDLE hHeld = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
@@ -94,6 +95,15 @@ TEST_F(ReportTest, FileThatCannotBeOpenedIsToldAndLeftAlone) {
     WriteReport(host.hwnd());
     CloseHandle(hHeld);
     EXPECT_EQ(ReadTextFile(path), "old");
+    // The machine's full device opens like a file and fails every write, as
+    // a full disk does.
+    std::string full = "Z:\\dev\\full";
+    HANDLE hFull = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hFull, INVALID_HANDLE_VALUE);
+    CloseHandle(hFull);
+    robot.ExpectBox(
+        kTitle, "Could not write the whole report to " + full + "\nThe disk may be full.", IDOK);
+    SaveReport(host.hwnd(), full.c_str());
 }
 
 TEST_F(ReportTest, CancelledSaveDialogWritesNothing) {
@@ -129,6 +139,18 @@ TEST_F(CautionsDialogTest, ShowsEachCautionOnceInListOrder) {
     EXPECT_EQ(shown, listed);
     EXPECT_EQ(shown.size(), 3u);
     EXPECT_EQ(host.notifications(), (std::vector<UINT>{WM_TRUN95_HELP_CAUTIONS}));
+}
+
+// A host may run the exported procedure in a dialog of its own; a fault
+// there ends that dialog and is never raised later in another one.
+TEST_F(CautionsDialogTest, FaultInADialogOfTheHostIsNotRaisedInTheNextDialog) {
+    Cautions = reinterpret_cast<NAMEITEM*>(uintptr_t{16});
+    INT_PTR result =
+        DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(), caution_dlg_proc, 0);
+    Cautions = nullptr;
+    EXPECT_EQ(result, -1);
+    script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDOK, 0); });
+    EXPECT_TRUE(Guarded([&] { ShowCautions(host.hwnd()); }));
 }
 
 TEST_F(CautionsDialogTest, OkEndsWithOneAndCancelWithZero) {

@@ -84,6 +84,8 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLib
     EXPECT_EQ(fInSession, 0);
     EXPECT_EQ(already_running(), 0);
     EXPECT_FALSE(Exists(tempDir));
+    // A folder that takes the name later is not the session's to empty.
+    EXPECT_STREQ(szTempDir, "");
     const std::vector<UINT>& busy = host.notifications();
     ASSERT_FALSE(busy.empty());
     ASSERT_EQ(busy.size() % 2, 0u);
@@ -119,6 +121,7 @@ TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
     EXPECT_EQ(pre_setup_save(host.hwnd(), host.status()), FALSE);
     EXPECT_EQ(fInSession, 0);
     EXPECT_EQ(already_running(), 0);
+    EXPECT_STREQ(szTempDir, "");
 }
 
 // Dialog 300 enables its buttons again once pre_setup_save has returned;

@@ -110,6 +110,34 @@ TEST_F(UndoActionTest, FolderDeletionAsksAndRefusesWhileAFileInsideIsHeld) {
     }
 }
 
+// A link inside a folder that setup made leads to a folder that is not
+// setup's: neither the in-use search nor the deletion goes through it.
+TEST_F(UndoActionTest, LinkInsideADeletedFolderIsNeverFollowed) {
+    std::string folder = scratch / "App\\", outside = scratch / "Outside", link = folder + "Data";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA(outside.c_str(), nullptr);
+    WriteTextFile(outside + "\\keep.txt", "kept");
+    WriteTextFile(folder + "setup.txt", "x");
+    if (!MakeUnixLink(outside, link))
+        GTEST_SKIP() << "this build makes no Unix links";
+    DEACTION* pact = AddFolderAction(folder);
+    pact->fSelected = 1;
+    {
+        FileHolder holder(outside + "\\keep.txt");
+        robot.ExpectBoxStartingWith(kTitle, "You have chosen to delete the folder " + folder,
+                                    IDYES);
+        EXPECT_EQ(pact->pfnConfirm(pact), IDYES);
+    }
+    // Wine 8.0 shows the link as a folder reparse point without a tag and
+    // every removal there acts on the target, so the link stays and says so.
+    robot.ExpectBox(kTitle, "Could not delete file " + link, IDOK);
+    EXPECT_EQ(pact->pfnUndo(pact), 0);
+    RemoveUnixLink(link);
+    EXPECT_EQ(ReadTextFile(outside + "\\keep.txt"), "kept");
+    EXPECT_EQ(pact->pfnUndo(pact), 1);
+    EXPECT_FALSE(Exists(folder));
+}
+
 TEST_F(UndoActionTest, FolderThatIsTheCurrentDirectoryIsRemovedWithItsContent) {
     std::string folder = scratch / "Current";
     CreateDirectoryA(folder.c_str(), nullptr);

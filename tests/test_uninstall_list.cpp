@@ -6,6 +6,7 @@
 #include "common/util.h"
 #include "files/lists.h"
 #include "resources/resource.h"
+#include "session/guard.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 namespace {
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
+// WM_KEYF1: what the system makes of a press of F1.
+constexpr UINT kKeyF1 = 0x004D;
 
 using DialogTest = UninstallDialogTest;
 
@@ -186,11 +189,13 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     EXPECT_EQ(failing->fDone, 1u);
 }
 
-TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDoAndHelpTellsTheHost) {
+TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDoAndHelpTellsTheHostOnce) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
     session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
+    session.AddCaution("File \"x\" was deleted");
     std::string onFirst, onSecond, offList;
-    RunThenCancel([&](HWND hDlg) {
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        Settle(hDlg);
         HWND hStatus = GetDlgItem(hDlg, IDC_DIALOG_STATUS);
         onFirst = WindowText(hStatus);
         PressKey(GetDlgItem(hDlg, IDC_ITEM_LIST), VK_DOWN);
@@ -198,14 +203,26 @@ TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDoAndHelpTellsTheHost) 
         FocusControl(hDlg, GetDlgItem(hDlg, IDC_SELECT_ALL));
         offList = WindowText(hStatus);
         PressButton(hDlg, IDC_HELP_BUTTON);
+        PressButton(hDlg, IDC_CAUTIONS);
+        script.WaitForWindows(2);
         Settle(hDlg);
+        PressButton(hDlg, IDCANCEL);
     });
+    // F1 in the cautions asks for their help, not for this dialog's.
+    robot.ExpectDialog("Caution", [](HWND hCautions) {
+        PostMessageA(GetDlgItem(hCautions, IDC_CAUTION_LIST), kKeyF1, 0, 0);
+        PostMessageA(hCautions, WM_COMMAND, IDOK, 0);
+    });
+    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    script.Join();
     EXPECT_EQ(onFirst, "The selected checkbox will delete the folder \"C:\\App\\\" created by the "
                        "installation process.");
     EXPECT_EQ(onSecond, "The selected checkbox will restore the file \"C:\\WINDOWS\\WIN.INI\" that "
                         "was altered by the installation process.");
     EXPECT_EQ(offList, "Only items that are checked will be uninstalled");
-    EXPECT_EQ(host.notifications(), (std::vector<UINT>{WM_TRUN95_HELP_UNINSTALL}));
+    EXPECT_EQ(host.notifications(),
+              (std::vector<UINT>{WM_TRUN95_HELP_UNINSTALL, WM_TRUN95_HELP_CAUTIONS}));
 }
 
 constexpr char kExceptionBoxStart[] = "Tarnel Uninstaller has detected internal exception ";
@@ -242,6 +259,22 @@ TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
     EXPECT_EQ(journal, (std::vector<std::string>{"undo faulted one", "undo two"}));
     EXPECT_EQ(faulting->fDone, 0u);
     EXPECT_EQ(next->fDone, 1u);
+}
+
+// The pass that a fault abandons runs no destructor in the 32-bit build; the
+// guard that catches it still lets the next Uninstall run.
+TEST_F(CarryOutFaultTest, FaultThatLeavesTheCarryingOutLetsTheNextOneRun) {
+    TreeviewForm = 1;
+    DEACTION* broken = session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoFails);
+    char* pszDescription = broken->pszDescription;
+    broken->pszDescription = reinterpret_cast<char*>(uintptr_t{16});
+    broken->fSelected = 1;
+    EXPECT_FALSE(Guarded([] { CarryOutActions(nullptr); }));
+    broken->pszDescription = pszDescription;
+    broken->fSelected = 0;
+    session.Add(DEA_FOLDER, "Folder two", "two")->fSelected = 1;
+    EXPECT_EQ(CarryOutActions(nullptr), 1);
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo failed one", "undo two"}));
 }
 
 TEST_F(CarryOutFaultTest, ExceptionInAConfirmIsReportedAndTheUninstallGoesOn) {

@@ -25,3 +25,8 @@ std::string ReadTextFile(const std::string& path);
 bool Exists(const std::string& path);
 // Removes a file or folder tree, clearing read-only attributes first.
 void RemoveTree(const std::string& path);
+// A Unix symbolic link from link to target, both inside the prefix, made as
+// a program outside Wine makes one (Wine 8.0's CreateSymbolicLink makes
+// none); false where this build cannot make one.
+bool MakeUnixLink(const std::string& target, const std::string& link);
+void RemoveUnixLink(const std::string& link);
