@@ -36,6 +36,9 @@ INT_PTR CALLBACK TreeDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPar
 void WriteReport(HWND hwndOwner);
 // Writes the report text into an open file; shared by WriteReport and tests.
 void WriteReportTo(FILE* pFile);
+// Writes the same items for programs to read: one line each, kind, object and
+// the report's text, separated by tabs; cautions first.
+void WriteItemListTo(FILE* pFile);
 void ShowCautions(HWND hwndOwner);
 
 inline constexpr char kOnlyCheckedText[] = "Only items that are checked will be uninstalled";
