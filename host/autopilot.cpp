@@ -1,5 +1,6 @@
 #include "host/autopilot.h"
 
+#include "host/progress.h"
 #include "resources/resource.h"
 
 #include <algorithm>
@@ -219,9 +220,10 @@ void Autopilot::HandleMessageBox(HWND hwnd) {
 }
 
 void Autopilot::HandleOwnUninstallerBox(HWND hwnd, const std::string& text) {
-    bool fOwn = policy_ == Policy::OwnThenContinue || policy_ == Policy::OwnThenStop;
+    bool fOwn = AcceptsOwnUninstaller(policy_);
     int id;
     if (!GetDlgItem(hwnd, IDYES)) {
+        ShowProgress("The program's own uninstaller is running");
         // Held until the program's own uninstaller and what it started are gone.
         hwndWaitingBox_ = hwnd;
         dwWaitStart_ = GetTickCount();
@@ -281,6 +283,10 @@ void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
 
 void Autopilot::HandleSelectionDialog(HWND hwnd) {
     hwndSelection_ = hwnd;
+    ShowProgress("Answering the uninstall dialog");
+    // The list is complete and untouched while the dialog waits for its answer.
+    if (writeItems_)
+        writeItems_();
     if (!reportPath_.empty() && !fReportSaved_) {
         Press(hwnd, IDC_REPORT, DialogStaticTexts(hwnd), ButtonLabel(hwnd, IDC_REPORT));
     }
@@ -295,7 +301,7 @@ void Autopilot::ContinueSelection() {
     HWND hwnd = hwndSelection_;
     hwndSelection_ = nullptr;
     std::string text = DialogStaticTexts(hwnd);
-    if (policy_ == Policy::Cancel) {
+    if (UndoesNothing(policy_)) {
         Press(hwnd, IDCANCEL, text, ButtonLabel(hwnd, IDCANCEL));
         return;
     }

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ class Autopilot {
 
     void Start();
     void Stop();
+    // Called when the selection dialog appears, before anything is answered.
+    void OnSelection(std::function<void()> writeItems) { writeItems_ = std::move(writeItems); }
     // True once the report has been saved through the "Save As" dialog.
     bool ReportSaved() const { return fReportSaved_ != 0; }
 
@@ -64,7 +67,8 @@ class Autopilot {
     HWND hwndSelection_ = nullptr;  // the selection dialog, while the report is written
     HWND hwndWaitingBox_ = nullptr; // "press OK when done", while the uninstaller runs
     DWORD dwWaitStart_ = 0;
-    std::map<HWND, DWORD> lastPage_; // when a wizard page of the own uninstaller was turned
+    std::map<HWND, DWORD> lastPage_;
+    std::function<void()> writeItems_; // when a wizard page of the own uninstaller was turned
 };
 
 // The button's text without its ampersand, as a person reads it.
