@@ -45,7 +45,9 @@ TEST_F(HostCommandLine, EachPolicyNameSelectsItsPolicy) {
     const std::pair<const char*, Policy> cases[] = {{"all", Policy::All},
                                                     {"own-then-continue", Policy::OwnThenContinue},
                                                     {"own-then-stop", Policy::OwnThenStop},
-                                                    {"cancel", Policy::Cancel}};
+                                                    {"cancel", Policy::Cancel},
+                                                    {"report-only", Policy::ReportOnly},
+                                                    {"own-then-report", Policy::OwnThenReport}};
     for (const auto& [pszName, policy] : cases) {
         ASSERT_TRUE(Parse((std::string("--unattended=") + pszName + " setup.exe").c_str()))
             << error;
@@ -59,18 +61,25 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
     ASSERT_TRUE(Parse("   "));
     EXPECT_EQ(options.policy, Policy::Interactive);
     EXPECT_TRUE(options.setupProgram.empty());
-    ASSERT_TRUE(Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt "
-                      "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
+    ASSERT_TRUE(
+        Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --items=C:\\i.txt "
+              "--quiet \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
     EXPECT_EQ(options.reportPath, "C:\\r.txt");
     EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
+    EXPECT_EQ(options.itemsPath, "C:\\i.txt");
+    EXPECT_TRUE(options.fQuiet);
     EXPECT_EQ(options.setupProgram, "C:\\My Setup\\setup.exe");
     EXPECT_EQ(options.setupCommandLine, "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no");
 }
 
 TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
-    const char* const apszWrong[] = {"--unattended=most setup.exe",  "--unattended=all",
-                                     "--report=C:\\r.txt setup.exe", "--unattended=all --report= x",
-                                     "--colour=red setup.exe",       "--unattended=all \"\" /S"};
+    const char* const apszWrong[] = {"--unattended=most setup.exe",
+                                     "--unattended=all",
+                                     "--report=C:\\r.txt setup.exe",
+                                     "--unattended=all --report= x",
+                                     "--colour=red setup.exe",
+                                     "--unattended=all \"\" /S",
+                                     "--quiet setup.exe"};
     for (const char* pszArgs : apszWrong) {
         error.clear();
         EXPECT_FALSE(Parse(pszArgs)) << pszArgs;
