@@ -46,6 +46,9 @@ void WriteReport(HWND hwndOwner);
 void SaveReport(HWND hwndOwner, const char* pszFile);
 // Writes the report text into an open file; shared by WriteReport and tests.
 void WriteReportTo(FILE* pFile);
+// Writes the same items for programs to read: one line each, kind, object and
+// the report's text, separated by tabs; cautions first.
+void WriteItemListTo(FILE* pFile);
 void ShowCautions(HWND hwndOwner);
 
 inline constexpr char kOnlyCheckedText[] = "Only items that are checked will be uninstalled";

@@ -10,6 +10,7 @@
 #include <commdlg.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -49,7 +50,49 @@ void TellReportNotWritten(HWND hwndOwner, const char* pszFormat, const char* psz
     MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_OK | MB_ICONEXCLAMATION);
 }
 
+const char* KindName(WORD wKind) {
+    switch (wKind) {
+    case DEA_GROUP:
+        return "group";
+    case DEA_ICON:
+        return "icon";
+    case DEA_FOLDER:
+        return "folder";
+    case DEA_FILE:
+        return "file";
+    case DEA_RESTORE:
+        return "restore";
+    default:
+        return "registry";
+    }
+}
+
+// The path or key an action is about. A group or icon keeps its short name
+// as its object and its path beside it; a registry action keeps its category
+// ("Key Added") as its object, and the key follows that category in its text.
+const char* ActionObject(const DEACTION* pact) {
+    const char* pszText = pact->pszDescription ? pact->pszDescription : "";
+    if ((pact->wKind == DEA_GROUP || pact->wKind == DEA_ICON) && pact->pExtra)
+        return static_cast<const char*>(pact->pExtra);
+    if (pact->wKind != DEA_REGISTRY)
+        return pact->szObject;
+    size_t cchCategory = lstrlenA(pact->szObject);
+    if (std::strncmp(pszText, pact->szObject, cchCategory) == 0 && pszText[cchCategory] == ' ')
+        return pszText + cchCategory + 1;
+    return pszText;
+}
+
 } // namespace
+
+void WriteItemListTo(FILE* pFile) {
+    for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
+        std::fprintf(pFile, "caution\t\t%s\n", pItem->szName);
+    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+        if (!pact->fDone)
+            std::fprintf(pFile, "%s\t%s\t%s\n", KindName(pact->wKind), ActionObject(pact),
+                         pact->pszDescription ? pact->pszDescription : "");
+    }
+}
 
 void WriteReportTo(FILE* pFile) {
     std::fprintf(pFile, "%s version %s\n\n", kLibraryTitle, "6.1");

@@ -1,6 +1,7 @@
 #include "host/autopilot.h"
 
 #include "host/host_window.h"
+#include "host/progress.h"
 #include "resources/resource.h"
 
 #include <algorithm>
@@ -383,9 +384,10 @@ void Autopilot::HandleMessageBox(HWND hwnd) {
 }
 
 void Autopilot::HandleOwnUninstallerBox(HWND hwnd, const std::string& text) {
-    bool fOwn = policy_ == Policy::OwnThenContinue || policy_ == Policy::OwnThenStop;
+    bool fOwn = AcceptsOwnUninstaller(policy_);
     int id;
     if (!GetDlgItem(hwnd, IDYES)) {
+        ShowProgress("The program's own uninstaller is running");
         // Held until the program's own uninstaller and what it started are gone.
         hwndWaitingBox_ = hwnd;
         dwWaitStart_ = GetTickCount();
@@ -446,6 +448,10 @@ void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
 
 void Autopilot::HandleSelectionDialog(HWND hwnd) {
     hwndSelection_ = hwnd;
+    ShowProgress("Answering the uninstall dialog");
+    // The list is complete and untouched while the dialog waits for its answer.
+    if (writeItems_)
+        writeItems_();
     if (!reportPath_.empty() && reportState_ == ReportState::NotAsked) {
         reportState_ = ReportState::Asked;
         Press(hwnd, IDC_REPORT, DialogStaticTexts(hwnd), ButtonLabel(hwnd, IDC_REPORT));
@@ -462,7 +468,7 @@ void Autopilot::ContinueSelection() {
     HWND hwnd = hwndSelection_;
     hwndSelection_ = nullptr;
     std::string text = DialogStaticTexts(hwnd);
-    if (policy_ == Policy::Cancel) {
+    if (UndoesNothing(policy_)) {
         Press(hwnd, IDCANCEL, text, ButtonLabel(hwnd, IDCANCEL));
         return;
     }

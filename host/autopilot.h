@@ -46,6 +46,8 @@ class Autopilot {
     // False when the autopilot's thread cannot be started.
     bool Start();
     void Stop();
+    // Called when the selection dialog appears, before anything is answered.
+    void OnSelection(std::function<void()> writeItems) { writeItems_ = std::move(writeItems); }
     // True once the report has been written through the "Save As" dialog.
     bool ReportSaved() const { return reportState_ == ReportState::Saved; }
     bool ReportFailed() const { return reportState_ == ReportState::Failed; }
@@ -105,7 +107,8 @@ class Autopilot {
     HWND hwndSelection_ = nullptr;  // the selection dialog, while the report is written
     HWND hwndWaitingBox_ = nullptr; // "press OK when done", while the uninstaller runs
     DWORD dwWaitStart_ = 0;
-    std::map<HWND, DWORD> lastPage_; // when a wizard page of the own uninstaller was turned
+    std::map<HWND, DWORD> lastPage_;   // when a wizard page of the own uninstaller was turned
+    std::function<void()> writeItems_; // writes the item list when the selection appears
 };
 
 // The button's text without its ampersand, as a person reads it.

@@ -1,5 +1,6 @@
 #include "host/host_window.h"
 
+#include "host/progress.h"
 #include "resources/resource.h"
 
 namespace {
@@ -14,6 +15,7 @@ constexpr int kSetupDoneId = 103;
 constexpr UINT_PTR kBusyTimer = 1;
 
 HostWindowHandlers g_handlers;
+WNDPROC g_pfnStaticProc;
 bool g_fBusy;
 int g_iBusyFrame;
 
@@ -26,9 +28,23 @@ HWND CreateChild(HWND hwndParent, const char* pszClass, const char* pszText, DWO
     return hwnd;
 }
 
+// The library's status line also goes to the progress lines, each new text once.
+LRESULT CALLBACK StatusLineProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg == WM_SETTEXT && lParam) {
+        const char* pszText = reinterpret_cast<const char*>(lParam);
+        char szOld[512] = "";
+        GetWindowTextA(hwnd, szOld, sizeof szOld);
+        if (lstrcmpA(szOld, pszText) != 0)
+            ShowProgress(pszText);
+    }
+    return CallWindowProcA(g_pfnStaticProc, hwnd, uMsg, wParam, lParam);
+}
+
 void CreateControls(HWND hwnd) {
     CreateChild(hwnd, "STATIC", "Preparing...", 0, 12, 12, 396, 18, kPhaseId);
-    CreateChild(hwnd, "STATIC", "", SS_SUNKEN, 12, 40, 396, 20, kStatusId);
+    HWND hwndStatus = CreateChild(hwnd, "STATIC", "", SS_SUNKEN, 12, 40, 396, 20, kStatusId);
+    g_pfnStaticProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(hwndStatus, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusLineProc)));
     CreateChild(hwnd, "STATIC", "", 0, 12, 70, 200, 18, kBusyId);
     // Created disabled: it comes alive only once setup runs, never for a moment before.
     CreateChild(hwnd, "BUTTON", "Setup is &done", BS_PUSHBUTTON | WS_DISABLED, 288, 66, 120, 26,
@@ -138,6 +154,7 @@ HWND HostStatusLine(HWND hwnd) {
 
 void SetHostPhase(HWND hwnd, const char* pszText) {
     SetDlgItemTextA(hwnd, kPhaseId, pszText);
+    ShowProgress(pszText);
 }
 
 void EnableSetupDoneButton(HWND hwnd, BOOL fEnable) {

@@ -28,8 +28,16 @@ template <typename PFN> bool Find(HMODULE hModule, const char* pszName, PFN& pfn
 } // namespace
 
 bool Trun95Library::Load() {
+    return LoadFrom("TRUN95.dll");
+}
+
+bool Trun95Library::LoadCheckLibrary() {
+    return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", pfnWriteItemList);
+}
+
+bool Trun95Library::LoadFrom(const char* pszName) {
     // The library next to the host, never one found elsewhere on the path.
-    hModule = LoadLibraryA((HostFolder() + "TRUN95.dll").c_str());
+    hModule = LoadLibraryA((HostFolder() + pszName).c_str());
     if (!hModule)
         return false;
     return Find(hModule, "already_running", pfnAlreadyRunning) &&

@@ -15,9 +15,16 @@ struct Trun95Library {
     decltype(&post_setup_uninstall) pfnPostSetupUninstall = nullptr;
     decltype(&post_setup_cleanup) pfnPostSetupCleanup = nullptr;
     decltype(&uninstall_standalone) pfnUninstallStandalone = nullptr;
+    // Only in the check library: writes the offered items for programs to read.
+    int (*pfnWriteItemList)(const char* pszPath) = nullptr;
 
     // False when the library or one of its entry points is missing.
     bool Load();
+    // The same library with one more entry point, write_item_list, for check runs.
+    bool LoadCheckLibrary();
+
+  private:
+    bool LoadFrom(const char* pszName);
 };
 
 // The host's own folder, with a trailing backslash: TRUN95.dll and the

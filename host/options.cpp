@@ -9,6 +9,8 @@ constexpr char kUnattended[] = "--unattended=";
 constexpr char kReport[] = "--report=";
 constexpr char kTranscript[] = "--transcript=";
 constexpr char kTimeout[] = "--timeout=";
+constexpr char kItems[] = "--items=";
+constexpr char kQuiet[] = "--quiet";
 
 bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t';
@@ -47,6 +49,10 @@ bool ParsePolicy(const std::string& name, Policy& policy) {
         policy = Policy::OwnThenStop;
     else if (name == "cancel")
         policy = Policy::Cancel;
+    else if (name == "report-only")
+        policy = Policy::ReportOnly;
+    else if (name == "own-then-report")
+        policy = Policy::OwnThenReport;
     else
         return false;
     return true;
@@ -73,12 +79,18 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
     if (StartsWith(token, kUnattended)) {
         if (ParsePolicy(token.substr(sizeof kUnattended - 1), options.policy))
             return true;
-        error =
-            "unknown policy in " + token + " (use all, own-then-continue, own-then-stop or cancel)";
+        error = "unknown policy in " + token +
+                " (use all, own-then-continue, own-then-stop, cancel, report-only or "
+                "own-then-report)";
         return false;
+    }
+    if (token == kQuiet) {
+        options.fQuiet = true;
+        return true;
     }
     std::string* pTarget = StartsWith(token, kReport)       ? &options.reportPath
                            : StartsWith(token, kTranscript) ? &options.transcriptPath
+                           : StartsWith(token, kItems)      ? &options.itemsPath
                                                             : nullptr;
     if (!pTarget) {
         error = "unknown option " + token;
@@ -94,9 +106,9 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
 
 bool CheckCombination(const HostOptions& options, std::string& error) {
     bool fUnattended = options.policy != Policy::Interactive;
-    if (!fUnattended &&
-        (!options.reportPath.empty() || !options.transcriptPath.empty() || options.fTimeoutGiven)) {
-        error = "--report, --transcript and --timeout need --unattended";
+    if (!fUnattended && (!options.reportPath.empty() || !options.transcriptPath.empty() ||
+                         !options.itemsPath.empty() || options.fQuiet || options.fTimeoutGiven)) {
+        error = "--report, --transcript, --items, --quiet and --timeout need --unattended";
         return false;
     }
     if (fUnattended && options.setupProgram.empty()) {
@@ -107,6 +119,16 @@ bool CheckCombination(const HostOptions& options, std::string& error) {
 }
 
 } // namespace
+
+bool AcceptsOwnUninstaller(Policy policy) {
+    return policy == Policy::OwnThenContinue || policy == Policy::OwnThenStop ||
+           policy == Policy::OwnThenReport;
+}
+
+bool UndoesNothing(Policy policy) {
+    return policy == Policy::Cancel || policy == Policy::ReportOnly ||
+           policy == Policy::OwnThenReport;
+}
 
 bool ParseHostCommandLine(const char* pszArgs, HostOptions& options, std::string& error) {
     options = HostOptions{};
@@ -133,9 +155,10 @@ bool ParseHostCommandLine(const char* pszArgs, HostOptions& options, std::string
 
 const char* HostUsage() {
     return "usage: tarnel32 [SETUP.EXE [ARGS...]]\n"
-           "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel\n"
-           "                [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]\n"
-           "                SETUP.EXE [ARGS...]\n"
+           "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel|\n"
+           "                             report-only|own-then-report\n"
+           "                [--report=FILE] [--transcript=FILE] [--items=FILE] [--quiet]\n"
+           "                [--timeout=SECONDS] SETUP.EXE [ARGS...]\n"
            "       (an unattended run that takes longer than SECONDS, default 1800, is\n"
            "       abandoned with exit status 5)\n";
 }

@@ -1,7 +1,7 @@
 // The host's command line:
 //   tarnel32 [SETUP.EXE [ARGS...]]
-//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]
-//            SETUP.EXE [ARGS...]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
+//            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
 #pragma once
 
 #include <string>
@@ -12,7 +12,14 @@ enum class Policy {
     OwnThenContinue, // run the setup's own uninstaller, then uninstall what it left
     OwnThenStop,     // run the setup's own uninstaller and end the session
     Cancel,          // decline the own uninstaller and cancel the selection
+    ReportOnly,      // decline the own uninstaller, save the report, undo nothing
+    OwnThenReport,   // run the own uninstaller, then save the report of what is left
 };
+
+// Whether the unattended user says Yes to the program's own uninstaller.
+bool AcceptsOwnUninstaller(Policy policy);
+// Whether the unattended user leaves the selection with Cancel, undoing nothing.
+bool UndoesNothing(Policy policy);
 
 constexpr unsigned kDefaultTimeoutSeconds = 1800;
 // A week: far beyond any setup, and well inside the millisecond tick count.
@@ -22,6 +29,8 @@ struct HostOptions {
     Policy policy = Policy::Interactive;
     std::string reportPath;     // empty: no report
     std::string transcriptPath; // empty: no transcript
+    std::string itemsPath;      // empty: no item list (needs the check library)
+    bool fQuiet = false;        // no progress lines
     // The longest an unattended run may take, from start to end.
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
     bool fTimeoutGiven = false;

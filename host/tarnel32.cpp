@@ -1,8 +1,8 @@
 // The host program: monitors one setup program with TRUN95.dll and offers to
 // undo what it did.
 //   tarnel32 [SETUP.EXE [ARGS...]]
-//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--timeout=SECONDS]
-//            SETUP.EXE [ARGS...]
+//   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
+//            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
 // Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
 // 2 bad arguments or a setup program that cannot be started, 3 the library
 // could not be loaded or the session could not begin, 4 the user closed the
@@ -14,6 +14,7 @@
 #include "host/library.h"
 #include "host/options.h"
 #include "host/process_job.h"
+#include "host/progress.h"
 #include "host/transcript.h"
 
 #include <windows.h>
@@ -230,13 +231,31 @@ void GiveUpRun(const std::string& reason) {
     AbandonAndExit();
 }
 
+void WriteItemList() {
+    if (!g_host.library.pfnWriteItemList(g_host.options.itemsPath.c_str()))
+        WriteError("cannot write the item list " + g_host.options.itemsPath);
+}
+
+// An empty item list before the session: a session with nothing to offer
+// shows no selection dialog, and its list stays empty.
+bool StartItemList(const std::string& path) {
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(hFile);
+    return true;
+}
+
 bool StartAutopilot() {
     HostOptions& options = g_host.options;
     if (options.policy == Policy::Interactive)
         return true;
-    g_host.autopilot = std::make_unique<Autopilot>(
-        options.policy, options.reportPath, LibraryTexts::Load(g_host.library.hModule),
-        options.transcriptPath.empty() ? nullptr : &g_host.transcript, &g_host.job);
+    g_host.autopilot = std::make_unique<Autopilot>(options.policy, options.reportPath,
+                                                   LibraryTexts::Load(g_host.library.hModule),
+                                                   &g_host.transcript, &g_host.job);
+    if (!options.itemsPath.empty())
+        g_host.autopilot->OnSelection([] { WriteItemList(); });
     // The time counts from the host's start, not from the autopilot's.
     g_host.autopilot->SetGiveUp(g_host.dwStarted, options.timeoutSeconds * 1000, GiveUpRun);
     return g_host.autopilot->Start();
@@ -272,10 +291,18 @@ int Prepare() {
         WriteError("cannot write the transcript " + options.transcriptPath);
         return kExitBadArguments;
     }
-    if (!g_host.library.Load()) {
-        WriteError("TRUN95.dll could not be loaded from the host's folder");
+    if (!options.itemsPath.empty() && !StartItemList(options.itemsPath)) {
+        WriteError("cannot write the item list " + options.itemsPath);
+        return kExitBadArguments;
+    }
+    bool fCheck = !options.itemsPath.empty();
+    if (!(fCheck ? g_host.library.LoadCheckLibrary() : g_host.library.Load())) {
+        WriteError(std::string(fCheck ? "trun95check.dll" : "TRUN95.dll") +
+                   " could not be loaded from the host's folder");
         return kExitNoSession;
     }
+    if (options.policy != Policy::Interactive && !options.fQuiet)
+        EnableProgress();
     return kExitDone;
 }
 

@@ -1,5 +1,7 @@
 #include "host/transcript.h"
 
+#include "host/progress.h"
+
 std::string EscapeLineBreaks(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -35,6 +37,7 @@ bool Transcript::Open(const std::string& path) {
 
 void Transcript::Write(const std::string& caption, const std::string& text,
                        const std::string& answer) {
+    ShowProgress("Answered \"" + caption + "\": " + answer);
     if (hFile_ == INVALID_HANDLE_VALUE)
         return;
     std::string line = TranscriptLine(caption, text, answer);

@@ -47,7 +47,9 @@ TEST_F(HostCommandLine, EachPolicyNameSelectsItsPolicy) {
     const std::pair<const char*, Policy> cases[] = {{"all", Policy::All},
                                                     {"own-then-continue", Policy::OwnThenContinue},
                                                     {"own-then-stop", Policy::OwnThenStop},
-                                                    {"cancel", Policy::Cancel}};
+                                                    {"cancel", Policy::Cancel},
+                                                    {"report-only", Policy::ReportOnly},
+                                                    {"own-then-report", Policy::OwnThenReport}};
     for (const auto& [pszName, policy] : cases) {
         ASSERT_TRUE(Parse((std::string("--unattended=") + pszName + " setup.exe").c_str()))
             << error;
@@ -62,11 +64,14 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
     EXPECT_EQ(options.policy, Policy::Interactive);
     EXPECT_TRUE(options.setupProgram.empty());
     EXPECT_EQ(options.timeoutSeconds, 1800u);
-    ASSERT_TRUE(Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --timeout=30 "
-                      "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
+    ASSERT_TRUE(
+        Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --items=C:\\i.txt "
+              "--quiet --timeout=30 \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
     EXPECT_EQ(options.timeoutSeconds, 30u);
     EXPECT_EQ(options.reportPath, "C:\\r.txt");
     EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
+    EXPECT_EQ(options.itemsPath, "C:\\i.txt");
+    EXPECT_TRUE(options.fQuiet);
     EXPECT_EQ(options.setupProgram, "C:\\My Setup\\setup.exe");
     EXPECT_EQ(options.setupCommandLine, "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no");
 }
@@ -81,7 +86,8 @@ TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
                                      "--timeout=30 setup.exe",
                                      "--unattended=all --timeout=0 setup.exe",
                                      "--unattended=all --timeout=9999999 setup.exe",
-                                     "--unattended=all --timeout=1m setup.exe"};
+                                     "--unattended=all --timeout=1m setup.exe",
+                                     "--quiet setup.exe"};
     for (const char* pszArgs : apszWrong) {
         error.clear();
         EXPECT_FALSE(Parse(pszArgs)) << pszArgs;

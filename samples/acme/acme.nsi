@@ -1,6 +1,7 @@
 ; Acme Notes: a small but complete setup program, built with NSIS, on which
 ; the demo and the end-to-end tests run a full install and uninstall.
 ;   makensis -DOUTFILE=acme-setup.exe acme.nsi
+; With -DCLEAN_UNINSTALL its uninstaller leaves nothing behind (acme-clean-setup.exe).
 Unicode true
 Target amd64-unicode
 
@@ -79,6 +80,13 @@ Section "Uninstall"
     Delete "$INSTDIR\license.txt"
     Delete "$INSTDIR\templates\letter.acmenote"
     RMDir "$INSTDIR\templates"
+!ifdef CLEAN_UNINSTALL
+    ; The variant whose uninstaller removes the user's settings too.
+    Delete "$INSTDIR\settings.ini"
+    DeleteRegKey HKCU "Software\Acme\Notes"
+    DeleteRegKey /ifempty HKCU "Software\Acme"
+    DeleteINISec "$WINDIR\win.ini" "Acme Notes"
+!endif
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
 

@@ -71,6 +71,13 @@ class Prefix:
         os.makedirs(folder, exist_ok=True)
         subprocess.run(["cp", "-a", base, self.path], check=True)
 
+    @classmethod
+    def existing(cls, path):
+        """A prefix that is already there, read as it is."""
+        prefix = cls.__new__(cls)
+        prefix.path = path
+        return prefix
+
     def env(self):
         env = dict(os.environ)
         env.update(WINEPREFIX=self.path, WINEARCH="win64", WINEDEBUG="-all",

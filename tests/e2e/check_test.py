@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""`trun95 check` and `check-all` on the bundled samples.
+
+check: Acme Notes, whose own uninstaller keeps the user's settings, must
+report exactly that residue and end with status 1. check-all: a folder with
+the variant whose uninstaller removes everything (clean, status 0) and the
+MSI package (Wine's msiexec, run as its uninstaller, removes nothing). For
+every check the residue must agree with e2e.py's own state diff of the
+residue run's prefix, the JSON must follow docs/check.md, and the base
+prefix must be byte for byte as it was.
+
+usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import e2e
+
+CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
+ITEM_KINDS = {"file", "folder", "group", "icon", "restore", "registry"}
+# Registry roots as Wine stores them: file and key prefix. HKEY_USERS holds
+# the default user (userdef.reg) and the current one, whose key is HKCU.
+HIVES = {"HKEY_LOCAL_MACHINE": "system.reg:", "HKEY_CURRENT_USER": "user.reg:",
+         "HKEY_CLASSES_ROOT": "system.reg:Software\\Classes\\", ".DEFAULT": "userdef.reg:",
+         "S-1-5-21-0-0-0-1000": "user.reg:"}
+# The user's settings that the sample's uninstaller keeps: settings.ini (in
+# the folder it leaves), the WIN.INI section, the HKCU key (also seen in HKU).
+ACME_RESIDUE = [("folder", "C:\\Program Files\\Acme Notes\\"),
+                ("registry", "Hkey_current_user\\Software\\Acme"),
+                ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme"),
+                ("restore", "C:\\windows\\win.ini")]
+
+
+def prefix_hashes(path):
+    """Every file of a prefix, registry files included, by content."""
+    hashes = {}
+    for folder, _, files in os.walk(path):
+        for name in files:
+            full = os.path.join(folder, name)
+            if not os.path.islink(full):
+                with open(full, "rb") as stream:
+                    hashes[full] = hashlib.sha1(stream.read()).hexdigest()
+    return hashes
+
+
+def state_diff_name(item):
+    """What e2e.py's state diff calls the object of a check item."""
+    obj = item["object"]
+    if item["kind"] == "registry":
+        hive, _, key = obj.partition("\\")
+        if hive.upper() == "HKEY_USERS":
+            hive, _, key = key.partition("\\")
+        return HIVES[hive.upper()] + key
+    return obj[3:].replace("\\", "/").rstrip("/").lower()
+
+
+def covers(item, line):
+    """Whether a state-diff line is about the item's object or something below it."""
+    name = state_diff_name(item)
+    about = line.split(": ", 1)[1]
+    about = about if item["kind"] == "registry" else about.rstrip("/").lower()
+    return about == name or about.startswith((name + "/", name + "\\", name + ": "))
+
+
+def disagreements(result, base, runs):
+    """Residue items the state diff does not see, and state-diff lines no item covers."""
+    run = "residue" if result["ownUninstaller"]["registered"] else "footprint"
+    residue_prefix = e2e.Prefix.existing(os.path.join(runs, run, "prefix"))
+    cautions = {"c:/" + state_diff_name(c) for c in result["cautions"]["residue"]}
+    lines = e2e.compare(e2e.snapshot(e2e.Prefix.existing(base)), e2e.snapshot(residue_prefix),
+                        cautions)
+    items = result["residue"]
+    return (["not in the state diff: " + i["text"] for i in items
+             if not any(covers(i, line) for line in lines)] +
+            ["not reported: " + line for line in lines if not any(covers(i, line) for i in items)])
+
+
+def format_errors(result):
+    errors = []
+    own = result.get("ownUninstaller") or {}
+    if result.get("version") != 1 or result.get("status") not in ("clean", "residue"):
+        errors.append("version or status")
+    if not isinstance(result.get("setup"), list) or set(own) != {"registered", "ran", "exitStatus"}:
+        errors.append("setup or ownUninstaller")
+    for part in ("footprint", "residue"):
+        for item in result[part] + result["cautions"][part]:
+            if set(item) != {"kind", "object", "text"} or item["kind"] not in ITEM_KINDS | {
+                    "caution"} or (item["kind"] == "caution") != (item in result["cautions"][part]):
+                errors.append("item %r" % item)
+    left = len(result["residue"]) + len(result["cautions"]["residue"])
+    if result["leftBehind"] != left or result["exitStatus"] != int(left > 0):
+        errors.append("leftBehind or exitStatus")
+    return errors
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case", choices=["check", "check-all"])
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    work = os.path.abspath(os.path.join(args.work, args.case))
+    shutil.rmtree(work, ignore_errors=True)
+    base, runs, report = (os.path.join(work, name) for name in ("base", "runs", "check.json"))
+    os.makedirs(work)
+    subprocess.run(["cp", "-a", os.path.abspath(args.prefix), base], check=True)
+    if args.case == "check":
+        setups = ["acme-setup.exe"]
+        command = ["check", os.path.join(args.bin, "acme-setup.exe"), "/S"]
+    else:
+        setups = ["acme-clean-setup.exe", "acme-tools.msi"]
+        os.makedirs(os.path.join(work, "setups"))
+        for name in setups:
+            shutil.copy(os.path.join(args.bin, name), os.path.join(work, "setups"))
+        command = ["check-all", os.path.join(work, "setups")]
+    hashes = prefix_hashes(base)
+    env = dict(e2e.Prefix.existing(base).env(), TRUN95_BIN=os.path.abspath(args.bin),
+               TRUN95_CHECK_WORK=runs)
+    run = subprocess.run(["python3", CHECK, command[0], "--json=" + report, "--prefix=" + base,
+                          *command[1:]], env=env, stdout=subprocess.PIPE, text=True, timeout=1800)
+    e2e.log(run.stdout)
+    with open(report, encoding="utf-8") as stream:
+        document = json.load(stream)
+    results = document["checks"] if args.case == "check-all" else [document]
+    failures = []
+    if prefix_hashes(base) != hashes:
+        failures.append("the base prefix was changed")
+    for name, result in zip(setups, results):
+        failures += format_errors(result) + disagreements(result, base, os.path.join(runs, name))
+    # The summary's last line: the verdict of check, the table's last row of check-all.
+    last = run.stdout.splitlines()[-1].split()
+    if args.case == "check":
+        residue = sorted((i["kind"], i["object"]) for i in results[0]["residue"])
+        expected = (1, ACME_RESIDUE, True, ["4", "items", "left", "behind"])
+        got = (run.returncode, residue, results[0]["ownUninstaller"]["ran"], last)
+    else:
+        expected = (1, ["clean", "residue"], [True, True], "acme-tools.msi", "residue")
+        got = (run.returncode, [r["status"] for r in results],
+               [r["ownUninstaller"]["ran"] for r in results], last[0], last[-1])
+    if got != expected:
+        failures.append("expected %r, got %r" % (expected, got))
+    e2e.log("\n".join(["FAILED " + args.case] + failures) if failures else "PASSED " + args.case)
+    if not failures:
+        shutil.rmtree(work, ignore_errors=True)
+    return int(bool(failures))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
