@@ -13,17 +13,12 @@ namespace {
 
 typedef LONG(WINAPI* PFNNTDELETEKEY)(HANDLE);
 
-// Deletes a link key itself rather than the key it points at.
-bool DeleteLinkKey(HKEY hRoot, const std::wstring& path) {
-    HKEY hLink = nullptr;
-    if (RegOpenKeyExW(hRoot, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hLink) !=
-        ERROR_SUCCESS)
-        return false;
+// Deletes the key of an open handle itself: a link key, not its target.
+void DeleteOpenKey(HKEY hKey) {
     auto pfnDelete = reinterpret_cast<PFNNTDELETEKEY>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll"), "NtDeleteKey")));
-    bool fDeleted = pfnDelete && pfnDelete(hLink) == 0;
-    RegCloseKey(hLink);
-    return fDeleted;
+    if (pfnDelete)
+        pfnDelete(hKey);
 }
 
 std::wstring Wide(const std::string& text) {
@@ -54,20 +49,54 @@ HKEY WalkKey(HKEY hRoot, const std::string& path, bool fCreate) {
     return hCurrent;
 }
 
-void RemoveBelow(HKEY hParent, const std::string& name) {
+// Gives everyone the rights (none when zero) on a key below an open one; a
+// null list lets everyone do everything again.
+void SetKeyRights(HKEY hParent, const std::string& name, const REGSAM* pAllowed) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hParent, name.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
-        DeleteLinkKey(hParent, Wide(name));
+    if (RegOpenKeyExA(hParent, name.c_str(), 0, WRITE_DAC, &hKey) != ERROR_SUCCESS)
         return;
+    alignas(DWORD) BYTE abAcl[256];
+    auto* pAcl = reinterpret_cast<PACL>(abAcl);
+    InitializeAcl(pAcl, sizeof abAcl, ACL_REVISION);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID pEveryone = nullptr;
+    if (pAllowed && *pAllowed &&
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &pEveryone)) {
+        AddAccessAllowedAce(pAcl, ACL_REVISION, *pAllowed, pEveryone);
+        FreeSid(pEveryone);
     }
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, pAllowed ? pAcl : nullptr, FALSE);
+    RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, &sd);
+    RegCloseKey(hKey);
+}
+
+// Opens a key, a link key as itself, for removal; a locked key is unlocked.
+HKEY OpenForRemoval(HKEY hParent, const std::string& name) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) ==
+        ERROR_SUCCESS)
+        return hKey;
+    SetKeyRights(hParent, name, nullptr);
+    if (RegOpenKeyExA(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) ==
+        ERROR_SUCCESS)
+        return hKey;
+    return nullptr;
+}
+
+void RemoveBelow(HKEY hParent, const std::string& name) {
+    HKEY hKey = OpenForRemoval(hParent, name);
+    if (!hKey)
+        return;
     char szName[512];
     std::vector<std::string> children;
     for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
         children.push_back(szName);
     for (const std::string& child : children)
         RemoveBelow(hKey, child);
+    DeleteOpenKey(hKey);
     RegCloseKey(hKey);
-    RegDeleteKeyA(hParent, name.c_str());
 }
 
 } // namespace
@@ -114,20 +143,40 @@ HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
 }
 
 bool TestKeyExists(HKEY hRoot, const std::string& path) {
-    HKEY hKey = WalkKey(hRoot, path, false);
-    if (hKey)
-        RegCloseKey(hKey);
-    return hKey != nullptr;
+    size_t iLast = path.rfind('\\');
+    HKEY hParent =
+        iLast == std::string::npos ? hRoot : WalkKey(hRoot, path.substr(0, iLast), false);
+    if (!hParent)
+        return false;
+    // Listed by its parent: also a key that cannot be opened.
+    std::string name = path.substr(iLast == std::string::npos ? 0 : iLast + 1);
+    bool fListed = false;
+    char szName[512];
+    for (DWORD i = 0; !fListed && RegEnumKeyA(hParent, i, szName, sizeof szName) == ERROR_SUCCESS;
+         ++i)
+        fListed = lstrcmpiA(szName, name.c_str()) == 0;
+    if (hParent != hRoot)
+        RegCloseKey(hParent);
+    return fListed;
 }
 
-void CreateDanglingKey(HKEY hRoot, const std::string& path) {
+void LockTestKey(HKEY hRoot, const std::string& path, REGSAM samAllowed) {
+    size_t iLast = path.rfind('\\');
+    if (HKEY hParent = WalkKey(hRoot, path.substr(0, iLast), false)) {
+        SetKeyRights(hParent, path.substr(iLast + 1), &samAllowed);
+        RegCloseKey(hParent);
+    }
+}
+
+void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target) {
     HKEY hKey = nullptr;
     if (RegCreateKeyExW(hRoot, Wide(path).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                         KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
         return;
-    const wchar_t szTarget[] = L"\\Registry\\Machine\\Software\\Trun95TestNoSuchKey";
-    RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(szTarget),
-                   sizeof szTarget - sizeof(wchar_t));
+    std::wstring native = L"\\Registry\\Machine\\" + Wide(target);
+    RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK,
+                   reinterpret_cast<const BYTE*>(native.c_str()),
+                   static_cast<DWORD>(native.size() * sizeof(wchar_t)));
     RegCloseKey(hKey);
 }
 
@@ -137,7 +186,7 @@ std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     if (!hKey)
         return values;
     static char szName[16384];
-    static BYTE abData[65536];
+    static BYTE abData[262144];
     for (DWORD i = 0;; ++i) {
         DWORD cchName = sizeof szName, cbData = sizeof abData, dwType = 0;
         if (RegEnumValueA(hKey, i, szName, &cchName, nullptr, &dwType, abData, &cbData) !=
