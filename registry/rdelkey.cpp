@@ -1,7 +1,8 @@
 // Deletion of a registry key with everything below it, deepest keys first.
 // Every key is opened through its parent's handle and as itself: a link key
 // is deleted, never the key it points at. A key whose reading is refused is
-// left in place with a caution, and so are the keys above it.
+// left in place with a caution, and so are the keys above it: one the
+// snapshot could not read, or one whose reading is refused now.
 #include "registry/registry.h"
 
 #include "common/util.h"
@@ -82,19 +83,40 @@ void DeleteAllValues(HKEY hKey) {
     }
 }
 
+// The snapshot's child of that name. Live keys and snapshot children come in
+// the same order, so the search goes on from the last one found.
+const RTREE* FindSnapshotChild(const RTREE* pNode, const std::string& name,
+                               const RTREE** ppCursor) {
+    if (!pNode)
+        return nullptr;
+    const RTREE* pStart = *ppCursor ? *ppCursor : pNode->pChild;
+    for (int iPass = 0; iPass < 2; ++iPass) {
+        for (const RTREE* p = iPass ? pNode->pChild : pStart; p && (!iPass || p != pStart);
+             p = p->pNext) {
+            if (CompareNoCase(p->pszName, name.c_str()) == 0) {
+                *ppCursor = p->pNext;
+                return p;
+            }
+        }
+    }
+    return nullptr;
+}
+
 class TreeDeleter {
   public:
     TreeDeleter(HKEY hRoot, const char* pszPath) : hRoot_(hRoot), path_(pszPath) {}
 
-    // Deletes everything below the open key, then the key; *pfKept tells
-    // that something below could not be read, so the key stays, emptied of
-    // its values.
-    LONG DeleteOpenKey(HKEY hKey, bool* pfKept) {
+    // Deletes everything below the open key, then the key; pNode is the
+    // key's snapshot node, when there is one. *pfKept tells that something
+    // below could not be read, so the key stays, emptied of its values.
+    LONG DeleteOpenKey(HKEY hKey, const RTREE* pNode, bool* pfKept) {
         std::string name;
+        const RTREE* pCursor = nullptr;
         *pfKept = false;
         for (DWORD iIndex = 0; SubkeyNameAt(hKey, iIndex, name);) {
             bool fChildKept = false;
-            LONG lResult = DeleteChild(hKey, name, &fChildKept);
+            const RTREE* pChild = FindSnapshotChild(pNode, name, &pCursor);
+            LONG lResult = DeleteChild(hKey, name, pChild, &fChildKept);
             if (lResult != ERROR_SUCCESS)
                 return lResult;
             if (fChildKept) {
@@ -112,12 +134,15 @@ class TreeDeleter {
     }
 
   private:
-    LONG DeleteChild(HKEY hKey, const std::string& name, bool* pfKept) {
+    LONG DeleteChild(HKEY hKey, const std::string& name, const RTREE* pNode, bool* pfKept) {
         size_t cchPath = path_.size();
         path_ += "\\" + name;
         OpenKey child;
-        LONG lResult = OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &child.h);
-        if (lResult == ERROR_ACCESS_DENIED && IsUnreadable(hKey, name)) {
+        LONG lResult = pNode && pNode->fUnreadable
+                           ? ERROR_ACCESS_DENIED
+                           : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &child.h);
+        if (lResult == ERROR_ACCESS_DENIED &&
+            ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
             child.h = nullptr;
             NoteKeptKey(hRoot_, path_);
             *pfKept = true;
@@ -125,7 +150,7 @@ class TreeDeleter {
         } else if (lResult != ERROR_SUCCESS) {
             child.h = nullptr;
         } else {
-            lResult = DeleteOpenKey(child.h, pfKept);
+            lResult = DeleteOpenKey(child.h, pNode, pfKept);
             if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
                 lResult = RegDeleteKeyA(hKey, name.c_str());
         }
@@ -148,6 +173,10 @@ class TreeDeleter {
 } // namespace
 
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {
+    return DeleteRegistryTree(hParent, pszSubkey, nullptr);
+}
+
+LONG DeleteRegistryTree(HKEY hParent, const char* pszSubkey, const RTREE* pNode) {
     if (!pszSubkey || !pszSubkey[0]) {
         InternalError("Rdelkey", __LINE__);
         return ERROR_INVALID_PARAMETER;
@@ -160,7 +189,7 @@ LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {
         return lResult;
     }
     bool fKept = false;
-    lResult = TreeDeleter(hParent, pszApiPath).DeleteOpenKey(key.h, &fKept);
+    lResult = TreeDeleter(hParent, pszApiPath).DeleteOpenKey(key.h, pNode, &fKept);
     if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
         lResult = DeleteRegistryPath(hParent, pszApiPath);
     if (lResult != ERROR_SUCCESS)

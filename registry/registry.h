@@ -139,6 +139,9 @@ int OnUninstallKeyChange(const char* pszParentPath, const char* pszName, DWORD d
 int DoRegistryAction(DEACTION* pact);
 int DeleteRegistryKeyOfNode(RTREE* pNode);
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey);
+// The same, sparing the keys below that the snapshot node pNode (when
+// given) records as unreadable.
+LONG DeleteRegistryTree(HKEY hParent, const char* pszSubkey, const RTREE* pNode);
 LONG RestoreRegistryKey(RTREE* pNode);
 // The live key of a node: its root's start path and the names down to it.
 std::string RegistryKeyPath(const RTREE* pNode);

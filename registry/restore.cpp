@@ -138,7 +138,7 @@ int DoRegistryAction(DEACTION* pact) {
 
 int DeleteRegistryKeyOfNode(RTREE* pNode) {
     std::string path = RegistryKeyPath(pNode);
-    if (!Guarded([&] { RegDeleteKeyRecursive(pNode->hRoot, path.c_str()); }))
+    if (!Guarded([&] { DeleteRegistryTree(pNode->hRoot, path.c_str(), pNode); }))
         ReportInternalException("Registry", 1, __LINE__);
     return 1;
 }

@@ -131,7 +131,6 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         SetTestString(root.hRoot, p + "\\Added\\Long" + longPath, "deep", "value");
     }
     CreateLinkKey(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Link", kTarget);
-    SetTestString(HKEY_CURRENT_USER, deep, "level", "changed");
     Texts texts = AfterAndCompare();
 
     size_t iPrevious = 0;
@@ -234,21 +233,19 @@ TEST_F(RegistryRestoreTest, DamagedNodesAreReportedAndTheRestStillFollows) {
     EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
 }
 
-// An added key that is already gone is fine; one that can be read but not
-// deleted is reported, and its action still counts as carried out; a key
-// that cannot even be read stays with the keys above it, with a caution.
+// An added key that is already gone is fine; one whose subkey cannot be
+// named is reported, and its action still counts as carried out; a key the
+// snapshot could not read stays with the keys above it, with a caution.
 TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCountAsUndone) {
     const std::string base = roots[2].path;
     CreateTestKey(HKEY_CURRENT_USER, base);
     Before();
     SetTestString(HKEY_CURRENT_USER, base + "\\Gone\\Sub", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Kept", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Locked", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Other", "v", "1");
-    LockTestKey(HKEY_CURRENT_USER, base + "\\Kept\\Locked", 0);
+    SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Unread", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\ReadOnly", "v", "1");
-    LockTestKey(HKEY_CURRENT_USER, base + "\\Stuck\\ReadOnly", KEY_READ);
+    CreateUnicodeOnlyKey(HKEY_CURRENT_USER, base + "\\Stuck");
     AfterAndCompare();
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
     ASSERT_EQ(actions.size(), 3u);
@@ -256,14 +253,19 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCoun
     EXPECT_EQ(DoRegistryAction(actions[0]), 1);
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Gone"));
 
+    // As a key whose reading the registry refused is recorded.
+    RTREE* pUnread = NodeAt(pAfter[2].pNode, std::string(kMarker) + "\\Kept\\Unread");
+    ASSERT_NE(pUnread, nullptr);
+    pUnread->fUnreadable = TRUE;
     FreeNameList(&Cautions);
     EXPECT_EQ(DoRegistryAction(actions[1]), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Kept\\Locked"));
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Kept\\Unread"),
+              (std::vector<LiveValue>{{"v", REG_SZ, std::string("1\0", 2)}}));
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Kept\\Other"));
     EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Kept"), std::vector<LiveValue>{});
     ASSERT_NE(Cautions, nullptr);
     EXPECT_STREQ(Cautions->szName, ("Registry key " + roots[2].shown +
-                                    "\\Kept\\Locked could not be read and was left in place.")
+                                    "\\Kept\\Unread could not be read and was left in place.")
                                        .c_str());
 
     robot.ExpectBoxStartingWith(
@@ -271,7 +273,7 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCoun
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 1 in Registry line", IDYES);
     EXPECT_EQ(DoRegistryAction(actions[2]), 1);
-    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\ReadOnly"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck"));
 }
 
 class ExplorerUnloadTest : public HostedTest {

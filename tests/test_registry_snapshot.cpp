@@ -93,8 +93,7 @@ TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) 
 }
 
 // Values stand in reverse enumeration order, children in enumeration order;
-// a key that cannot be opened, a link key and a key locked against reading
-// are empty nodes; only the locked one is marked unreadable.
+// a key that cannot be opened and a link key are empty nodes.
 TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents) {
     SetTestString(HKEY_CURRENT_USER, kKey, "", "default text");
     SetTestString(HKEY_CURRENT_USER, kKey, "Alpha", "1");
@@ -106,8 +105,6 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Unopenable", "Software\\Trun95TestNoSuchKey");
     SetTestString(HKEY_LOCAL_MACHINE, kTarget + "\\Below", "target", "1");
     CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Link", kTarget);
-    SetTestString(HKEY_CURRENT_USER, kKey + "\\Locked", "v", "Locked");
-    LockTestKey(HKEY_CURRENT_USER, kKey + "\\Locked", 0);
 
     Snap();
     std::vector<LiveValue> recorded;
@@ -119,15 +116,13 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     EXPECT_EQ(recorded, ReadLiveValues(HKEY_CURRENT_USER, kKey));
 
     // The registry lists subkeys sorted by name; the snapshot keeps that order.
-    EXPECT_EQ(ChildNames(pKey), (Names{"Alpha", "Link", "Locked", "Mike", "Unopenable", "Zulu"}));
+    EXPECT_EQ(ChildNames(pKey), (Names{"Alpha", "Link", "Mike", "Unopenable", "Zulu"}));
     for (RTREE* pChild = pKey->pChild; pChild; pChild = pChild->pNext) {
         std::string name = pChild->pszName;
         EXPECT_EQ(pChild->pParent, pKey);
         EXPECT_EQ(pChild->hRoot, HKEY_CURRENT_USER);
         EXPECT_EQ(pChild->pChild, nullptr) << name;
-        bool fReadable = name != "Unopenable" && name != "Link" && name != "Locked";
-        EXPECT_EQ(pChild->pData != nullptr, fReadable) << name;
-        EXPECT_EQ(pChild->fUnreadable != FALSE, name == "Locked") << name;
+        EXPECT_EQ(pChild->pData != nullptr, name != "Unopenable" && name != "Link") << name;
     }
 }
 

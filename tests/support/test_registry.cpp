@@ -49,51 +49,18 @@ HKEY WalkKey(HKEY hRoot, const std::string& path, bool fCreate) {
     return hCurrent;
 }
 
-// Gives everyone the rights (none when zero) on a key below an open one; a
-// null list lets everyone do everything again.
-void SetKeyRights(HKEY hParent, const std::string& name, const REGSAM* pAllowed) {
+// Keys are opened as themselves, a link key too, and named in UTF-16 so that
+// names the ANSI functions cannot spell are removed as well.
+void RemoveBelow(HKEY hParent, const std::wstring& name) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hParent, name.c_str(), 0, WRITE_DAC, &hKey) != ERROR_SUCCESS)
-        return;
-    alignas(DWORD) BYTE abAcl[256];
-    auto* pAcl = reinterpret_cast<PACL>(abAcl);
-    InitializeAcl(pAcl, sizeof abAcl, ACL_REVISION);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID pEveryone = nullptr;
-    if (pAllowed && *pAllowed &&
-        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &pEveryone)) {
-        AddAccessAllowedAce(pAcl, ACL_REVISION, *pAllowed, pEveryone);
-        FreeSid(pEveryone);
-    }
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, pAllowed ? pAcl : nullptr, FALSE);
-    RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, &sd);
-    RegCloseKey(hKey);
-}
-
-// Opens a key, a link key as itself, for removal; a locked key is unlocked.
-HKEY OpenForRemoval(HKEY hParent, const std::string& name) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) ==
+    if (RegOpenKeyExW(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) !=
         ERROR_SUCCESS)
-        return hKey;
-    SetKeyRights(hParent, name, nullptr);
-    if (RegOpenKeyExA(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) ==
-        ERROR_SUCCESS)
-        return hKey;
-    return nullptr;
-}
-
-void RemoveBelow(HKEY hParent, const std::string& name) {
-    HKEY hKey = OpenForRemoval(hParent, name);
-    if (!hKey)
         return;
-    char szName[512];
-    std::vector<std::string> children;
-    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
+    wchar_t szName[512];
+    std::vector<std::wstring> children;
+    for (DWORD i = 0; RegEnumKeyW(hKey, i, szName, 512) == ERROR_SUCCESS; ++i)
         children.push_back(szName);
-    for (const std::string& child : children)
+    for (const std::wstring& child : children)
         RemoveBelow(hKey, child);
     DeleteOpenKey(hKey);
     RegCloseKey(hKey);
@@ -129,11 +96,11 @@ void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& nam
 void RemoveTestKey(HKEY hRoot, const std::string& path) {
     size_t iLast = path.rfind('\\');
     if (iLast == std::string::npos) {
-        RemoveBelow(hRoot, path);
+        RemoveBelow(hRoot, Wide(path));
         return;
     }
     if (HKEY hParent = WalkKey(hRoot, path.substr(0, iLast), false)) {
-        RemoveBelow(hParent, path.substr(iLast + 1));
+        RemoveBelow(hParent, Wide(path.substr(iLast + 1)));
         RegCloseKey(hParent);
     }
 }
@@ -160,14 +127,6 @@ bool TestKeyExists(HKEY hRoot, const std::string& path) {
     return fListed;
 }
 
-void LockTestKey(HKEY hRoot, const std::string& path, REGSAM samAllowed) {
-    size_t iLast = path.rfind('\\');
-    if (HKEY hParent = WalkKey(hRoot, path.substr(0, iLast), false)) {
-        SetKeyRights(hParent, path.substr(iLast + 1), &samAllowed);
-        RegCloseKey(hParent);
-    }
-}
-
 void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target) {
     HKEY hKey = nullptr;
     if (RegCreateKeyExW(hRoot, Wide(path).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
@@ -178,6 +137,14 @@ void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& targe
                    reinterpret_cast<const BYTE*>(native.c_str()),
                    static_cast<DWORD>(native.size() * sizeof(wchar_t)));
     RegCloseKey(hKey);
+}
+
+void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath) {
+    HKEY hKey = nullptr;
+    std::wstring path = Wide(parentPath) + L"\\\x4E2D\x6587";
+    if (RegCreateKeyExW(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                        nullptr) == ERROR_SUCCESS)
+        RegCloseKey(hKey);
 }
 
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {

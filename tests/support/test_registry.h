@@ -1,5 +1,5 @@
 // Registry helpers for tests: keys and values written with the plain
-// registry functions, link keys and keys locked against reading, the look-up
+// registry functions, link keys and keys the ANSI functions cannot name, the look-up
 // of nodes and actions that tests check, and a fixture that compares two
 // snapshots around changes to marker keys.
 #pragma once
@@ -30,9 +30,8 @@ bool TestKeyExists(HKEY hRoot, const std::string& path);
 // Makes a link key that points at a key of HKEY_LOCAL_MACHINE (which need
 // not exist: a dangling link is listed by its parent but cannot be opened).
 void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target);
-// Lets everyone only the given rights on an existing key (zero: it can be
-// neither read nor changed); RemoveTestKey lifts it.
-void LockTestKey(HKEY hRoot, const std::string& path, REGSAM samAllowed);
+// Makes a key whose name the ANSI registry functions cannot spell.
+void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath);
 
 // Values of a live key as (name, type, bytes), in enumeration order.
 struct LiveValue {
