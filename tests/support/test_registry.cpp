@@ -280,8 +280,33 @@ void RegistryChangeTest::RemoveMarkerKeys() {
         RemoveTestKey(root.hRoot, root.path);
 }
 
+// Each root's tree holds the keys on the way to its marker key and, when it
+// exists, the marker key as the reader records it; nothing else of the
+// registry is read.
+void RegistryChangeTest::TakeMarkerSnapshot(REGTRE** ppSnapshot) {
+    auto* p = static_cast<REGTRE*>(AllocZeroedOrDie(sizeof(REGTRE) * cRegRoots));
+    *ppSnapshot = p;
+    for (int i = 0; i < cRegRoots; ++i) {
+        const TestRoot& root = roots[static_cast<size_t>(i)];
+        p[i].dwSent = REGTRE_SENT;
+        p[i].iRoot = static_cast<DWORD>(i);
+        p[i].pNode = NewRegistryNode();
+        p[i].pNode->hRoot = root.hRoot;
+        std::stringstream below(root.path.substr(std::strlen(aRegRoots[i].szStartPath)));
+        RTREE* pNode = p[i].pNode;
+        for (std::string name; std::getline(below, name, '\\');) {
+            if (name.empty() || (name == marker && !TestKeyExists(root.hRoot, root.path)))
+                continue;
+            pNode = AddTestChild(pNode, name);
+            pNode->hRoot = root.hRoot;
+        }
+        if (pNode->pszName == marker)
+            ScanRegistryKey(root.hRoot, root.path.c_str(), pNode);
+    }
+}
+
 std::vector<std::string> RegistryChangeTest::AfterAndCompare() {
-    TakeRegistrySnapshot(&pAfter, host.status());
+    TakeMarkerSnapshot(&pAfter);
     CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
     return RegistryActionTexts(marker);
 }

@@ -91,7 +91,8 @@ class RegistryChangeTest : public HostedTest {
     void TearDown() override;
 
     void RemoveMarkerKeys();
-    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
+    void TakeMarkerSnapshot(REGTRE** ppSnapshot);
+    void Before() { TakeMarkerSnapshot(&pBefore); }
     // Takes the after snapshot and compares; returns the texts of the
     // actions about the marker keys.
     std::vector<std::string> AfterAndCompare();
