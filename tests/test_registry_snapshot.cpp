@@ -61,7 +61,8 @@ TEST_F(RegistrySnapshotTest, EveryRootIsScannedFromItsRootKey) {
     EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_users");
 }
 
-TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftwareAndFreesToNull) {
+TEST_F(RegistrySnapshotTest,
+       SoftwareSnapshotScansOnlyLocalMachineSoftwareAndChecksEntriesWhenFreed) {
     FreeRegistrySnapshot(&pSnap);
     EXPECT_EQ(pSnap, nullptr);
     TakeSoftwareSnapshot(&pSnap, host.status());
@@ -73,6 +74,15 @@ TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftwareAndFre
     }
     EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft"), nullptr);
     EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_local_machine\\Software");
+
+    // A damaged entry is an assertion report that reaches the guard.
+    pSnap[2].dwSent = 0;
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
+                                "Assertion failed: p[i].dwSent == REGTRE_SENT, file Registry, line",
+                                IDOK);
+    EXPECT_FALSE(Guarded([&] { FreeRegistrySnapshot(&pSnap); }));
+    EXPECT_NE(pSnap, nullptr);
+    pSnap[2].dwSent = REGTRE_SENT;
     FreeRegistrySnapshot(&pSnap);
     EXPECT_EQ(pSnap, nullptr);
 }
@@ -200,17 +210,6 @@ TEST_F(RegistryNodeTest, DamagedSentinelGivesAnAssertionReportAndReachesTheGuard
     EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
     pNode->dwSent = RTREE_SENT;
     FreeRegistryNode(pNode, 1);
-
-    REGTRE* pSnap = nullptr;
-    TakeSoftwareSnapshot(&pSnap, host.status());
-    pSnap[2].dwSent = 0;
-    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
-                                "Assertion failed: p[i].dwSent == REGTRE_SENT, file Registry, line",
-                                IDOK);
-    EXPECT_FALSE(Guarded([&] { FreeRegistrySnapshot(&pSnap); }, &dwCode));
-    EXPECT_NE(pSnap, nullptr);
-    pSnap[2].dwSent = REGTRE_SENT;
-    FreeRegistrySnapshot(&pSnap);
 }
 
 } // namespace
