@@ -180,8 +180,8 @@ HWND hwndStatus;
 double startBytes;
 
 // The bare walk, then the snapshot of the same roots; the snapshot's line
-// also says how much memory the process holds per key above its start,
-// with no other snapshot alive.
+// also says how much memory the process has held at its peak per key above
+// its start (for the first shape of a run, this snapshot alone).
 REGTRE* WalkThenSnapshot(const std::string& shape, long n) {
     char szExtra[96];
     Stopwatch walk;
@@ -197,7 +197,7 @@ REGTRE* WalkThenSnapshot(const std::string& shape, long n) {
     long cKeys = CountSnapshotKeys(pSnapshot);
     std::snprintf(szExtra, sizeof szExtra, "keys=%ld us_per_key=%.0f bytes_per_key=%.0f", cKeys,
                   snapSeconds * 1e6 / double(cKeys),
-                  (WorkingSetBytes() - startBytes) / double(cKeys));
+                  (WorkingSetBytes(true) - startBytes) / double(cKeys));
     PrintBenchLine(("regsnap-" + shape).c_str(), n, snapSeconds, szExtra);
     return pSnapshot;
 }
