@@ -167,13 +167,12 @@ long CountSnapshotKeys(const REGTRE* pSnapshot) {
     return cKeys;
 }
 
-// Private heap of the process now, in bytes.
-double WorkingSetBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+// Working set of the process, now or at its peak so far, in bytes.
+double WorkingSetBytes(bool fPeak = false) {
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    return double(counters.PrivateUsage);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return double(fPeak ? counters.PeakWorkingSetSize : counters.WorkingSetSize);
 }
 
 HWND hwndStatus;
