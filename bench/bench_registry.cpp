@@ -1,12 +1,15 @@
 // Registry snapshot, comparison and restore on synthetic keys under
 // HKEY_CURRENT_USER\Software: a wide tree (one parent with N children) and a
-// deep tree (chains of 100 levels), each key with three values.
+// deep tree (chains of 100 levels), each key with three values. Next to each
+// snapshot a bare walk of the same four roots shows how fast the registry
+// itself can be read: open, query, enumerate values and subkeys, close.
 // Usage: bench_registry [N ...]   (default 1000 10000 100000)
 #include "bench_util.h"
 
 #include "registry/registry.h"
 #include "session/session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,16 +101,111 @@ RTREE* FindBenchNode(REGTRE* pSnapshot, const std::string& shape) {
     return FindRegistryKey(pSnapshot[2].pNode, path.c_str(), szBuffer);
 }
 
+// Buffers of the bare walk, grown to the longest name and data seen.
+std::vector<char> walkName(512), walkSubkey(256);
+std::vector<BYTE> walkData(8192);
+
+// Reads one open key and everything below it as a snapshot does, storing
+// nothing; returns the number of keys read.
+long WalkOpenKey(HKEY hKey) {
+    DWORD cSubkeys = 0, cchMaxSubkey = 0, cValues = 0, cchMaxName = 0, cbMaxData = 0;
+    if (RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &cSubkeys, &cchMaxSubkey, nullptr,
+                         &cValues, &cchMaxName, &cbMaxData, nullptr, nullptr) != ERROR_SUCCESS)
+        return 1;
+    walkName.resize(std::max<size_t>(walkName.size(), cchMaxName + 1));
+    walkData.resize(std::max<size_t>(walkData.size(), cbMaxData + 1));
+    walkSubkey.resize(std::max<size_t>(walkSubkey.size(), cchMaxSubkey + 1));
+    for (DWORD i = 0; i < cValues; ++i) {
+        DWORD cchName = static_cast<DWORD>(walkName.size());
+        DWORD cbData = static_cast<DWORD>(walkData.size()), dwType = 0;
+        RegEnumValueA(hKey, i, walkName.data(), &cchName, nullptr, &dwType, walkData.data(),
+                      &cbData);
+    }
+    long cKeys = 1;
+    for (DWORD i = 0; i < cSubkeys; ++i) {
+        DWORD cchName = static_cast<DWORD>(walkSubkey.size());
+        if (RegEnumKeyExA(hKey, i, walkSubkey.data(), &cchName, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS ||
+            IsSkippedRegistryKey(walkSubkey.data()))
+            continue;
+        HKEY hChild = nullptr;
+        if (RegOpenKeyExA(hKey, walkSubkey.data(), REG_OPTION_OPEN_LINK, KEY_READ, &hChild) !=
+            ERROR_SUCCESS) {
+            ++cKeys;
+            continue;
+        }
+        cKeys += WalkOpenKey(hChild);
+        RegCloseKey(hChild);
+    }
+    return cKeys;
+}
+
+long WalkFourRoots() {
+    long cKeys = 0;
+    for (const REGROOT& root : aRegRoots) {
+        HKEY hKey = nullptr;
+        if (RegOpenKeyExA(root.hRoot, root.szStartPath, REG_OPTION_OPEN_LINK, KEY_READ, &hKey) !=
+            ERROR_SUCCESS)
+            continue;
+        cKeys += WalkOpenKey(hKey);
+        RegCloseKey(hKey);
+    }
+    return cKeys;
+}
+
+long CountNodes(const RTREE* pNode) {
+    long cNodes = 0;
+    for (; pNode; pNode = pNode->pNext)
+        cNodes += 1 + CountNodes(pNode->pChild);
+    return cNodes;
+}
+
+long CountSnapshotKeys(const REGTRE* pSnapshot) {
+    long cKeys = 0;
+    for (int i = 0; i < cRegRoots; ++i)
+        cKeys += CountNodes(pSnapshot[i].pNode);
+    return cKeys;
+}
+
+// Working set of the process, now or at its peak so far, in bytes.
+double WorkingSetBytes(bool fPeak = false) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return double(fPeak ? counters.PeakWorkingSetSize : counters.WorkingSetSize);
+}
+
 HWND hwndStatus;
+double startBytes;
+
+// The bare walk, then the snapshot of the same roots; the snapshot's line
+// also says how much memory the process has held at its peak per key above
+// its start (for the first shape of a run, this snapshot alone).
+REGTRE* WalkThenSnapshot(const std::string& shape, long n) {
+    char szExtra[96];
+    Stopwatch walk;
+    long cWalked = WalkFourRoots();
+    double walkSeconds = walk.Seconds();
+    std::snprintf(szExtra, sizeof szExtra, "keys=%ld", cWalked);
+    PrintBenchLine(("regwalk-" + shape).c_str(), n, walkSeconds, szExtra);
+
+    REGTRE* pSnapshot = nullptr;
+    Stopwatch snap;
+    TakeRegistrySnapshot(&pSnapshot, hwndStatus);
+    double snapSeconds = snap.Seconds();
+    long cKeys = CountSnapshotKeys(pSnapshot);
+    std::snprintf(szExtra, sizeof szExtra, "keys=%ld us_per_key=%.0f bytes_per_key=%.0f", cKeys,
+                  snapSeconds * 1e6 / double(cKeys),
+                  (WorkingSetBytes(true) - startBytes) / double(cKeys));
+    PrintBenchLine(("regsnap-" + shape).c_str(), n, snapSeconds, szExtra);
+    return pSnapshot;
+}
 
 void RunShape(const std::string& shape, long n) {
     RegDeleteKeyRecursive(HKEY_CURRENT_USER, kBenchRoot);
     AddKeys(shape, n);
 
-    REGTRE* pBefore = nullptr;
-    Stopwatch snap;
-    TakeRegistrySnapshot(&pBefore, hwndStatus);
-    PrintBenchLine(("regsnap-" + shape).c_str(), n, snap.Seconds());
+    REGTRE* pBefore = WalkThenSnapshot(shape, n);
 
     ChangeSomeValues(shape, n);
     REGTRE* pAfter = nullptr;
@@ -135,6 +233,7 @@ void RunShape(const std::string& shape, long n) {
 
 int main(int argc, char** argv) {
     hinstLib = GetModuleHandleA(nullptr);
+    startBytes = WorkingSetBytes();
     LoadRegistryStrings();
     // The snapshot shows its progress in a status line, as under a host.
     hwndStatus =

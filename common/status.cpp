@@ -30,6 +30,16 @@ void PumpMessages() {
     }
 }
 
+void PumpMessagesWhenDue() {
+    constexpr DWORD dwPumpInterval = 15;
+    static DWORD dwLastPump;
+    DWORD dwNow = GetTickCount();
+    if (dwNow - dwLastPump < dwPumpInterval)
+        return;
+    dwLastPump = dwNow;
+    PumpMessages();
+}
+
 void BeginBusy() {
     if (!hcurBusy) {
         if (!hwndParent)

@@ -11,6 +11,9 @@
 char* GetResString(UINT uId);
 void ShowStatus(HWND hwndStatus, const char* pszText);
 void PumpMessages();
+// Pumps only when at least 15 ms have passed since the last time it did:
+// long scans keep the windows painting without a round trip per item.
+void PumpMessagesWhenDue();
 char* DupString(const char* pszText);
 size_t TextLength(const char* pszText);
 void AddCaution(const char* pszFormat, const char* pszArg);

@@ -26,6 +26,32 @@ void CheckCallbacks(PFNREGCHANGE iRegValueChange, PFNREGCHANGE iRegKeyChange) {
         ReportAssertion("iRegKeyChange", "Registry", __LINE__);
 }
 
+// The registry lists subkeys in the order of their names with letters folded
+// to capitals, every other byte as it is. Names equal in this order are
+// exactly the names equal with letters A to Z folded either way.
+int CompareListingOrder(const char* pszA, const char* pszB) {
+    for (;; ++pszA, ++pszB) {
+        unsigned char a = static_cast<unsigned char>(*pszA);
+        unsigned char b = static_cast<unsigned char>(*pszB);
+        if (a >= 'a' && a <= 'z')
+            a = static_cast<unsigned char>(a - ('a' - 'A'));
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<unsigned char>(b - ('a' - 'A'));
+        if (a != b)
+            return a < b ? -1 : 1;
+        if (a == '\0')
+            return 0;
+    }
+}
+
+bool IsInListingOrder(const RTREE* pFirst) {
+    for (const RTREE* p = pFirst; p && p->pNext; p = p->pNext) {
+        if (CompareListingOrder(p->pszName, p->pNext->pszName) > 0)
+            return false;
+    }
+    return true;
+}
+
 // The children of one node, ready to be matched by name (A to Z folded).
 // Matches come out in chain order, every one of them, as a walk of the
 // whole chain would find them; with many children they are found through a
@@ -71,6 +97,38 @@ class ChildIndex {
     RTREE* pFirst_;
     std::vector<RTREE*> sorted_;
 };
+
+// Two chains both in the registry's listing order are matched in one pass
+// down both; visit gets each match, lone each child of a without one.
+template <class Visit, class Lone>
+void MergeSortedChains(RTREE* a, RTREE* b, Visit&& visit, Lone&& lone) {
+    for (RTREE* x = a; x; x = x->pNext) {
+        while (b && CompareListingOrder(b->pszName, x->pszName) < 0)
+            b = b->pNext;
+        bool fFound = false;
+        for (RTREE* y = b; y && CompareListingOrder(y->pszName, x->pszName) == 0; y = y->pNext) {
+            visit(x, y);
+            fFound = true;
+        }
+        if (!fFound)
+            lone(x);
+    }
+}
+
+// Matches every child of a with the children of b of the same name, in the
+// order of a's chain and, for one child, of b's chain.
+template <class Visit, class Lone>
+void MatchChildren(RTREE* a, RTREE* b, Visit&& visit, Lone&& lone) {
+    if (IsInListingOrder(a) && IsInListingOrder(b)) {
+        MergeSortedChains(a, b, visit, lone);
+        return;
+    }
+    ChildIndex others(b);
+    for (RTREE* x = a; x; x = x->pNext) {
+        if (!others.ForEachMatch(x->pszName, [&](RTREE* y) { visit(x, y); }))
+            lone(x);
+    }
+}
 
 // Appends a backslash and the name, cutting it where the buffer ends.
 void AppendPathComponent(char* pszPath, size_t cchPath, const char* pszName) {
@@ -120,7 +178,7 @@ bool SameRegistryValues(const RDATA* a, const RDATA* b) {
 int CompareRegistryNodes(int iDirection, RTREE* a, RTREE* b, PFNREGCHANGE iRegValueChange,
                          PFNREGCHANGE iRegKeyChange, char* pszPath) {
     CheckCallbacks(iRegValueChange, iRegKeyChange);
-    PumpMessages();
+    PumpMessagesWhenDue();
     if (!a) {
         if (b)
             ReportKey(iDirection, b, false, iRegKeyChange, pszPath);
@@ -130,9 +188,9 @@ int CompareRegistryNodes(int iDirection, RTREE* a, RTREE* b, PFNREGCHANGE iRegVa
         ReportKey(iDirection, a, true, iRegKeyChange, pszPath);
         return 1;
     }
-    ChildIndex others(b->pChild);
-    for (RTREE* x = a->pChild; x; x = x->pNext) {
-        bool fFound = others.ForEachMatch(x->pszName, [&](RTREE* y) {
+    MatchChildren(
+        a->pChild, b->pChild,
+        [&](RTREE* x, RTREE* y) {
             if (iDirection == REG_FORWARD && !SameRegistryValues(x->pData, y->pData)) {
                 x->dwChange = REG_VALUES_CHANGED;
                 iRegValueChange(pszPath, x->pszName, REG_VALUES_CHANGED, x);
@@ -141,10 +199,8 @@ int CompareRegistryNodes(int iDirection, RTREE* a, RTREE* b, PFNREGCHANGE iRegVa
             AppendPathComponent(pszPath, cchPath, x->pszName);
             CompareRegistryNodes(iDirection, x, y, iRegValueChange, iRegKeyChange, pszPath);
             pszPath[cchPath] = '\0';
-        });
-        if (!fFound)
-            ReportKey(iDirection, x, true, iRegKeyChange, pszPath);
-    }
+        },
+        [&](RTREE* x) { ReportKey(iDirection, x, true, iRegKeyChange, pszPath); });
     return 1;
 }
 
@@ -164,7 +220,7 @@ void CompareRegistrySnapshots(REGTRE** ppBefore, REGTRE** ppAfter, PFNREGCHANGE 
         lstrcpynA(pszPath, aRegRoots[i].szDisplayName, cbRegPath);
         bool fFinished = Guarded([&] {
             CheckCallbacks(iRegValueChange, iRegKeyChange);
-            PumpMessages();
+            PumpMessagesWhenDue();
             CompareRegistryNodes(REG_FORWARD, p[i].pNode, q[i].pNode, iRegValueChange,
                                  iRegKeyChange, pszPath);
             CompareRegistryNodes(REG_REVERSE, q[i].pNode, p[i].pNode, IgnoreRegistryChange,

@@ -70,6 +70,24 @@ LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* 
     });
 }
 
+LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey) {
+    return OnLastPiece(hRoot, pszPath, false, samDesired, [&](HKEY hParent, const char* pszRest) {
+        return OpenRegistryKeyNoLink(hParent, pszRest, samDesired, phKey);
+    });
+}
+
+// Systems without registry links refuse the option; they are asked once
+// and then opened without it.
+LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey) {
+    static DWORD dwOpenLink = REG_OPTION_OPEN_LINK;
+    LONG lResult = RegOpenKeyExA(hParent, pszName, dwOpenLink, samDesired, phKey);
+    if (lResult == ERROR_INVALID_PARAMETER && dwOpenLink) {
+        dwOpenLink = 0;
+        lResult = RegOpenKeyExA(hParent, pszName, 0, samDesired, phKey);
+    }
+    return lResult;
+}
+
 LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition) {
     return OnLastPiece(
         hRoot, pszPath, true, KEY_ALL_ACCESS, [&](HKEY hParent, const char* pszRest) {

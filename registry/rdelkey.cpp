@@ -1,62 +1,197 @@
 // Deletion of a registry key with everything below it, deepest keys first.
+// Every key is opened through its parent's handle and as itself: a link key
+// is deleted, never the key it points at. A key whose reading is refused is
+// left in place with a caution, and so are the keys above it: one the
+// snapshot could not read, or one whose reading is refused now.
 #include "registry/registry.h"
 
 #include "common/util.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
-constexpr DWORD cbChildName = 512;
+typedef LONG(WINAPI* PFNNTDELETEKEY)(HANDLE);
 
-// The child name and child path buffers of one level and the open key.
-struct DeleteLevel {
-    char* pszName;
-    char* pszPath;
-    size_t cbPath;
-    HKEY hKey = nullptr;
-    explicit DeleteLevel(size_t cchSubkey)
-        : pszName(static_cast<char*>(AllocOrDie(cbChildName))),
-          // Room for the subkey, a backslash and the longest child name, so
-          // keys deeper than the usual 511 characters are deleted too.
-          pszPath(static_cast<char*>(AllocOrDie(cchSubkey + 1 + cbChildName))),
-          cbPath(cchSubkey + 1 + cbChildName) {}
-    DeleteLevel(const DeleteLevel&) = delete;
-    DeleteLevel& operator=(const DeleteLevel&) = delete;
-    ~DeleteLevel() {
-        if (hKey)
-            RegCloseKey(hKey);
-        std::free(pszName);
-        std::free(pszPath);
+constexpr REGSAM samDelete = KEY_READ | KEY_SET_VALUE | DELETE;
+constexpr char kKeptCaution[] = "Registry key %s could not be read and was left in place.";
+
+// Deletes the key of an open handle itself; null where the system has no
+// such call, and then the key is deleted by its name.
+PFNNTDELETEKEY DeleteByHandle() {
+    static auto pfn = reinterpret_cast<PFNNTDELETEKEY>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    return pfn;
+}
+
+// A key handle closed when its deletion ends, also by an exception.
+struct OpenKey {
+    HKEY h = nullptr;
+    OpenKey() = default;
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey() {
+        if (h)
+            RegCloseKey(h);
     }
+};
+
+// The subkey name at iIndex, of any length; false when there is none.
+bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name) {
+    for (DWORD cch = 256;; cch *= 2) {
+        name.resize(cch);
+        DWORD cchName = cch;
+        LONG lResult =
+            RegEnumKeyExA(hKey, iIndex, name.data(), &cchName, nullptr, nullptr, nullptr, nullptr);
+        if (lResult == ERROR_SUCCESS) {
+            name.resize(cchName);
+            return true;
+        }
+        if (lResult != ERROR_MORE_DATA || cch > 65536)
+            return false;
+    }
+}
+
+// The key as the comparison shows it: the root's display name, then the
+// path below the root's start path.
+std::string ShownPath(HKEY hRoot, const std::string& path) {
+    for (const REGROOT& root : aRegRoots) {
+        size_t cchStart = std::strlen(root.szStartPath);
+        if (root.hRoot != hRoot || !root.szDisplayName[0] ||
+            path.compare(0, cchStart, root.szStartPath) != 0)
+            continue;
+        return root.szDisplayName + std::string(cchStart ? "" : "\\") + path.substr(cchStart);
+    }
+    return path;
+}
+
+void NoteKeptKey(HKEY hRoot, const std::string& path) {
+    AddCaution(kKeptCaution, ShownPath(hRoot, path).c_str());
+}
+
+// A key left in place keeps no values, so that re-creating it from a
+// snapshot leaves exactly the snapshot's values.
+void DeleteAllValues(HKEY hKey) {
+    char szName[16384];
+    for (;;) {
+        DWORD cchName = sizeof szName;
+        if (RegEnumValueA(hKey, 0, szName, &cchName, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS ||
+            RegDeleteValueA(hKey, szName) != ERROR_SUCCESS)
+            return;
+    }
+}
+
+// The snapshot's child of that name. Live keys and snapshot children come in
+// the same order, so the search goes on from the last one found.
+const RTREE* FindSnapshotChild(const RTREE* pNode, const std::string& name,
+                               const RTREE** ppCursor) {
+    if (!pNode)
+        return nullptr;
+    const RTREE* pStart = *ppCursor ? *ppCursor : pNode->pChild;
+    for (int iPass = 0; iPass < 2; ++iPass) {
+        for (const RTREE* p = iPass ? pNode->pChild : pStart; p && (!iPass || p != pStart);
+             p = p->pNext) {
+            if (CompareNoCase(p->pszName, name.c_str()) == 0) {
+                *ppCursor = p->pNext;
+                return p;
+            }
+        }
+    }
+    return nullptr;
+}
+
+class TreeDeleter {
+  public:
+    TreeDeleter(HKEY hRoot, const char* pszPath) : hRoot_(hRoot), path_(pszPath) {}
+
+    // Deletes everything below the open key, then the key; pNode is the
+    // key's snapshot node, when there is one. *pfKept tells that something
+    // below could not be read, so the key stays, emptied of its values.
+    LONG DeleteOpenKey(HKEY hKey, const RTREE* pNode, bool* pfKept) {
+        std::string name;
+        const RTREE* pCursor = nullptr;
+        *pfKept = false;
+        for (DWORD iIndex = 0; SubkeyNameAt(hKey, iIndex, name);) {
+            bool fChildKept = false;
+            const RTREE* pChild = FindSnapshotChild(pNode, name, &pCursor);
+            LONG lResult = DeleteChild(hKey, name, pChild, &fChildKept);
+            if (lResult != ERROR_SUCCESS)
+                return lResult;
+            if (fChildKept) {
+                *pfKept = true;
+                ++iIndex;
+            }
+        }
+        if (*pfKept) {
+            DeleteAllValues(hKey);
+            return ERROR_SUCCESS;
+        }
+        if (PFNNTDELETEKEY pfnDelete = DeleteByHandle())
+            return pfnDelete(hKey) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+
+  private:
+    LONG DeleteChild(HKEY hKey, const std::string& name, const RTREE* pNode, bool* pfKept) {
+        size_t cchPath = path_.size();
+        path_ += "\\" + name;
+        OpenKey child;
+        LONG lResult = pNode && pNode->fUnreadable
+                           ? ERROR_ACCESS_DENIED
+                           : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &child.h);
+        if (lResult == ERROR_ACCESS_DENIED &&
+            ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
+            child.h = nullptr;
+            NoteKeptKey(hRoot_, path_);
+            *pfKept = true;
+            lResult = ERROR_SUCCESS;
+        } else if (lResult != ERROR_SUCCESS) {
+            child.h = nullptr;
+        } else {
+            lResult = DeleteOpenKey(child.h, pNode, pfKept);
+            if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
+                lResult = RegDeleteKeyA(hKey, name.c_str());
+        }
+        path_.resize(cchPath);
+        return lResult;
+    }
+
+    static bool IsUnreadable(HKEY hKey, const std::string& name) {
+        HKEY hChild = nullptr;
+        if (OpenRegistryKeyNoLink(hKey, name.c_str(), KEY_READ, &hChild) != ERROR_SUCCESS)
+            return true;
+        RegCloseKey(hChild);
+        return false;
+    }
+
+    HKEY hRoot_;
+    std::string path_;
 };
 
 } // namespace
 
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {
+    return DeleteRegistryTree(hParent, pszSubkey, nullptr);
+}
+
+LONG DeleteRegistryTree(HKEY hParent, const char* pszSubkey, const RTREE* pNode) {
     if (!pszSubkey || !pszSubkey[0]) {
         InternalError("Rdelkey", __LINE__);
         return ERROR_INVALID_PARAMETER;
     }
     const char* pszApiPath = RegistryApiPath(pszSubkey);
-    DeleteLevel level(std::strlen(pszSubkey));
-    LONG lResult = OpenRegistryPath(hParent, pszApiPath, KEY_ALL_ACCESS, &level.hKey);
+    OpenKey key;
+    LONG lResult = OpenRegistryPathNoLink(hParent, pszApiPath, samDelete, &key.h);
     if (lResult != ERROR_SUCCESS) {
-        level.hKey = nullptr;
+        key.h = nullptr;
         return lResult;
     }
-    for (;;) {
-        if (RegEnumKeyA(level.hKey, 0, level.pszName, cbChildName) != ERROR_SUCCESS) {
-            lResult = DeleteRegistryPath(hParent, pszApiPath);
-            break;
-        }
-        std::snprintf(level.pszPath, level.cbPath, "%s\\%s", pszApiPath, level.pszName);
-        lResult = RegDeleteKeyRecursive(hParent, level.pszPath);
-        if (lResult != ERROR_SUCCESS)
-            break;
-    }
+    bool fKept = false;
+    lResult = TreeDeleter(hParent, pszApiPath).DeleteOpenKey(key.h, pNode, &fKept);
+    if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
+        lResult = DeleteRegistryPath(hParent, pszApiPath);
     if (lResult != ERROR_SUCCESS)
         InternalErrorMsg("Error Deleting Registry Key.", "Rdelkey", __LINE__);
     return lResult;

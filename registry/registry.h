@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct DEACTION;
 
 constexpr DWORD RTREE_SENT = 0xA5A5A5A5;
@@ -22,6 +24,9 @@ struct RTREE {
     RTREE* pChild;
     RDATA* pData;
     char* pszName;
+    // The key's reading was refused: it is recorded empty, never re-created,
+    // and the undo of a key above it leaves it in place.
+    BOOL fUnreadable;
 };
 
 // One value; the data follows the fixed part, then 4 zero bytes.
@@ -134,14 +139,21 @@ int OnUninstallKeyChange(const char* pszParentPath, const char* pszName, DWORD d
 int DoRegistryAction(DEACTION* pact);
 int DeleteRegistryKeyOfNode(RTREE* pNode);
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey);
+// The same, sparing the keys below that the snapshot node pNode (when
+// given) records as unreadable.
+LONG DeleteRegistryTree(HKEY hParent, const char* pszSubkey, const RTREE* pNode);
 LONG RestoreRegistryKey(RTREE* pNode);
-bool BuildRegistryKeyPath(const RTREE* pNode, char* pszBuffer, size_t cbBuffer,
-                          const char** ppszPath);
+// The live key of a node: its root's start path and the names down to it.
+std::string RegistryKeyPath(const RTREE* pNode);
 int SetExplorerUnload(int fSet);
 
 // Keys by a path below a root key, of any length; a leading backslash is
 // the same as none.
 LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
+// The same, but a link key at the end of the path is opened as itself, not
+// as the key it points at; also one name below an open key.
+LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
+LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey);
 LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition);
 LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath);
 

@@ -13,24 +13,23 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 // The AlwaysUnloadDLL key as it was before the session changed it.
 RTREE* pSavedExplorerUnload;
 
-// What one restore or deletion holds, released also when an exception
-// leaves it.
-struct KeyPathWork {
-    char* pszBuffer = static_cast<char*>(AllocOrDie(cbRegPath));
+// The key handle of one restore, closed also when an exception leaves it.
+struct RestoreWork {
     HKEY hKey = nullptr;
-    KeyPathWork() = default;
-    KeyPathWork(const KeyPathWork&) = delete;
-    KeyPathWork& operator=(const KeyPathWork&) = delete;
-    ~KeyPathWork() {
+    RestoreWork() = default;
+    RestoreWork(const RestoreWork&) = delete;
+    RestoreWork& operator=(const RestoreWork&) = delete;
+    ~RestoreWork() {
         if (hKey)
             RegCloseKey(hKey);
-        std::free(pszBuffer);
     }
 };
 
@@ -42,23 +41,14 @@ const char* StartPathOfRoot(HKEY hRoot) {
     return "";
 }
 
-// Puts pszText, and a backslash when something already follows, in front
-// of *ppsz, which points into pszBuffer; false when it does not fit.
-bool PrependComponent(const char* pszBuffer, char** ppsz, const char* pszText) {
-    size_t cch = std::strlen(pszText);
-    bool fSeparator = **ppsz != '\0';
-    if (static_cast<size_t>(*ppsz - pszBuffer) < cch + (fSeparator ? 1 : 0))
-        return false;
-    if (fSeparator)
-        *--*ppsz = '\\';
-    *ppsz -= cch;
-    std::memcpy(*ppsz, pszText, cch);
-    return true;
-}
-
+// The list holds the values in the reverse of their enumeration order; they
+// are written back in their enumeration order.
 void WriteValues(HKEY hKey, const RDATA* pRD) {
+    std::vector<const RDATA*> values;
     for (; pRD; pRD = pRD->pNext)
-        RegSetValueExA(hKey, pRD->pszName, 0, pRD->dwType, pRD->abData, pRD->cbData);
+        values.push_back(pRD);
+    for (auto it = values.rbegin(); it != values.rend(); ++it)
+        RegSetValueExA(hKey, (*it)->pszName, 0, (*it)->dwType, (*it)->abData, (*it)->cbData);
 }
 
 void ShowCriticalError() {
@@ -82,24 +72,46 @@ void PutBackExplorerUnload() {
     pSavedExplorerUnload = FreeRegistryNode(pSavedExplorerUnload, 1);
 }
 
+// Re-creates one key at pszPath below an open key, then its subtree through
+// its own handle, then its values. A key that cannot be created is
+// reported; its siblings still follow. A key whose reading was refused was
+// never deleted and has nothing to put back.
+LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
+    if (pNode->fUnreadable)
+        return ERROR_SUCCESS;
+    LONG lResult = ERROR_SUCCESS;
+    RestoreWork work;
+    bool fFinished = Guarded([&] {
+        DWORD dwDisposition = 0;
+        lResult = CreateRegistryPath(hParent, pszPath, &work.hKey, &dwDisposition);
+        if (lResult != ERROR_SUCCESS) {
+            work.hKey = nullptr;
+            InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
+        }
+        for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext)
+            RestoreBelow(work.hKey, pChild->pszName, pChild);
+        WriteValues(work.hKey, pNode->pData);
+    });
+    if (!fFinished)
+        ReportInternalException("Registry", 5, __LINE__);
+    return lResult;
+}
+
 } // namespace
 
 // The live key of a node: the start path of its root, then the names from
 // the tree root down to the node, e.g. Software\Acme\Settings.
-bool BuildRegistryKeyPath(const RTREE* pNode, char* pszBuffer, size_t cbBuffer,
-                          const char** ppszPath) {
-    char* psz = pszBuffer + cbBuffer - 1;
-    *psz = '\0';
-    *ppszPath = psz;
-    for (const RTREE* p = pNode; p && p->pParent; p = p->pParent) {
-        if (!PrependComponent(pszBuffer, &psz, p->pszName))
-            return false;
+std::string RegistryKeyPath(const RTREE* pNode) {
+    std::vector<const char*> names;
+    for (const RTREE* p = pNode; p && p->pParent; p = p->pParent)
+        names.push_back(p->pszName);
+    std::string path = StartPathOfRoot(pNode->hRoot);
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (!path.empty())
+            path += '\\';
+        path += *it;
     }
-    const char* pszStart = StartPathOfRoot(pNode->hRoot);
-    if (pszStart[0] && !PrependComponent(pszBuffer, &psz, pszStart))
-        return false;
-    *ppszPath = psz;
-    return true;
+    return path;
 }
 
 int DoRegistryAction(DEACTION* pact) {
@@ -125,43 +137,16 @@ int DoRegistryAction(DEACTION* pact) {
 }
 
 int DeleteRegistryKeyOfNode(RTREE* pNode) {
-    KeyPathWork work;
-    bool fFinished = Guarded([&] {
-        const char* pszPath = nullptr;
-        if (!BuildRegistryKeyPath(pNode, work.pszBuffer, cbRegPath, &pszPath))
-            InternalErrorMsg("Error Deleting Registry Key.", "Rdelkey", __LINE__);
-        RegDeleteKeyRecursive(pNode->hRoot, pszPath);
-    });
-    if (!fFinished)
+    std::string path = RegistryKeyPath(pNode);
+    if (!Guarded([&] { DeleteRegistryTree(pNode->hRoot, path.c_str(), pNode); }))
         ReportInternalException("Registry", 1, __LINE__);
     return 1;
 }
 
-// Re-creates the node's key, its subtree and then its values. A key that
-// cannot be created is reported; its siblings still follow.
 LONG RestoreRegistryKey(RTREE* pNode) {
     if (!pNode)
         return 0;
-    LONG lResult = ERROR_SUCCESS;
-    KeyPathWork work;
-    bool fFinished = Guarded([&] {
-        const char* pszPath = nullptr;
-        DWORD dwDisposition = 0;
-        if (!BuildRegistryKeyPath(pNode, work.pszBuffer, cbRegPath, &pszPath))
-            lResult = ERROR_FILENAME_EXCED_RANGE;
-        else
-            lResult = CreateRegistryPath(pNode->hRoot, pszPath, &work.hKey, &dwDisposition);
-        if (lResult != ERROR_SUCCESS) {
-            work.hKey = nullptr;
-            InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
-        }
-        for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext)
-            RestoreRegistryKey(pChild);
-        WriteValues(work.hKey, pNode->pData);
-    });
-    if (!fFinished)
-        ReportInternalException("Registry", 5, __LINE__);
-    return lResult;
+    return RestoreBelow(pNode->hRoot, RegistryKeyPath(pNode).c_str(), pNode);
 }
 
 int SetExplorerUnload(int fSet) {

@@ -7,6 +7,7 @@
 #include "session/guard.h"
 #include "session/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,13 +25,32 @@ char szRegExplorerUnload[cbRegLongSlot];
 
 namespace {
 
-constexpr DWORD cbValueName = 512;
-constexpr DWORD cbValueData = 8192;
-constexpr DWORD cbSubkeyName = 128;
+// A growable buffer shared by every key of every scan: ordinary names and
+// values fit the first size; a key that holds longer ones grows it once.
+struct SharedBuffer {
+    char* p = nullptr;
+    DWORD cb = 0;
+    explicit SharedBuffer(DWORD cbFirst) { Grow(cbFirst); }
+    void Grow(DWORD cbNeeded) {
+        if (cbNeeded <= cb)
+            return;
+        void* pNew = std::realloc(p, cbNeeded);
+        if (!pNew)
+            FatalOutOfMemory();
+        p = static_cast<char*>(pNew);
+        cb = cbNeeded;
+    }
+};
 
-// Shared by every key of every scan: ordinary values are read here.
-char szValueName[cbValueName];
-BYTE abValueData[cbValueData];
+SharedBuffer valueName(512);
+SharedBuffer valueData(8192);
+SharedBuffer subkeyName(256);
+
+// Wine keeps the target of a link key in this value of type REG_LINK.
+constexpr char kLinkValueName[] = "SymbolicLinkValue";
+// A value that keeps growing while it is read is given up after this many
+// tries, so that a key changing under the reader cannot hold it forever.
+constexpr int cReadTries = 4;
 
 constexpr UINT aidSkipNames[cRegSkipNames] = {
     IDS_SKIP_INSTALL_LOCATIONS, IDS_SKIP_RUN_MRU,      IDS_SKIP_STREAM_MRU,
@@ -48,11 +68,9 @@ struct OpenKey {
     OpenKey() = default;
     OpenKey(const OpenKey&) = delete;
     OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() { Close(); }
-    void Close() {
+    ~OpenKey() {
         if (h)
             RegCloseKey(h);
-        h = nullptr;
     }
 };
 
@@ -61,56 +79,105 @@ void CheckNodeGiven(const RTREE* pNode, int iLine) {
         ReportAssertion("pNode", "Registry", iLine);
 }
 
-// Reads the value at iIndex again into buffers as large as the key's
-// longest name and data, and prepends its record to pNode's list.
-void RereadLargeValue(HKEY hKey, DWORD iIndex, RTREE* pNode) {
-    DWORD cchMaxName = 0, cbMaxData = 0;
-    if (RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         &cchMaxName, &cbMaxData, nullptr, nullptr) != ERROR_SUCCESS)
-        FatalOutOfMemory();
-    auto* pszName = static_cast<char*>(std::malloc(cchMaxName + 1));
-    auto* pbData = static_cast<BYTE*>(std::malloc(cbMaxData + 1));
-    DWORD cchName = cchMaxName + 1, cbData = cbMaxData + 1, dwType = 0;
-    if (!pszName || !pbData ||
-        RegEnumValueA(hKey, iIndex, pszName, &cchName, nullptr, &dwType, pbData, &cbData) !=
-            ERROR_SUCCESS) {
-        std::free(pszName);
-        std::free(pbData);
-        FatalOutOfMemory();
+// What one query tells about a key: how many values and subkeys it holds
+// and how long their names and data are at most. Counts the query could not
+// give are left at their largest, and reading stops at the end of the list.
+struct KeyInfo {
+    DWORD cSubkeys = MAXDWORD;
+    DWORD cchMaxSubkey = 0;
+    DWORD cValues = MAXDWORD;
+    DWORD cchMaxValueName = 0;
+    DWORD cbMaxValueData = 0;
+};
+
+KeyInfo QueryKeyInfo(HKEY hKey) {
+    KeyInfo info;
+    if (RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &info.cSubkeys, &info.cchMaxSubkey,
+                         nullptr, &info.cValues, &info.cchMaxValueName, &info.cbMaxValueData,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        info = KeyInfo{};
+    return info;
+}
+
+// Makes both value buffers large enough for the longest name and data the
+// key holds, with room for the terminating zero.
+void FitValueBuffers(const KeyInfo& info) {
+    valueName.Grow(info.cchMaxValueName + 1);
+    valueData.Grow(info.cbMaxValueData + 1);
+}
+
+// Reads the value at iIndex whole: a value longer than the buffers (one
+// that grew since the key was queried) is read again into buffers grown to
+// the key's new longest name and data. False when there is no such value.
+bool ReadValueAt(HKEY hKey, DWORD iIndex, DWORD* pdwType, DWORD* pcbData) {
+    for (int iTry = 0; iTry < cReadTries; ++iTry) {
+        DWORD cchName = valueName.cb, cbData = valueData.cb;
+        LONG lResult = RegEnumValueA(hKey, iIndex, valueName.p, &cchName, nullptr, pdwType,
+                                     reinterpret_cast<BYTE*>(valueData.p), &cbData);
+        if (lResult == ERROR_SUCCESS) {
+            *pcbData = cbData;
+            return true;
+        }
+        if (lResult != ERROR_MORE_DATA)
+            return false;
+        KeyInfo info = QueryKeyInfo(hKey);
+        valueName.Grow(std::max<DWORD>(info.cchMaxValueName + 1, valueName.cb * 2));
+        valueData.Grow(std::max<DWORD>(info.cbMaxValueData + 1, cbData + 1));
     }
-    pNode->pData = NewRegistryData(dwType, cbData, pbData, pszName, pNode->pData);
-    std::free(pszName);
-    std::free(pbData);
+    return false;
+}
+
+bool IsLinkValue(DWORD dwType) {
+    return dwType == REG_LINK && CompareNoCase(valueName.p, kLinkValueName) == 0;
 }
 
 // Values stand in the reverse of the enumeration order: each record becomes
-// the new head. The first value that cannot be read ends the list.
-void ReadValues(HKEY hKey, RTREE* pNode) {
-    for (DWORD iIndex = 0;; ++iIndex) {
-        DWORD cchName = cbValueName, cbData = cbValueData, dwType = 0;
-        if (RegEnumValueA(hKey, iIndex, szValueName, &cchName, nullptr, &dwType, abValueData,
-                          &cbData) != ERROR_SUCCESS)
-            break;
-        if (cbData == cbValueData)
-            RereadLargeValue(hKey, iIndex, pNode);
-        else
-            pNode->pData = NewRegistryData(dwType, cbData, abValueData, szValueName, pNode->pData);
+// the new head. False when the key turns out to be a link key, which is
+// recorded without values, as a key that could not be opened.
+bool ReadValues(HKEY hKey, const KeyInfo& info, RTREE* pNode) {
+    FitValueBuffers(info);
+    DWORD dwType = 0, cbData = 0;
+    for (DWORD iIndex = 0; iIndex < info.cValues && ReadValueAt(hKey, iIndex, &dwType, &cbData);
+         ++iIndex) {
+        if (IsLinkValue(dwType)) {
+            pNode->pData = FreeRegistryData(pNode->pData, nullptr, 1);
+            return false;
+        }
+        pNode->pData = NewRegistryData(dwType, cbData, reinterpret_cast<BYTE*>(valueData.p),
+                                       valueName.p, pNode->pData);
     }
+    return true;
+}
+
+// Reads the subkey name at iIndex whole, growing the buffer for a longer
+// name. False when there is no such subkey.
+bool ReadSubkeyNameAt(HKEY hKey, DWORD iIndex) {
+    for (int iTry = 0; iTry < cReadTries; ++iTry) {
+        DWORD cchName = subkeyName.cb;
+        LONG lResult =
+            RegEnumKeyExA(hKey, iIndex, subkeyName.p, &cchName, nullptr, nullptr, nullptr, nullptr);
+        if (lResult == ERROR_SUCCESS)
+            return true;
+        if (lResult != ERROR_MORE_DATA)
+            return false;
+        subkeyName.Grow(std::max<DWORD>(QueryKeyInfo(hKey).cchMaxSubkey + 1, subkeyName.cb * 2));
+    }
+    return false;
 }
 
 // Children stand in enumeration order; skip-list names are left out.
-void ReadSubkeyNames(HKEY hKey, HKEY hRoot, RTREE* pNode, char* pszSubkey) {
+void ReadSubkeyNames(HKEY hKey, const KeyInfo& info, HKEY hRoot, RTREE* pNode) {
+    subkeyName.Grow(info.cchMaxSubkey + 1);
     RTREE* pLast = nullptr;
-    for (DWORD iIndex = 0; RegEnumKeyA(hKey, iIndex, pszSubkey, cbSubkeyName) == ERROR_SUCCESS;
-         ++iIndex) {
-        if (!pszSubkey[0])
+    for (DWORD iIndex = 0; iIndex < info.cSubkeys && ReadSubkeyNameAt(hKey, iIndex); ++iIndex) {
+        if (!subkeyName.p[0])
             ReportAssertion("pszValue[0]", "Registry", __LINE__);
-        if (IsSkippedRegistryKey(pszSubkey))
+        if (IsSkippedRegistryKey(subkeyName.p))
             continue;
         RTREE* pChild = NewRegistryNode();
         pChild->pParent = pNode;
         std::free(pChild->pszName);
-        pChild->pszName = DupString(pszSubkey);
+        pChild->pszName = DupString(subkeyName.p);
         pChild->hRoot = hRoot;
         if (pLast)
             pLast->pNext = pChild;
@@ -120,12 +187,31 @@ void ReadSubkeyNames(HKEY hKey, HKEY hRoot, RTREE* pNode, char* pszSubkey) {
     }
 }
 
-// Builds "path\name" in the path buffer; false when it would not fit, in
-// which case the child stays as read so far (an empty node).
-bool BuildChildPath(char* pszBuffer, const char* pszPath, const char* pszName) {
-    int cch = pszPath ? std::snprintf(pszBuffer, cbRegPath, "%s\\%s", pszPath, pszName)
-                      : std::snprintf(pszBuffer, cbRegPath, "%s", pszName);
-    return cch >= 0 && static_cast<size_t>(cch) < cbRegPath;
+// Marks a key whose reading was refused: it is recorded empty, and the undo
+// of a key above it leaves it in place.
+void NoteOpenFailure(LONG lResult, RTREE* pNode) {
+    if (lResult == ERROR_ACCESS_DENIED)
+        pNode->fUnreadable = TRUE;
+}
+
+// Reads the open key into pNode, then each child through one open relative
+// to this key's handle, so that no path is walked again from the root.
+void ReadOpenKey(HKEY hKey, HKEY hRoot, RTREE* pNode) {
+    PumpMessagesWhenDue();
+    KeyInfo info = QueryKeyInfo(hKey);
+    if (!ReadValues(hKey, info, pNode))
+        return;
+    ReadSubkeyNames(hKey, info, hRoot, pNode);
+    for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
+        OpenKey child;
+        LONG lResult = OpenRegistryKeyNoLink(hKey, pChild->pszName, KEY_READ, &child.h);
+        if (lResult != ERROR_SUCCESS) {
+            child.h = nullptr;
+            NoteOpenFailure(lResult, pChild);
+            continue;
+        }
+        ReadOpenKey(child.h, hRoot, pChild);
+    }
 }
 
 void ScanOneRoot(REGTRE* pEntry, HWND hwndStatus, int iHandler) {
@@ -177,25 +263,16 @@ bool IsSkippedRegistryKey(const char* pszName) {
 
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     CheckNodeGiven(pNode, __LINE__);
-    PumpMessages();
+    PumpMessagesWhenDue();
     OpenKey key;
-    if (OpenRegistryPath(hRoot, pszPath, KEY_READ, &key.h) != ERROR_SUCCESS)
+    LONG lResult = OpenRegistryPathNoLink(hRoot, pszPath, KEY_READ, &key.h);
+    if (lResult != ERROR_SUCCESS) {
+        key.h = nullptr;
+        NoteOpenFailure(lResult, pNode);
         return 1;
-    RegBuffer name(cbSubkeyName), childPath(cbRegPath);
-    pNode->hRoot = hRoot;
-    PumpMessages();
-    CheckNodeGiven(pNode, __LINE__);
-    OpenKey values;
-    if (OpenRegistryPath(hRoot, pszPath, KEY_READ, &values.h) != ERROR_SUCCESS)
-        InternalErrorMsg(GetResString(IDS_EMPTY_REASON_202), "Registry", __LINE__);
-    ReadValues(values.h, pNode);
-    values.Close();
-    ReadSubkeyNames(key.h, hRoot, pNode, name.psz);
-    key.Close();
-    for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
-        if (BuildChildPath(childPath.psz, pszPath, pChild->pszName))
-            ScanRegistryKey(hRoot, childPath.psz, pChild);
     }
+    pNode->hRoot = hRoot;
+    ReadOpenKey(key.h, hRoot, pNode);
     return 1;
 }
 

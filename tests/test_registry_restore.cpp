@@ -4,6 +4,7 @@
 // setting is set and put back.
 #include "actions/deaction.h"
 #include "common/util.h"
+#include "files/lists.h"
 #include "registry/registry.h"
 #include "session/guard.h"
 #include "session/session.h"
@@ -21,6 +22,7 @@ using Texts = std::vector<std::string>;
 
 constexpr char kTitle[] = "Tarnel Uninstaller";
 constexpr char kMarker[] = "Trun95TestRst";
+const std::string kTarget = "Software\\Trun95TestRstTarget";
 
 // Every key below path with its values, in enumeration order.
 void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>& out) {
@@ -43,6 +45,10 @@ void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>&
 class RegistryRestoreTest : public RegistryChangeTest {
   protected:
     RegistryRestoreTest() : RegistryChangeTest(kMarker) {}
+    void TearDown() override {
+        RegistryChangeTest::TearDown();
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
+    }
     std::vector<std::string> LiveState() const {
         std::vector<std::string> state;
         for (const TestRoot& root : roots)
@@ -67,7 +73,8 @@ class RegistryRestoreTest : public RegistryChangeTest {
 
 // Changes at several depths under every root become actions with their
 // category, node and description, in report order; carried out, they put
-// the registry back, paths beyond five hundred characters included.
+// the registry back byte for byte, whatever the size of values, names and
+// paths, and a link key that setup added goes without its target.
 TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTheRegistryBack) {
     std::string longPath;
     for (int i = 0; i < 5; ++i)
@@ -93,6 +100,22 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "1");
         SetTestString(root.hRoot, p + "\\Stays", "s", "1");
     }
+    const std::string changed = roots[2].path + "\\Changed";
+    std::string large(100 * 1024, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>(i * 13 + 1);
+    SetTestValue(HKEY_CURRENT_USER, changed, "Large", REG_BINARY, large.data(),
+                 static_cast<DWORD>(large.size()));
+    SetTestString(HKEY_CURRENT_USER, changed, std::string(600, 'v'), "long name");
+    SetTestString(HKEY_CURRENT_USER, changed + "\\" + std::string(200, 's'), "inner", "1");
+    std::string deep = changed + "\\Deep";
+    for (int i = 0; i < 18; ++i) {
+        deep += "\\" + std::string(120, static_cast<char>('a' + i));
+        SetTestString(HKEY_CURRENT_USER, deep, "level", std::to_string(i));
+    }
+    SetTestString(HKEY_LOCAL_MACHINE, kTarget, "kept", "target");
+    SetTestString(HKEY_LOCAL_MACHINE, kTarget + "\\Below", "kept", "below");
+    const std::vector<LiveValue> targetValues = ReadLiveValues(HKEY_LOCAL_MACHINE, kTarget);
     std::vector<std::string> before = LiveState();
     Before();
     for (const TestRoot& root : roots) {
@@ -107,6 +130,7 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         SetTestString(root.hRoot, p + "\\Added\\One\\Two\\Three", "t", "3");
         SetTestString(root.hRoot, p + "\\Added\\Long" + longPath, "deep", "value");
     }
+    CreateLinkKey(HKEY_CURRENT_USER, roots[2].path + "\\Added\\Link", kTarget);
     Texts texts = AfterAndCompare();
 
     size_t iPrevious = 0;
@@ -172,6 +196,8 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Added"));
         EXPECT_FALSE(TestKeyExists(root.hRoot, root.path + "\\Changed\\RunMRU"));
     }
+    EXPECT_EQ(ReadLiveValues(HKEY_LOCAL_MACHINE, kTarget), targetValues);
+    EXPECT_TRUE(TestKeyExists(HKEY_LOCAL_MACHINE, kTarget + "\\Below"));
 }
 
 // An unknown change code shows the critical error and changes nothing; a
@@ -207,26 +233,46 @@ TEST_F(RegistryRestoreTest, DamagedNodesAreReportedAndTheRestStillFollows) {
     EXPECT_EQ(RestoreRegistryKey(nullptr), 0);
 }
 
-// An added key that is already gone is fine; one that cannot be deleted is
-// reported, and its action still counts as carried out.
-TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneOrUndeletableStillCountAsUndone) {
+// An added key that is already gone is fine; one whose subkey cannot be
+// named is reported, and its action still counts as carried out; a key the
+// snapshot could not read stays with the keys above it, with a caution.
+TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCountAsUndone) {
     const std::string base = roots[2].path;
     CreateTestKey(HKEY_CURRENT_USER, base);
     Before();
     SetTestString(HKEY_CURRENT_USER, base + "\\Gone\\Sub", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Kept", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Other", "v", "1");
+    SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Unread", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
-    CreateDanglingKey(HKEY_CURRENT_USER, base + "\\Stuck\\Dangling");
+    CreateUnicodeOnlyKey(HKEY_CURRENT_USER, base + "\\Stuck");
     AfterAndCompare();
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
-    ASSERT_EQ(actions.size(), 2u);
+    ASSERT_EQ(actions.size(), 3u);
     RemoveTestKey(HKEY_CURRENT_USER, base + "\\Gone");
     EXPECT_EQ(DoRegistryAction(actions[0]), 1);
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Gone"));
+
+    // As a key whose reading the registry refused is recorded.
+    RTREE* pUnread = NodeAt(pAfter[2].pNode, std::string(kMarker) + "\\Kept\\Unread");
+    ASSERT_NE(pUnread, nullptr);
+    pUnread->fUnreadable = TRUE;
+    FreeNameList(&Cautions);
+    EXPECT_EQ(DoRegistryAction(actions[1]), 1);
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Kept\\Unread"),
+              (std::vector<LiveValue>{{"v", REG_SZ, std::string("1\0", 2)}}));
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Kept\\Other"));
+    EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Kept"), std::vector<LiveValue>{});
+    ASSERT_NE(Cautions, nullptr);
+    EXPECT_STREQ(Cautions->szName, ("Registry key " + roots[2].shown +
+                                    "\\Kept\\Unread could not be read and was left in place.")
+                                       .c_str());
+
     robot.ExpectBoxStartingWith(
         kTitle, "Error Deleting Registry Key.\nInternal Error in Rdelkey line", IDOK);
     robot.ExpectBoxStartingWith(
         kTitle, "Tarnel Uninstaller has detected internal exception 1 in Registry line", IDYES);
-    EXPECT_EQ(DoRegistryAction(actions[1]), 1);
+    EXPECT_EQ(DoRegistryAction(actions[2]), 1);
     EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck"));
 }
 

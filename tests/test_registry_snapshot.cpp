@@ -18,6 +18,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 const std::string kKey = "Software\\Trun95TestSnap";
+const std::string kTarget = "Software\\Trun95TestSnapTarget";
 
 class RegistrySnapshotTest : public HostedTest {
   protected:
@@ -28,19 +29,24 @@ class RegistrySnapshotTest : public HostedTest {
     }
     void TearDown() override {
         FreeRegistrySnapshot(&pSnap);
+        FreeRegistryNode(pKey, 1);
         RemoveTestKey(HKEY_CURRENT_USER, kKey);
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
         HostedTest::TearDown();
     }
-    // The test key as the snapshot of HKEY_CURRENT_USER\Software holds it.
+    // The test key as the reader records it.
     RTREE* Snap() {
-        FreeRegistrySnapshot(&pSnap);
-        TakeRegistrySnapshot(&pSnap, host.status());
-        return NodeAt(pSnap[2].pNode, "Trun95TestSnap");
+        FreeRegistryNode(pKey, 1);
+        pKey = NewRegistryNode();
+        EXPECT_EQ(ScanRegistryKey(HKEY_CURRENT_USER, kKey.c_str(), pKey), 1);
+        return pKey;
     }
     REGTRE* pSnap = nullptr;
+    RTREE* pKey = nullptr;
 };
 
 TEST_F(RegistrySnapshotTest, EveryRootIsScannedFromItsRootKey) {
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Inner", "v", "1");
     TakeRegistrySnapshot(&pSnap, host.status());
     ASSERT_NE(pSnap, nullptr);
     for (DWORD i = 0; i < cRegRoots; ++i) {
@@ -51,10 +57,12 @@ TEST_F(RegistrySnapshotTest, EveryRootIsScannedFromItsRootKey) {
     EXPECT_NE(NodeAt(pSnap[0].pNode, "CLSID"), nullptr);
     EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft\\Windows\\CurrentVersion"), nullptr);
     EXPECT_NE(NodeAt(pSnap[3].pNode, ".Default"), nullptr);
+    EXPECT_NE(ValueOf(NodeAt(pSnap[2].pNode, "Trun95TestSnap\\Inner"), "v"), nullptr);
     EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_users");
 }
 
-TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftwareAndFreesToNull) {
+TEST_F(RegistrySnapshotTest,
+       SoftwareSnapshotScansOnlyLocalMachineSoftwareAndChecksEntriesWhenFreed) {
     FreeRegistrySnapshot(&pSnap);
     EXPECT_EQ(pSnap, nullptr);
     TakeSoftwareSnapshot(&pSnap, host.status());
@@ -66,6 +74,15 @@ TEST_F(RegistrySnapshotTest, SoftwareSnapshotScansOnlyLocalMachineSoftwareAndFre
     }
     EXPECT_NE(NodeAt(pSnap[1].pNode, "Microsoft"), nullptr);
     EXPECT_EQ(WindowText(host.status()), "Scanning Registry Hkey_local_machine\\Software");
+
+    // A damaged entry is an assertion report that reaches the guard.
+    pSnap[2].dwSent = 0;
+    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
+                                "Assertion failed: p[i].dwSent == REGTRE_SENT, file Registry, line",
+                                IDOK);
+    EXPECT_FALSE(Guarded([&] { FreeRegistrySnapshot(&pSnap); }));
+    EXPECT_NE(pSnap, nullptr);
+    pSnap[2].dwSent = REGTRE_SENT;
     FreeRegistrySnapshot(&pSnap);
     EXPECT_EQ(pSnap, nullptr);
 }
@@ -76,8 +93,7 @@ TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) 
         CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
     for (const char* psz : {"RECENT", "Streams2", "A\\RunMRUs", "A\\B\\RecentDocs2"})
         CreateTestKey(HKEY_CURRENT_USER, kKey + "\\" + psz);
-    RTREE* pKey = Snap();
-    ASSERT_NE(pKey, nullptr);
+    Snap();
     Names top = ChildNames(pKey);
     EXPECT_EQ(std::count(top.begin(), top.end(), "Streams"), 0);
     EXPECT_EQ(std::count(top.begin(), top.end(), "RECENT"), 1);
@@ -87,7 +103,7 @@ TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) 
 }
 
 // Values stand in reverse enumeration order, children in enumeration order;
-// a key that cannot be opened is an empty node.
+// a key that cannot be opened and a link key are empty nodes.
 TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents) {
     SetTestString(HKEY_CURRENT_USER, kKey, "", "default text");
     SetTestString(HKEY_CURRENT_USER, kKey, "Alpha", "1");
@@ -96,10 +112,11 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     SetTestValue(HKEY_CURRENT_USER, kKey, "Gamma", REG_BINARY, "\x01\x00\x02", 3);
     for (const char* psz : {"Zulu", "Mike", "Alpha"})
         SetTestString(HKEY_CURRENT_USER, kKey + "\\" + psz, "v", psz);
-    CreateDanglingKey(HKEY_CURRENT_USER, kKey + "\\Unopenable");
+    CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Unopenable", "Software\\Trun95TestNoSuchKey");
+    SetTestString(HKEY_LOCAL_MACHINE, kTarget + "\\Below", "target", "1");
+    CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Link", kTarget);
 
-    RTREE* pKey = Snap();
-    ASSERT_NE(pKey, nullptr);
+    Snap();
     std::vector<LiveValue> recorded;
     for (const RDATA* p = pKey->pData; p; p = p->pNext)
         recorded.insert(recorded.begin(),
@@ -109,64 +126,62 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     EXPECT_EQ(recorded, ReadLiveValues(HKEY_CURRENT_USER, kKey));
 
     // The registry lists subkeys sorted by name; the snapshot keeps that order.
-    EXPECT_EQ(ChildNames(pKey), (Names{"Alpha", "Mike", "Unopenable", "Zulu"}));
+    EXPECT_EQ(ChildNames(pKey), (Names{"Alpha", "Link", "Mike", "Unopenable", "Zulu"}));
     for (RTREE* pChild = pKey->pChild; pChild; pChild = pChild->pNext) {
+        std::string name = pChild->pszName;
         EXPECT_EQ(pChild->pParent, pKey);
         EXPECT_EQ(pChild->hRoot, HKEY_CURRENT_USER);
-        EXPECT_EQ(pChild->pChild, nullptr);
-        EXPECT_EQ(pChild->pData != nullptr, std::string(pChild->pszName) != "Unopenable");
+        EXPECT_EQ(pChild->pChild, nullptr) << name;
+        EXPECT_EQ(pChild->pData != nullptr, name != "Unopenable" && name != "Link") << name;
     }
 }
 
-// A value that fills the shared buffer is read whole, a larger one ends the
-// key's list; over-long value names and paths are left out without overrun.
-TEST_F(RegistrySnapshotTest, ValuesAndPathsAtTheReadersLimitsAreCutCleanly) {
+// Values, names and paths of any size are read whole: data that fills or
+// passes the shared buffer, long value and subkey names, and paths longer
+// than any fixed buffer.
+TEST_F(RegistrySnapshotTest, ValuesNamesAndPathsOfAnySizeAreReadWhole) {
     std::string exact(8192, 'x');
     for (size_t i = 0; i < exact.size(); ++i)
         exact[i] = static_cast<char>(i * 7);
-    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Exact", "Data", REG_BINARY, exact.data(), 8192);
-    SetTestString(HKEY_CURRENT_USER, kKey + "\\Exact", "Other", "small");
-    std::string larger(8193, 'y');
-    SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "A", "before");
-    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Larger", "B", REG_BINARY, larger.data(), 8193);
-    SetTestString(HKEY_CURRENT_USER, kKey + "\\Larger", "C", "after");
+    std::string large(100 * 1024, 'y');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>(i * 13 + 1);
+    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Sizes", "Exact", REG_BINARY, exact.data(), 8192);
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Sizes", "A", "before");
+    SetTestValue(HKEY_CURRENT_USER, kKey + "\\Sizes", "Large", REG_BINARY, large.data(),
+                 static_cast<DWORD>(large.size()));
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\Sizes", "Z", "after");
     std::string longName(600, 'v');
     SetTestString(HKEY_CURRENT_USER, kKey, longName, "long name");
+    std::string subkeyName(200, 's');
+    SetTestString(HKEY_CURRENT_USER, kKey + "\\" + subkeyName, "inner", "1");
     std::string path = kKey + "\\Deep";
     for (int i = 0; i < 18; ++i) {
         path += "\\" + std::string(120, 'n');
         SetTestString(HKEY_CURRENT_USER, path, "level", std::to_string(i));
     }
 
-    RTREE* pKey = Snap();
-    ASSERT_NE(pKey, nullptr);
-    const RDATA* pExact = ValueOf(NodeAt(pKey, "Exact"), "Data");
-    ASSERT_NE(pExact, nullptr);
-    EXPECT_EQ(pExact->cbData, 8192u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pExact->abData), 8192), exact);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pExact->abData) + 8192, 4),
+    Snap();
+    std::vector<LiveValue> recorded;
+    for (const RDATA* p = NodeAt(pKey, "Sizes")->pData; p; p = p->pNext)
+        recorded.insert(recorded.begin(),
+                        {p->pszName, p->dwType,
+                         std::string(reinterpret_cast<const char*>(p->abData), p->cbData)});
+    EXPECT_TRUE(recorded == ReadLiveValues(HKEY_CURRENT_USER, kKey + "\\Sizes"));
+    EXPECT_EQ(recorded.size(), 4u);
+    const RDATA* pLarge = ValueOf(NodeAt(pKey, "Sizes"), "Large");
+    ASSERT_NE(pLarge, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pLarge->abData) + large.size(), 4),
               std::string(4, '\0'));
-    EXPECT_NE(ValueOf(NodeAt(pKey, "Exact"), "Other"), nullptr);
+    EXPECT_NE(ValueOf(pKey, longName), nullptr);
+    EXPECT_NE(ValueOf(NodeAt(pKey, subkeyName), "inner"), nullptr);
 
-    Names expected;
-    for (const LiveValue& value : ReadLiveValues(HKEY_CURRENT_USER, kKey + "\\Larger")) {
-        if (value.name == "B")
-            break;
-        expected.insert(expected.begin(), value.name);
-    }
-    EXPECT_EQ(ValueNames(NodeAt(pKey, "Larger")), expected);
-    EXPECT_EQ(ValueOf(pKey, longName), nullptr);
-
-    // "Software\Trun95TestSnap\Deep" then 121 characters a level: level 16
-    // would need more than the reader's 2047 characters and stays empty.
-    int cLevels = 0, cReadLevels = 0;
+    int cLevels = 0;
     for (RTREE* p = NodeAt(pKey, "Deep")->pChild; p; p = p->pChild) {
+        EXPECT_NE(ValueOf(p, "level"), nullptr) << cLevels;
         ++cLevels;
-        if (p->pData)
-            ++cReadLevels;
     }
-    EXPECT_EQ(cLevels, 17);
-    EXPECT_EQ(cReadLevels, 16);
+    EXPECT_EQ(cLevels, 18);
 }
 
 using RegistryNodeTest = HostedTest;
@@ -195,17 +210,6 @@ TEST_F(RegistryNodeTest, DamagedSentinelGivesAnAssertionReportAndReachesTheGuard
     EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_INTERNAL));
     pNode->dwSent = RTREE_SENT;
     FreeRegistryNode(pNode, 1);
-
-    REGTRE* pSnap = nullptr;
-    TakeSoftwareSnapshot(&pSnap, host.status());
-    pSnap[2].dwSent = 0;
-    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
-                                "Assertion failed: p[i].dwSent == REGTRE_SENT, file Registry, line",
-                                IDOK);
-    EXPECT_FALSE(Guarded([&] { FreeRegistrySnapshot(&pSnap); }, &dwCode));
-    EXPECT_NE(pSnap, nullptr);
-    pSnap[2].dwSent = REGTRE_SENT;
-    FreeRegistrySnapshot(&pSnap);
 }
 
 } // namespace

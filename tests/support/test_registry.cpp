@@ -13,17 +13,12 @@ namespace {
 
 typedef LONG(WINAPI* PFNNTDELETEKEY)(HANDLE);
 
-// Deletes a link key itself rather than the key it points at.
-bool DeleteLinkKey(HKEY hRoot, const std::wstring& path) {
-    HKEY hLink = nullptr;
-    if (RegOpenKeyExW(hRoot, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hLink) !=
-        ERROR_SUCCESS)
-        return false;
+// Deletes the key of an open handle itself: a link key, not its target.
+void DeleteOpenKey(HKEY hKey) {
     auto pfnDelete = reinterpret_cast<PFNNTDELETEKEY>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll"), "NtDeleteKey")));
-    bool fDeleted = pfnDelete && pfnDelete(hLink) == 0;
-    RegCloseKey(hLink);
-    return fDeleted;
+    if (pfnDelete)
+        pfnDelete(hKey);
 }
 
 std::wstring Wide(const std::string& text) {
@@ -54,20 +49,21 @@ HKEY WalkKey(HKEY hRoot, const std::string& path, bool fCreate) {
     return hCurrent;
 }
 
-void RemoveBelow(HKEY hParent, const std::string& name) {
+// Keys are opened as themselves, a link key too, and named in UTF-16 so that
+// names the ANSI functions cannot spell are removed as well.
+void RemoveBelow(HKEY hParent, const std::wstring& name) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hParent, name.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
-        DeleteLinkKey(hParent, Wide(name));
+    if (RegOpenKeyExW(hParent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &hKey) !=
+        ERROR_SUCCESS)
         return;
-    }
-    char szName[512];
-    std::vector<std::string> children;
-    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
+    wchar_t szName[512];
+    std::vector<std::wstring> children;
+    for (DWORD i = 0; RegEnumKeyW(hKey, i, szName, 512) == ERROR_SUCCESS; ++i)
         children.push_back(szName);
-    for (const std::string& child : children)
+    for (const std::wstring& child : children)
         RemoveBelow(hKey, child);
+    DeleteOpenKey(hKey);
     RegCloseKey(hKey);
-    RegDeleteKeyA(hParent, name.c_str());
 }
 
 } // namespace
@@ -100,11 +96,11 @@ void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& nam
 void RemoveTestKey(HKEY hRoot, const std::string& path) {
     size_t iLast = path.rfind('\\');
     if (iLast == std::string::npos) {
-        RemoveBelow(hRoot, path);
+        RemoveBelow(hRoot, Wide(path));
         return;
     }
     if (HKEY hParent = WalkKey(hRoot, path.substr(0, iLast), false)) {
-        RemoveBelow(hParent, path.substr(iLast + 1));
+        RemoveBelow(hParent, Wide(path.substr(iLast + 1)));
         RegCloseKey(hParent);
     }
 }
@@ -114,21 +110,41 @@ HKEY OpenTestKey(HKEY hRoot, const std::string& path) {
 }
 
 bool TestKeyExists(HKEY hRoot, const std::string& path) {
-    HKEY hKey = WalkKey(hRoot, path, false);
-    if (hKey)
-        RegCloseKey(hKey);
-    return hKey != nullptr;
+    size_t iLast = path.rfind('\\');
+    HKEY hParent =
+        iLast == std::string::npos ? hRoot : WalkKey(hRoot, path.substr(0, iLast), false);
+    if (!hParent)
+        return false;
+    // Listed by its parent: also a key that cannot be opened.
+    std::string name = path.substr(iLast == std::string::npos ? 0 : iLast + 1);
+    bool fListed = false;
+    char szName[512];
+    for (DWORD i = 0; !fListed && RegEnumKeyA(hParent, i, szName, sizeof szName) == ERROR_SUCCESS;
+         ++i)
+        fListed = lstrcmpiA(szName, name.c_str()) == 0;
+    if (hParent != hRoot)
+        RegCloseKey(hParent);
+    return fListed;
 }
 
-void CreateDanglingKey(HKEY hRoot, const std::string& path) {
+void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target) {
     HKEY hKey = nullptr;
     if (RegCreateKeyExW(hRoot, Wide(path).c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                         KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
         return;
-    const wchar_t szTarget[] = L"\\Registry\\Machine\\Software\\Trun95TestNoSuchKey";
-    RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(szTarget),
-                   sizeof szTarget - sizeof(wchar_t));
+    std::wstring native = L"\\Registry\\Machine\\" + Wide(target);
+    RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK,
+                   reinterpret_cast<const BYTE*>(native.c_str()),
+                   static_cast<DWORD>(native.size() * sizeof(wchar_t)));
     RegCloseKey(hKey);
+}
+
+void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath) {
+    HKEY hKey = nullptr;
+    std::wstring path = Wide(parentPath) + L"\\\x4E2D\x6587";
+    if (RegCreateKeyExW(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                        nullptr) == ERROR_SUCCESS)
+        RegCloseKey(hKey);
 }
 
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
@@ -137,7 +153,7 @@ std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     if (!hKey)
         return values;
     static char szName[16384];
-    static BYTE abData[65536];
+    static BYTE abData[262144];
     for (DWORD i = 0;; ++i) {
         DWORD cchName = sizeof szName, cbData = sizeof abData, dwType = 0;
         if (RegEnumValueA(hKey, i, szName, &cchName, nullptr, &dwType, abData, &cbData) !=
@@ -264,8 +280,33 @@ void RegistryChangeTest::RemoveMarkerKeys() {
         RemoveTestKey(root.hRoot, root.path);
 }
 
+// Each root's tree holds the keys on the way to its marker key and, when it
+// exists, the marker key as the reader records it; nothing else of the
+// registry is read.
+void RegistryChangeTest::TakeMarkerSnapshot(REGTRE** ppSnapshot) {
+    auto* p = static_cast<REGTRE*>(AllocZeroedOrDie(sizeof(REGTRE) * cRegRoots));
+    *ppSnapshot = p;
+    for (int i = 0; i < cRegRoots; ++i) {
+        const TestRoot& root = roots[static_cast<size_t>(i)];
+        p[i].dwSent = REGTRE_SENT;
+        p[i].iRoot = static_cast<DWORD>(i);
+        p[i].pNode = NewRegistryNode();
+        p[i].pNode->hRoot = root.hRoot;
+        std::stringstream below(root.path.substr(std::strlen(aRegRoots[i].szStartPath)));
+        RTREE* pNode = p[i].pNode;
+        for (std::string name; std::getline(below, name, '\\');) {
+            if (name.empty() || (name == marker && !TestKeyExists(root.hRoot, root.path)))
+                continue;
+            pNode = AddTestChild(pNode, name);
+            pNode->hRoot = root.hRoot;
+        }
+        if (pNode->pszName == marker)
+            ScanRegistryKey(root.hRoot, root.path.c_str(), pNode);
+    }
+}
+
 std::vector<std::string> RegistryChangeTest::AfterAndCompare() {
-    TakeRegistrySnapshot(&pAfter, host.status());
+    TakeMarkerSnapshot(&pAfter);
     CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
     return RegistryActionTexts(marker);
 }

@@ -1,5 +1,5 @@
 // Registry helpers for tests: keys and values written with the plain
-// registry functions, a dangling link key that cannot be opened, the look-up
+// registry functions, link keys and keys the ANSI functions cannot name, the look-up
 // of nodes and actions that tests check, and a fixture that compares two
 // snapshots around changes to marker keys.
 #pragma once
@@ -25,9 +25,13 @@ void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& nam
 void RemoveTestKey(HKEY hRoot, const std::string& path);
 // Opens a key of any path length for reading and writing; null when missing.
 HKEY OpenTestKey(HKEY hRoot, const std::string& path);
+// Listed by its parent, whether it can be opened or not.
 bool TestKeyExists(HKEY hRoot, const std::string& path);
-// Makes a subkey that is listed by its parent but cannot be opened.
-void CreateDanglingKey(HKEY hRoot, const std::string& path);
+// Makes a link key that points at a key of HKEY_LOCAL_MACHINE (which need
+// not exist: a dangling link is listed by its parent but cannot be opened).
+void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target);
+// Makes a key whose name the ANSI registry functions cannot spell.
+void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath);
 
 // Values of a live key as (name, type, bytes), in enumeration order.
 struct LiveValue {
@@ -87,7 +91,8 @@ class RegistryChangeTest : public HostedTest {
     void TearDown() override;
 
     void RemoveMarkerKeys();
-    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
+    void TakeMarkerSnapshot(REGTRE** ppSnapshot);
+    void Before() { TakeMarkerSnapshot(&pBefore); }
     // Takes the after snapshot and compares; returns the texts of the
     // actions about the marker keys.
     std::vector<std::string> AfterAndCompare();
