@@ -3,10 +3,10 @@
 // for names the ANSI code page cannot spell and past a record's path field;
 // a burst of files just before the stop loses nothing, and a watch that
 // loses changes is never silent.
+#include "files/lists.h"
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
-#include "files/lists.h"
 #include "support/file_session.h"
 #include "support/monitored_test.h"
 #include "support/monitor_wait.h"
@@ -22,7 +22,8 @@ namespace {
 
 class WatchedFolderTest : public MonitoredTest {
   protected:
-    // Folders the ANSI calls cannot reach or spell, removed deepest first.
+    // The monitor's threads go on, cautions are dropped, and the folders the
+    // ANSI calls cannot reach or spell are removed deepest first.
     void TearDown() override {
         ReleaseMonitor();
         MonitoredTest::TearDown();
