@@ -216,8 +216,3 @@ void ReportChanges(int iWatch, const wchar_t* pszRoot, bool fFolders,
         dwOffset += pInfo->NextEntryOffset;
     }
 }
-
-void ReportOrphanOldNames(DriverRing& ring) {
-    for (WATCH_REPORTS& watch : aReports)
-        ReportOrphanOldName(watch, ring);
-}

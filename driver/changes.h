@@ -23,5 +23,3 @@ void ResetChangeReports();
 // folders or files below pszRoot ("C:\").
 void ReportChanges(int iWatch, const wchar_t* pszRoot, bool fFolders,
                    const std::vector<BYTE>& notifications, DriverRing& ring);
-// A rename's old name still waiting for its new name is reported as removed.
-void ReportOrphanOldNames(DriverRing& ring);

@@ -258,10 +258,7 @@ void GiveUpMarks() {
 
 // Everything the watches read before the marks is queued before this.
 void PostFlushed() {
-    pQueue->Post([](DriverRing& ring) {
-        ReportOrphanOldNames(ring);
-        ring.MarkFlushed();
-    });
+    pQueue->Post([](DriverRing& ring) { ring.MarkFlushed(); });
 }
 
 void OpenDriveWatches() {
