@@ -1,4 +1,4 @@
-// Moving the watches' records into the ring on a thread of their own.
+// Doing the watches' work on a thread of its own.
 #include "driver/queue.h"
 
 #include <new>
@@ -17,6 +17,7 @@ bool RecordQueue::Start(DriverRing* pRing) {
         return true;
     pRing_ = pRing;
     InterlockedExchange(&fStopping_, 0);
+    InterlockedExchange(&fWakeSent_, 0);
     hPosted_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (hPosted_)
         hThread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
@@ -27,15 +28,16 @@ bool RecordQueue::Start(DriverRing* pRing) {
     return true;
 }
 
-void RecordQueue::Post(DWORD dwOperation, std::string path, std::string path2) {
+void RecordQueue::Post(std::function<void(DriverRing&)> work) {
     EnterCriticalSection(&lock_);
     try {
-        pending_.push_back({dwOperation, std::move(path), std::move(path2)});
+        pending_.push_back(std::move(work));
     } catch (const std::bad_alloc&) {
-        // Without memory the record is dropped; the watches go on.
+        // Without memory the work is dropped; the watches go on.
     }
     LeaveCriticalSection(&lock_);
-    SetEvent(hPosted_);
+    if (InterlockedExchange(&fWakeSent_, 1) == 0)
+        SetEvent(hPosted_);
 }
 
 void RecordQueue::Stop() {
@@ -61,28 +63,27 @@ DWORD WINAPI RecordQueue::ThreadProc(void* pContext) {
     return 0;
 }
 
-bool RecordQueue::Take(PENDING* pRecord) {
+bool RecordQueue::Take(std::function<void(DriverRing&)>* pWork) {
     EnterCriticalSection(&lock_);
     bool fTaken = !pending_.empty();
     if (fTaken) {
-        *pRecord = std::move(pending_.front());
+        *pWork = std::move(pending_.front());
         pending_.pop_front();
     }
     LeaveCriticalSection(&lock_);
     return fTaken;
 }
 
-// Moves everything queued into the ring, then tells the reader once: it
-// reads every slot up to dwHead whenever it is told.
+// Does everything queued, then tells the reader once: it reads every slot
+// up to dwHead whenever it is told. A post after the flag is cleared wakes
+// the thread again, so nothing waits unseen.
 void RecordQueue::Run() {
     while (!fStopping_) {
-        PENDING record;
-        bool fWritten = false;
-        while (!fStopping_ && Take(&record))
-            fWritten |= pRing_->Write(record.dwOperation, record.path.c_str(),
-                                      record.path2.empty() ? nullptr : record.path2.c_str());
-        if (fWritten)
-            pRing_->Notify();
+        InterlockedExchange(&fWakeSent_, 0);
+        std::function<void(DriverRing&)> work;
+        while (!fStopping_ && Take(&work))
+            work(*pRing_);
+        pRing_->NotifyWritten();
         WaitForSingleObject(hPosted_, INFINITE);
     }
 }

@@ -1,8 +1,9 @@
-// Records on their way from the watches to the ring. The watches hand their
-// records over without waiting, so that they can ask for the next changes at
-// once: changes that pile up unread beyond a watch's buffer are lost. A
-// thread of the queue moves the records into the ring, waiting there for the
-// reader whenever the ring is full.
+// Work on its way from the watches to the ring. The watches hand over what
+// they read without waiting, so that they can ask for the next changes at
+// once: changes that pile up unread beyond a watch's buffer are lost. The
+// queue's thread does the rest (reading names, looking at the file system,
+// writing the ring and waiting there for the reader whenever it is full),
+// in the order the work was posted.
 #pragma once
 
 #include "driver/ring.h"
@@ -10,7 +11,7 @@
 #include <windows.h>
 
 #include <deque>
-#include <string>
+#include <functional>
 
 class RecordQueue {
   public:
@@ -20,25 +21,23 @@ class RecordQueue {
     RecordQueue& operator=(const RecordQueue&) = delete;
 
     bool Start(DriverRing* pRing);
-    void Post(DWORD dwOperation, std::string path, std::string path2);
-    // Ends the queue's thread; records not yet in the ring are dropped.
+    // Runs the work on the queue's thread; it writes into the ring.
+    void Post(std::function<void(DriverRing&)> work);
+    // Ends the queue's thread; work not yet done is dropped.
     void Stop();
 
   private:
-    struct PENDING {
-        DWORD dwOperation;
-        std::string path;
-        std::string path2;
-    };
-
     static DWORD WINAPI ThreadProc(void* pContext);
     void Run();
-    bool Take(PENDING* pRecord);
+    bool Take(std::function<void(DriverRing&)>* pWork);
 
     CRITICAL_SECTION lock_;
-    std::deque<PENDING> pending_;
+    std::deque<std::function<void(DriverRing&)>> pending_;
     DriverRing* pRing_ = nullptr;
     HANDLE hPosted_ = nullptr;
     HANDLE hThread_ = nullptr;
     volatile LONG fStopping_ = 0;
+    // Set by the first post after the thread last looked at the queue: later
+    // posts need not wake it again.
+    volatile LONG fWakeSent_ = 0;
 };

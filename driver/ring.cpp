@@ -5,6 +5,12 @@
 
 #include <cstring>
 
+namespace {
+// While the ring is full the reader is told again this often, in case it
+// missed the first word.
+constexpr DWORD kRenotifyMs = 50;
+} // namespace
+
 void DriverRing::Attach(void* pView, HANDLE hEvent) {
     pView_ = pView;
     InterlockedExchange(&fStopped_, 0);
@@ -26,12 +32,19 @@ void DriverRing::Detach() {
 }
 
 // A full ring would make dwHead reach dwTail, which the reader takes for an
-// empty one; so the writer waits until the reader has consumed a slot.
+// empty one; so the writer waits until the reader has consumed a slot. The
+// reader empties the whole ring once told, so it is told once, not on every
+// look at dwTail.
 bool DriverRing::WaitForRoom(int iNext) {
+    DWORD dwLastNotify = 0;
     for (int cTries = 0; iNext == ReadMonitorIndex(pView_, kMonitorTailOffset); ++cTries) {
         if (fStopped_)
             return false;
-        Notify();
+        DWORD dwNow = GetTickCount();
+        if (cTries == 0 || dwNow - dwLastNotify >= kRenotifyMs) {
+            Notify();
+            dwLastNotify = dwNow;
+        }
         Sleep(cTries < 16 ? 0 : 1);
     }
     return !fStopped_;
@@ -57,10 +70,39 @@ bool DriverRing::Write(DWORD dwOperation, const char* pszPath, const char* pszPa
     if (pszPath2)
         std::memcpy(pRecord->szPath2, pszPath2, cchPath2);
     WriteMonitorIndex(pView_, kMonitorHeadOffset, iNext);
+    fUnnotified_ = true;
     return true;
 }
 
+void DriverRing::NotifyWritten() {
+    if (fUnnotified_)
+        Notify();
+}
+
 void DriverRing::Notify() {
+    fUnnotified_ = false;
     if (HANDLE hEvent = hEvent_)
         SetEvent(hEvent);
+}
+
+void DriverRing::MarkWatched(DWORD dwDrives) {
+    if (pView_ && !fStopped_)
+        AddMonitorBits(pView_, kMonitorWatchedOffset, static_cast<int32_t>(dwDrives));
+}
+
+void DriverRing::MarkMissed(DWORD dwDrives) {
+    if (pView_ && !fStopped_)
+        AddMonitorBits(pView_, kMonitorMissedOffset, static_cast<int32_t>(dwDrives));
+}
+
+void DriverRing::ClearFlushed() {
+    if (pView_ && !fStopped_)
+        WriteMonitorIndex(pView_, kMonitorFlushedOffset, 0);
+}
+
+void DriverRing::MarkFlushed() {
+    if (!pView_ || fStopped_)
+        return;
+    WriteMonitorIndex(pView_, kMonitorFlushedOffset, 1);
+    Notify();
 }

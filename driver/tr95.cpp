@@ -1,7 +1,8 @@
 // The monitoring driver tr95.vxd. The monitor thread arms it with the shared
 // buffer and its notification event; from the first arming until it is
 // stopped the driver reports every folder and file created, removed or
-// renamed on the machine's fixed drives into the buffer's ring.
+// renamed on the machine's fixed drives into the buffer's ring. Before the
+// monitor stops it, a flush hands over everything seen up to then.
 #include "driver/queue.h"
 #include "driver/ring.h"
 #include "driver/watch.h"
@@ -61,6 +62,17 @@ BOOL Arm(const void* pIn, DWORD cbIn) {
     return fWatching;
 }
 
+// Everything seen so far goes into the ring, then dwFlushed is set; the
+// caller drains the ring meanwhile.
+BOOL Flush() {
+    if (!fWatching) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    ring.ClearFlushed();
+    return RequestFlush();
+}
+
 // After this the buffer is never written again.
 void Stop() {
     fStopped = true;
@@ -93,6 +105,8 @@ extern "C" BOOL WINAPI TrDeviceIoControl(DWORD dwCode, void* pIn, DWORD cbIn, vo
         return TRUE;
     case MONITOR_ARM:
         return Arm(pIn, cbIn);
+    case MONITOR_FLUSH:
+        return Flush();
     case MONITOR_STOP:
         Stop();
         return TRUE;

@@ -1,10 +1,13 @@
 // Watching the fixed drives: two subtree watches per drive, one that sees
-// only folders and one that sees only files, served by one thread that turns
-// each change into a record of the ring.
+// only folders and one that sees only files, served by one thread that only
+// copies each completed read, reads again at once and hands the copy to the
+// queue, whose thread turns it into records of the ring.
 #include "driver/watch.h"
 
-#include "monitor/protocol.h"
+#include "driver/changes.h"
 
+#include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,9 @@ namespace {
 // Changes that pile up beyond a watch's buffer before it is read are lost,
 // so the buffer holds several seconds of the fastest setup's changes.
 constexpr DWORD kWatchBufferBytes = 4 * 1024 * 1024;
-constexpr int kMaxWatches = 2 * 26;
+// A flush waits this long for its marks to come through the watches; a drive
+// whose mark did not come in time may have lost changes.
+constexpr DWORD kFlushMarkLimitMs = 60000;
 constexpr char kUnixDriveFolder[] = "/dosdevices/";
 
 struct WATCH {
@@ -23,26 +28,17 @@ struct WATCH {
     OVERLAPPED overlapped;
     void* pBuffer; // page-aligned, as the notification records must be aligned
     bool fReading;
-    bool fOldNamePending; // a rename's old name waiting for its new name
-    std::wstring oldName;
-};
-
-// A folder renamed while watched keeps its old name in the platform's later
-// notifications about what happens inside it (measured under Wine): each
-// folder rename of a drive is kept, newest last, to find where such an item
-// really is.
-struct FOLDER_RENAME {
-    std::wstring oldName; // relative to the drive root
-    std::wstring newName;
+    bool fAwaitingMark; // a flush waits for its mark to come through this watch
 };
 
 WATCH aWatches[kMaxWatches];
-std::vector<FOLDER_RENAME> aFolderRenames[26];
 int cWatches;
 RecordQueue* pQueue;
 HANDLE hWatchThread;
 HANDLE hStopEvent;
 HANDLE hReadyEvent;
+HANDLE hFlushEvent;
+DWORD cFlushes;
 
 typedef char*(CDECL* PFNUNIXFILENAME)(LPCWSTR pszDosName);
 
@@ -104,8 +100,7 @@ bool OpenWatch(const wchar_t* pszRoot, bool fFolders) {
     watch.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     watch.pBuffer =
         VirtualAlloc(nullptr, kWatchBufferBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    watch.fOldNamePending = false;
-    watch.oldName.clear();
+    watch.fAwaitingMark = false;
     if (!watch.overlapped.hEvent || !watch.pBuffer || !IssueRead(watch)) {
         if (watch.overlapped.hEvent)
             CloseHandle(watch.overlapped.hEvent);
@@ -155,206 +150,176 @@ void BringFoldersUnderWatch(const wchar_t* pszRoot) {
     }
 }
 
-// The ANSI form of a text; false when a character has none.
-bool ToAnsi(const std::wstring& text, std::string* pAnsi) {
-    pAnsi->clear();
-    if (text.empty())
-        return true;
-    BOOL fDefaultUsed = FALSE;
-    int cchText = static_cast<int>(text.size());
-    int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), cchText, nullptr, 0,
-                                  nullptr, &fDefaultUsed);
-    if (cch <= 0 || fDefaultUsed)
-        return false;
-    pAnsi->assign(static_cast<size_t>(cch), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), cchText, pAnsi->data(), cch,
-                        nullptr, nullptr);
-    return true;
+DWORD DriveBit(const WATCH& watch) {
+    return 1u << ((watch.szRoot[0] - L'A') % 26);
 }
 
-// The full ANSI path of a name below a drive root. A folder or file name
-// without an ANSI form is replaced by its short name, which names the same
-// item; when the item has none (or is gone) there is no path: stand-in
-// characters could name a different item.
-bool AnsiPath(const wchar_t* pszRoot, const std::wstring& relative, std::string* pPath) {
-    std::wstring wide = pszRoot;
-    if (!ToAnsi(wide, pPath))
-        return false;
-    for (size_t start = 0; start < relative.size();) {
-        size_t end = relative.find(L'\\', start);
-        if (end == std::wstring::npos)
-            end = relative.size();
-        std::wstring component = relative.substr(start, end - start);
-        std::string ansi;
-        if (!ToAnsi(component, &ansi)) {
-            WIN32_FIND_DATAW found;
-            HANDLE hFind = FindFirstFileW((L"\\\\?\\" + wide + component).c_str(), &found);
-            if (hFind == INVALID_HANDLE_VALUE)
-                return false;
-            FindClose(hFind);
-            if (!found.cAlternateFileName[0] || !ToAnsi(found.cAlternateFileName, &ansi))
-                return false;
-        }
-        *pPath += ansi;
-        wide += component;
-        if (end < relative.size()) {
-            *pPath += '\\';
-            wide += L'\\';
-        }
-        start = end + 1;
-    }
-    return true;
+void PostMissed(DWORD dwDrives) {
+    pQueue->Post([dwDrives](DriverRing& ring) { ring.MarkMissed(dwDrives); });
 }
 
-std::vector<FOLDER_RENAME>& FolderRenamesOf(const WATCH& watch) {
-    return aFolderRenames[(watch.szRoot[0] - L'A') % 26];
+void PostChanges(int iWatch, std::vector<BYTE> notifications) {
+    const WATCH& watch = aWatches[iWatch];
+    std::wstring root = watch.szRoot;
+    bool fFolders = watch.fFolders;
+    pQueue->Post([=, notifications = std::move(notifications)](DriverRing& ring) {
+        ReportChanges(iWatch, root.c_str(), fFolders, notifications, ring);
+    });
 }
 
-bool ExistsBelowRoot(const WATCH& watch, const std::wstring& relative) {
-    return GetFileAttributesW((L"\\\\?\\" + std::wstring(watch.szRoot) + relative).c_str()) !=
-           INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring ParentOf(const std::wstring& relative) {
-    size_t cch = relative.rfind(L'\\');
-    return cch == std::wstring::npos ? std::wstring() : relative.substr(0, cch);
-}
-
-// Where a reported name really is: the name itself when it fits what
-// happened (the item is there after a creation; its folder is there after a
-// removal), else the name seen through the newest folder renames that fits.
-std::wstring CurrentName(const WATCH& watch, const std::wstring& name, bool fPresent) {
-    const std::vector<FOLDER_RENAME>& renames = FolderRenamesOf(watch);
-    auto fits = [&](const std::wstring& candidate) {
-        return fPresent
-                   ? ExistsBelowRoot(watch, candidate)
-                   : ParentOf(candidate).empty() || ExistsBelowRoot(watch, ParentOf(candidate));
-    };
-    if (renames.empty() || fits(name))
-        return name;
-    std::wstring candidate = name;
-    for (auto it = renames.rbegin(); it != renames.rend(); ++it) {
-        const std::wstring& oldName = it->oldName;
-        if (candidate.size() > oldName.size() && candidate[oldName.size()] == L'\\' &&
-            _wcsnicmp(candidate.c_str(), oldName.c_str(), oldName.size()) == 0) {
-            candidate = it->newName + candidate.substr(oldName.size());
-            if (fits(candidate))
-                return candidate;
-        }
-    }
-    // An item created and gone again before this is read: its folder tells.
-    return fPresent ? CurrentName(watch, name, false) : name;
-}
-
-// Writes one record. A rename of which only one name has an ANSI path is
-// reported as the removal or the creation that it is for that name.
-void Report(const WATCH& watch, DWORD dwOperation, const std::wstring& reported,
-            const std::wstring* pReportedNew) {
-    bool fCreation = dwOperation == kOpFolderCreated || dwOperation == kOpFileCreated;
-    std::wstring name = CurrentName(watch, reported, fCreation);
-    std::string path, newPath;
-    bool fPath = AnsiPath(watch.szRoot, name, &path);
-    if (!pReportedNew) {
-        if (fPath)
-            pQueue->Post(dwOperation, std::move(path), {});
-        return;
-    }
-    std::wstring newName = CurrentName(watch, *pReportedNew, true);
-    if (watch.fFolders)
-        FolderRenamesOf(watch).push_back({name, newName});
-    bool fNewPath = AnsiPath(watch.szRoot, newName, &newPath);
-    if (fPath && fNewPath)
-        pQueue->Post(dwOperation, std::move(path), std::move(newPath));
-    else if (fPath)
-        pQueue->Post(watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, std::move(path), {});
-    else if (fNewPath)
-        pQueue->Post(watch.fFolders ? kOpFolderCreated : kOpFileCreated, std::move(newPath), {});
-}
-
-void ReportOrphanOldName(WATCH& watch) {
-    if (!watch.fOldNamePending)
-        return;
-    watch.fOldNamePending = false;
-    Report(watch, watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, watch.oldName, nullptr);
-}
-
-void HandleChange(WATCH& watch, DWORD dwAction, std::wstring name) {
-    DWORD dwCreated = watch.fFolders ? kOpFolderCreated : kOpFileCreated;
-    DWORD dwRemoved = watch.fFolders ? kOpFolderRemoved : kOpFileDeleted;
-    if (dwAction == FILE_ACTION_RENAMED_NEW_NAME) {
-        if (watch.fOldNamePending) {
-            watch.fOldNamePending = false;
-            Report(watch, kOpRenamed, watch.oldName, &name);
-        } else {
-            Report(watch, dwCreated, name, nullptr);
-        }
-        return;
-    }
-    // A rename's old name without its new name: the item left the drive.
-    ReportOrphanOldName(watch);
-    if (dwAction == FILE_ACTION_RENAMED_OLD_NAME) {
-        watch.oldName = std::move(name);
-        watch.fOldNamePending = true;
-    } else if (dwAction == FILE_ACTION_ADDED) {
-        Report(watch, dwCreated, name, nullptr);
-    } else if (dwAction == FILE_ACTION_REMOVED) {
-        Report(watch, dwRemoved, name, nullptr);
-    }
-}
-
-// Walks the records of one completed read, never past the bytes it returned.
-void HandleBuffer(WATCH& watch, DWORD cbReturned) {
-    const BYTE* pStart = static_cast<const BYTE*>(watch.pBuffer);
-    DWORD dwOffset = 0;
+// Whether a completed read holds the creation of a flush mark.
+bool HoldsCreated(const std::vector<BYTE>& notifications, const std::wstring& name) {
     const DWORD cbHeader = offsetof(FILE_NOTIFY_INFORMATION, FileName);
-    while (dwOffset + cbHeader <= cbReturned) {
-        auto* pInfo = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(pStart + dwOffset);
-        if (pInfo->FileNameLength > cbReturned - dwOffset - cbHeader)
-            break;
-        HandleChange(watch, pInfo->Action,
-                     std::wstring(pInfo->FileName, pInfo->FileNameLength / sizeof(WCHAR)));
+    const DWORD cbName = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+    for (size_t offset = 0; offset + cbHeader <= notifications.size();) {
+        auto* pInfo = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(&notifications[offset]);
+        if (pInfo->FileNameLength > notifications.size() - offset - cbHeader)
+            return false;
+        if (pInfo->Action == FILE_ACTION_ADDED && pInfo->FileNameLength == cbName &&
+            std::memcmp(pInfo->FileName, name.data(), cbName) == 0)
+            return true;
         if (pInfo->NextEntryOffset == 0)
-            break;
-        dwOffset += pInfo->NextEntryOffset;
+            return false;
+        offset += pInfo->NextEntryOffset;
+    }
+    return false;
+}
+
+std::wstring CurrentFlushMark() {
+    return FlushMarkPrefix() + std::to_wstring(cFlushes);
+}
+
+// One completed read: copy it, read again, hand the copy on. A read that
+// completed empty or with the enumerate-directory error lost what the
+// platform had pending for the watch. False when the watch cannot read again.
+bool ServeCompletion(int iWatch) {
+    WATCH& watch = aWatches[iWatch];
+    DWORD cbReturned = 0;
+    watch.fReading = false;
+    bool fRead = GetOverlappedResult(watch.hDirectory, &watch.overlapped, &cbReturned, FALSE);
+    std::vector<BYTE> notifications;
+    bool fLost = !fRead || cbReturned == 0;
+    if (!fLost) {
+        try {
+            const BYTE* pBytes = static_cast<const BYTE*>(watch.pBuffer);
+            notifications.assign(pBytes, pBytes + cbReturned);
+        } catch (const std::bad_alloc&) {
+            fLost = true;
+        }
+    }
+    bool fReadsAgain = IssueRead(watch);
+    if (fLost || !fReadsAgain)
+        PostMissed(DriveBit(watch));
+    if (fLost || !fReadsAgain || HoldsCreated(notifications, CurrentFlushMark()))
+        watch.fAwaitingMark = false;
+    if (!notifications.empty())
+        PostChanges(iWatch, std::move(notifications));
+    return fReadsAgain;
+}
+
+// A mark is a folder or a file made and removed at once in the drive's root:
+// its creation comes through the watch after every change made before it.
+bool MakeFlushMark(const std::wstring& path, bool fFolder) {
+    if (fFolder)
+        return CreateDirectoryW(path.c_str(), nullptr) && RemoveDirectoryW(path.c_str());
+    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return hFile != INVALID_HANDLE_VALUE && CloseHandle(hFile);
+}
+
+// Makes a mark for every reading watch; a drive whose mark cannot be made
+// may keep changes back.
+void BeginFlush() {
+    ++cFlushes;
+    for (int i = 0; i < cWatches; ++i) {
+        WATCH& watch = aWatches[i];
+        watch.fAwaitingMark =
+            watch.fReading && MakeFlushMark(watch.szRoot + CurrentFlushMark(), watch.fFolders);
+        if (watch.fReading && !watch.fAwaitingMark)
+            PostMissed(DriveBit(watch));
     }
 }
 
-DWORD WINAPI WatchThread(void*) {
+bool AnyMarkAwaited() {
+    for (int i = 0; i < cWatches; ++i)
+        if (aWatches[i].fAwaitingMark)
+            return true;
+    return false;
+}
+
+// Marks that did not come in time: their drives may have lost changes.
+void GiveUpMarks() {
+    for (int i = 0; i < cWatches; ++i) {
+        if (aWatches[i].fAwaitingMark)
+            PostMissed(DriveBit(aWatches[i]));
+        aWatches[i].fAwaitingMark = false;
+    }
+}
+
+// Everything the watches read before the marks is queued before this.
+void PostFlushed() {
+    pQueue->Post([](DriverRing& ring) { ring.MarkFlushed(); });
+}
+
+void OpenDriveWatches() {
     wchar_t szRoot[4] = L"A:\\";
     DWORD dwDrives = GetLogicalDrives();
+    DWORD dwWatched = 0;
     for (int i = 0; i < 26; ++i) {
         szRoot[0] = static_cast<wchar_t>(L'A' + i);
         if (!(dwDrives & (1u << i)) || !IsOwnFixedDrive(szRoot))
             continue;
         bool fFolders = OpenWatch(szRoot, true);
         bool fFiles = OpenWatch(szRoot, false);
-        if (fFolders || fFiles)
+        if (fFolders || fFiles) {
             BringFoldersUnderWatch(szRoot);
+            dwWatched |= 1u << i;
+        }
     }
+    pQueue->Post([dwWatched](DriverRing& ring) { ring.MarkWatched(dwWatched); });
+}
+// Waits for the stop, a flush request and the watches' reads; each watch's
+// event is in the wait array while it can read, and only then.
+DWORD WINAPI WatchThread(void*) {
+    OpenDriveWatches();
     SetEvent(hReadyEvent);
-    std::vector<HANDLE> waits{hStopEvent};
-    for (int i = 0; i < cWatches; ++i)
-        waits.push_back(aWatches[i].overlapped.hEvent);
-    for (;;) {
-        DWORD dwWait =
-            WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
-        if (dwWait == WAIT_OBJECT_0 || dwWait >= WAIT_OBJECT_0 + waits.size())
-            break;
-        WATCH& watch = aWatches[dwWait - WAIT_OBJECT_0 - 1];
-        DWORD cbReturned = 0;
-        watch.fReading = false;
-        if (GetOverlappedResult(watch.hDirectory, &watch.overlapped, &cbReturned, FALSE))
-            HandleBuffer(watch, cbReturned);
-        if (!IssueRead(watch))
-            waits[dwWait - WAIT_OBJECT_0] = hStopEvent;
-    }
+    std::vector<HANDLE> waits{hStopEvent, hFlushEvent};
+    std::vector<int> watchOfWait{-1, -1};
     for (int i = 0; i < cWatches; ++i) {
-        ReportOrphanOldName(aWatches[i]);
-        CloseWatch(aWatches[i]);
+        waits.push_back(aWatches[i].overlapped.hEvent);
+        watchOfWait.push_back(i);
     }
+    bool fFlushing = false;
+    DWORD dwFlushStart = 0;
+    for (;;) {
+        DWORD dwTimeout = INFINITE;
+        if (fFlushing) {
+            DWORD dwWaited = GetTickCount() - dwFlushStart;
+            dwTimeout = dwWaited < kFlushMarkLimitMs ? kFlushMarkLimitMs - dwWaited : 0;
+        }
+        DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                              dwTimeout);
+        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED)
+            break;
+        size_t iWait = dwWait - WAIT_OBJECT_0;
+        if (dwWait == WAIT_TIMEOUT) {
+            GiveUpMarks();
+        } else if (iWait == 1) {
+            BeginFlush();
+            fFlushing = true;
+            dwFlushStart = GetTickCount();
+        } else if (iWait < waits.size() && !ServeCompletion(watchOfWait[iWait])) {
+            waits.erase(waits.begin() + static_cast<ptrdiff_t>(iWait));
+            watchOfWait.erase(watchOfWait.begin() + static_cast<ptrdiff_t>(iWait));
+        }
+        if (fFlushing && !AnyMarkAwaited()) {
+            PostFlushed();
+            fFlushing = false;
+        }
+    }
+    for (int i = 0; i < cWatches; ++i)
+        CloseWatch(aWatches[i]);
     cWatches = 0;
-    for (std::vector<FOLDER_RENAME>& renames : aFolderRenames)
-        renames.clear();
     return 0;
 }
 
@@ -364,9 +329,11 @@ bool StartWatching(RecordQueue* pQueueArg) {
     if (hWatchThread)
         return true;
     pQueue = pQueueArg;
+    ResetChangeReports();
     hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     hReadyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (hStopEvent && hReadyEvent)
+    hFlushEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (hStopEvent && hReadyEvent && hFlushEvent)
         hWatchThread = CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr);
     if (!hWatchThread) {
         StopWatching();
@@ -388,5 +355,11 @@ void StopWatching() {
         CloseHandle(hStopEvent);
     if (hReadyEvent)
         CloseHandle(hReadyEvent);
-    hStopEvent = hReadyEvent = nullptr;
+    if (hFlushEvent)
+        CloseHandle(hFlushEvent);
+    hStopEvent = hReadyEvent = hFlushEvent = nullptr;
+}
+
+bool RequestFlush() {
+    return hWatchThread && hFlushEvent && SetEvent(hFlushEvent);
 }

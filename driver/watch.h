@@ -12,3 +12,6 @@
 bool StartWatching(RecordQueue* pQueue);
 // Ends watching; returns when nothing will be reported any more.
 void StopWatching();
+// Asks the watch thread to queue everything the watches have seen so far,
+// then the note that sets dwFlushed; false when nothing is watched.
+bool RequestFlush();

@@ -23,6 +23,9 @@
 
 namespace {
 
+constexpr char kMissedChangesCaution[] =
+    "Some changes on drive %s may not be listed: the monitor could not keep up with them";
+
 FILEEVENT* pEventHead;
 FILEEVENT* pEventTail;
 // Grows for the library's whole life, never reset.
@@ -328,6 +331,14 @@ void StartRecording() {
     StartMonitor();
 }
 
+// Where the monitor lost changes the lists may be short: the user is told.
 void StopRecording() {
     StopMonitor();
+    DWORD dwMissed = TakeMonitorMissedDrives();
+    char szDrive[] = "A:";
+    for (int i = 0; i < 26; ++i) {
+        szDrive[0] = static_cast<char>('A' + i);
+        if (dwMissed & (1u << i))
+            AddCaution(kMissedChangesCaution, szDrive);
+    }
 }

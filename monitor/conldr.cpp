@@ -24,6 +24,9 @@ constexpr char kAlreadyLoaded[] = "ERROR - TR95.VxD Already Loaded.\nUnable to r
 constexpr char kLoadFailedFormat[] = "ERROR %xh on VxD Load - Not in Current Directory or on Path.";
 constexpr DWORD kThreadStackBytes = 16384;
 constexpr DWORD kFinalWaitMs = 100;
+// How long the monitor drains a driver that is handing over what it saw
+// before the stop; a setup's last changes rarely need more than a second.
+constexpr DWORD kFlushLimitMs = 120000;
 constexpr int kFolderChars = 521;
 constexpr int kLibraryChars = 522;
 
@@ -41,6 +44,9 @@ HANDLE hNotifyEvent;
 HANDLE hDriverEvent;
 bool fStartSet;
 volatile LONG cRecordsHandedOver;
+// Drives where changes may have been lost; read by the session once the
+// thread has ended.
+DWORD dwMissedDrives;
 
 void HandOver(void* pBuffer, int iSlot) {
     RecordFileChange(0, MonitorSlot(pBuffer, iSlot));
@@ -81,7 +87,7 @@ HANDLE OpenLoadPath(DWORD dwDisposition) {
                          nullptr);
 }
 
-// Step 3: a driver that answers its probe name belongs to someone else.
+// A driver that answers its probe name belongs to someone else.
 bool ProbeLoadedDriver() {
     std::snprintf(szDevicePath, sizeof szDevicePath, kProbeFormat, kDriverBase);
     hDriver = VxdCreateFile(szDevicePath, 0, 0, nullptr, 0, 0, nullptr);
@@ -96,7 +102,8 @@ bool GetWindowsFolder(char* pszFolder) {
     return true;
 }
 
-// Step 6: copy the driver into the Windows folder and load it from there.
+// The last resort: copy the driver into the Windows folder and load it from
+// there.
 bool LoadFromWindowsFolder(const char* pszLibraryFolder) {
     char szWindows[MAX_PATH];
     if (!GetWindowsFolder(szWindows) || !SetCurrentDirectoryA(szWindows))
@@ -113,8 +120,10 @@ bool LoadFromWindowsFolder(const char* pszLibraryFolder) {
     return hDriver != INVALID_HANDLE_VALUE;
 }
 
-// Steps 4 to 6: the three load attempts. The current folder is changed on
-// the way; the caller restores it.
+// The three load attempts: from the library's folder as the current folder
+// (or along the search path), by the full name in the library's folder, and
+// from a copy in the Windows folder. The current folder is changed on the
+// way; the caller restores it.
 bool LoadDriver() {
     char szLibraryFolder[kLibraryChars] = "";
     DWORD cch = GetModuleFileNameA(hinstLib, szLibraryFolder, kLibraryChars);
@@ -178,8 +187,34 @@ void ArmDriver() {
                        nullptr);
 }
 
-// Step 8 after the folder is restored: share the buffer and serve the ring
-// until the kill event.
+// The stop handshake: the driver is asked to hand over everything it has
+// seen, and the ring is drained (after a wait of at most 100 ms for each
+// word from the driver) until the driver says it is done. A driver with
+// nothing left says so at once, so the ring is drained once; a driver that
+// cannot flush leaves one drain. When the limit is reached every watched
+// drive counts as one where changes may be missing.
+void DrainFinalRecords() {
+    DWORD cbReturned = 0;
+    bool fFlushing =
+        VxdDeviceIoControl(hDriver, MONITOR_FLUSH, nullptr, 0, nullptr, 0, &cbReturned, nullptr);
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        if (hDriverEvent)
+            WaitForSingleObject(hDriverEvent, kFinalWaitMs);
+        bool fFlushed = !fFlushing || ReadMonitorIndex(pView, kMonitorFlushedOffset) != 0;
+        DrainMonitorRing(pView);
+        if (fFlushed)
+            break;
+        if (GetTickCount() - dwStart >= kFlushLimitMs) {
+            dwMissedDrives |= static_cast<DWORD>(ReadMonitorIndex(pView, kMonitorWatchedOffset));
+            break;
+        }
+    }
+    dwMissedDrives |= static_cast<DWORD>(ReadMonitorIndex(pView, kMonitorMissedOffset));
+}
+
+// Once the driver is loaded and the folder restored: share the buffer and
+// serve the ring until the kill event, then take what the driver still has.
 void ServeDriver(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
     hMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                   kMonitorBufferBytes, nullptr);
@@ -204,15 +239,13 @@ void ServeDriver(PFNOPENVXDHANDLE pfnOpenVxDHandle) {
         if (dwWait == WAIT_OBJECT_0) {
             DrainMonitorRing(pView);
         } else if (dwWait == WAIT_OBJECT_0 + 1 || dwWait == WAIT_FAILED) {
-            if (hDriverEvent)
-                WaitForSingleObject(hDriverEvent, kFinalWaitMs);
-            DrainMonitorRing(pView);
+            DrainFinalRecords();
             return;
         }
     }
 }
 
-// Steps 3 to 8: find or load the driver, then serve it.
+// Finds or loads the driver, then serves it.
 void RunMonitor(PFNOPENVXDHANDLE pfnOpenVxDHandle, const char* pszSavedFolder) {
     SetLastError(0);
     if (ProbeLoadedDriver()) {
@@ -280,6 +313,12 @@ DWORD MonitorRecordsHandedOver() {
     return static_cast<DWORD>(cRecordsHandedOver);
 }
 
+DWORD TakeMonitorMissedDrives() {
+    DWORD dwDrives = dwMissedDrives;
+    dwMissedDrives = 0;
+    return dwDrives;
+}
+
 DWORD WINAPI MonitorThread(void*) {
     auto pfnOpenVxDHandle = reinterpret_cast<PFNOPENVXDHANDLE>(
         reinterpret_cast<void*>(VxdGetProcAddress(GetModuleHandleA("kernel32"), "OpenVxDHandle")));
@@ -325,6 +364,7 @@ void CloseMonitor() {
 void StartMonitor() {
     if (hMonitorThread)
         return;
+    dwMissedDrives = 0;
     hKillEvent = CreateEventA(nullptr, FALSE, FALSE, "TrKillThread");
     hStartEvent = CreateEventA(nullptr, FALSE, FALSE, "TrStartThread");
     if (!hKillEvent || !hStartEvent)

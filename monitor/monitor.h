@@ -16,3 +16,7 @@ void DrainMonitorRing(void* pView);
 // Records handed to the recorder since the library was loaded; lets a
 // caller see that the monitor has caught up with a burst of changes.
 DWORD MonitorRecordsHandedOver();
+
+// Drives (bit i: drive 'A' + i) where the monitor may have missed changes
+// since this was last asked; ask after StopMonitor.
+DWORD TakeMonitorMissedDrives();

@@ -7,6 +7,10 @@
 
 constexpr uint32_t MONITOR_ARM = 1;
 constexpr uint32_t MONITOR_STOP = 2;
+// Asks the driver to hand over everything it has seen so far; it says in
+// dwFlushed when all of that is in the ring. A driver that does not know the
+// code refuses it, and the reader then drains what the ring holds.
+constexpr uint32_t MONITOR_FLUSH = 3;
 
 constexpr int kMonitorUnitBytes = 1060;
 constexpr int kMonitorSlots = 65;                           // slots 0 .. 64
@@ -21,10 +25,14 @@ constexpr uint32_t kOpFileDeleted = 6;
 constexpr uint32_t kOpFileCreated = 8;
 
 #pragma pack(push, 1)
+// Drive bit masks: bit i stands for drive 'A' + i.
 struct MONITOR_CONTROL {
-    int32_t dwHead; // slot the driver wrote last
-    int32_t dwTail; // slot the reader consumed last
-    uint8_t abUnused[kMonitorUnitBytes - 8];
+    int32_t dwHead;           // slot the driver wrote last
+    int32_t dwTail;           // slot the reader consumed last
+    uint32_t dwWatchedDrives; // drives the driver watches, set when it is armed
+    uint32_t dwMissedDrives;  // drives where the driver lost changes
+    uint32_t dwFlushed;       // nonzero once MONITOR_FLUSH is done
+    uint8_t abUnused[kMonitorUnitBytes - 20];
 };
 
 struct MONITOR_RECORD {
@@ -36,6 +44,8 @@ struct MONITOR_RECORD {
 };
 
 static_assert(sizeof(MONITOR_CONTROL) == kMonitorUnitBytes);
+static_assert(offsetof(MONITOR_CONTROL, dwWatchedDrives) == 8);
+static_assert(offsetof(MONITOR_CONTROL, dwFlushed) == 16);
 static_assert(sizeof(MONITOR_RECORD) == kMonitorUnitBytes);
 static_assert(offsetof(MONITOR_RECORD, dwOperation) == 4);
 static_assert(offsetof(MONITOR_RECORD, szPath) == 16);
@@ -62,9 +72,10 @@ inline MONITOR_RECORD* MonitorSlot(void* pView, int i) {
                                              i * kMonitorUnitBytes);
 }
 
-// The two ring indices, read and written whole: the view starts on a page
-// boundary, so both lie on 4-byte boundaries. A reader sees a slot's content
-// before it sees the index that names the slot.
+// The fields of the control block, read and written whole: the view starts
+// on a page boundary, so all lie on 4-byte boundaries. A reader sees a
+// slot's content before it sees the index that names the slot, and every
+// record before it sees dwFlushed set.
 inline int32_t ReadMonitorIndex(void* pView, size_t offset) {
     auto* pIndex = reinterpret_cast<int32_t*>(static_cast<uint8_t*>(pView) + offset);
     return __atomic_load_n(pIndex, __ATOMIC_ACQUIRE);
@@ -73,5 +84,13 @@ inline void WriteMonitorIndex(void* pView, size_t offset, int32_t value) {
     auto* pIndex = reinterpret_cast<int32_t*>(static_cast<uint8_t*>(pView) + offset);
     __atomic_store_n(pIndex, value, __ATOMIC_RELEASE);
 }
+// Sets bits of a drive mask; the other bits stay as they are.
+inline void AddMonitorBits(void* pView, size_t offset, int32_t bits) {
+    auto* pMask = reinterpret_cast<int32_t*>(static_cast<uint8_t*>(pView) + offset);
+    __atomic_fetch_or(pMask, bits, __ATOMIC_RELEASE);
+}
 constexpr size_t kMonitorHeadOffset = offsetof(MONITOR_CONTROL, dwHead);
 constexpr size_t kMonitorTailOffset = offsetof(MONITOR_CONTROL, dwTail);
+constexpr size_t kMonitorWatchedOffset = offsetof(MONITOR_CONTROL, dwWatchedDrives);
+constexpr size_t kMonitorMissedOffset = offsetof(MONITOR_CONTROL, dwMissedDrives);
+constexpr size_t kMonitorFlushedOffset = offsetof(MONITOR_CONTROL, dwFlushed);

@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -82,18 +80,6 @@ TEST_F(RingDrainTest, HandsOverTheSlotsAfterTheTailUpToTheHeadAndNothingForBadIn
 // ---------------------------------------------------------------------------
 // Starting and stopping the monitor thread.
 
-int CountOwnThreads() {
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int cThreads = 0;
-    for (BOOL f = Thread32First(hSnapshot, &entry); f; f = Thread32Next(hSnapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++cThreads;
-    CloseHandle(hSnapshot);
-    return cThreads;
-}
-
 bool DriverLoadedHere() {
     return GetModuleHandleA("tr95.vxd") != nullptr;
 }
@@ -108,14 +94,14 @@ TEST_F(MonitorLifecycleTest, SecondStartAndSecondStopDoNothingAndANewStartRecord
     EXPECT_TRUE(DriverLoadedHere());
     GetCurrentDirectoryA(MAX_PATH, szAfter);
     EXPECT_STREQ(szAfter, szBefore);
-    int cThreads = CountOwnThreads();
+    size_t cThreads = OwnThreadIds().size();
     StartMonitor();
-    EXPECT_EQ(CountOwnThreads(), cThreads);
+    EXPECT_EQ(OwnThreadIds().size(), cThreads);
     StopMonitor();
     EXPECT_FALSE(DriverLoadedHere());
-    cThreads = CountOwnThreads();
+    cThreads = OwnThreadIds().size();
     StopMonitor();
-    EXPECT_EQ(CountOwnThreads(), cThreads);
+    EXPECT_EQ(OwnThreadIds().size(), cThreads);
 
     ScratchFolder scratch("monitor-restart");
     std::string folder = scratch / "again";
@@ -263,7 +249,7 @@ TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
     EXPECT_TRUE(VxdCloseHandle(hProbe));
     EXPECT_TRUE(DriverLoadedHere());
     // The owner's handle still reaches the driver, which refuses arming
-    // without a buffer and codes it does not know.
+    // without a buffer, codes it does not know and a flush while unarmed.
     EXPECT_TRUE(
         VxdDeviceIoControl(hDriver, MONITOR_STOP, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
     MONITOR_ARM_INPUT input{};
@@ -272,6 +258,8 @@ TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
     EXPECT_FALSE(
         VxdDeviceIoControl(hDriver, MONITOR_ARM, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
     EXPECT_FALSE(VxdDeviceIoControl(hDriver, 77, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
+    EXPECT_FALSE(
+        VxdDeviceIoControl(hDriver, MONITOR_FLUSH, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
     EXPECT_TRUE(VxdCloseHandle(hDriver));
     EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
 }

@@ -2,6 +2,8 @@
 
 #include "monitor/monitor.h"
 
+#include <tlhelp32.h>
+
 namespace {
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kQuietMs = 300;
@@ -24,4 +26,16 @@ bool WaitForHandedOver(DWORD dwTarget, DWORD dwTimeoutMs) {
             return false;
         Sleep(kPollMs);
     }
+}
+
+std::set<DWORD> OwnThreadIds() {
+    std::set<DWORD> ids;
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL f = Thread32First(hSnapshot, &entry); f; f = Thread32Next(hSnapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
+    CloseHandle(hSnapshot);
+    return ids;
 }
