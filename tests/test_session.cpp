@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -89,6 +90,39 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLib
     ASSERT_EQ(busy.size() % 2, 0u);
     for (size_t i = 0; i < busy.size(); ++i)
         EXPECT_EQ(busy[i], i % 2 == 0 ? 8026u : 8027u) << "notification " << i;
+}
+
+// The library as its host sees it: each export found by name and by the same
+// ordinal, and a session driven through the ordinals with the declared
+// calling conventions.
+TEST_F(SessionTest, ExportsAreOneByNameAndOrdinalAndRunASessionThroughTheLibrary) {
+    const std::pair<const char*, WORD> exports[] = {
+        {"already_running", 1},      {"deinstal_about", 2},
+        {"is_version_ok", 3},        {"post_setup_cleanup", 4},
+        {"post_setup_uninstall", 5}, {"pre_setup_save", 6},
+        {"timer_proc", 7},           {"uninstall_standalone", 8},
+        {"_caution_dlg_proc@16", 9}, {"show_deinstall_dialog", 99}};
+    HMODULE hLibrary = LoadLibraryA(BuildPath("TRUN95.dll").c_str());
+    ASSERT_NE(hLibrary, nullptr);
+    auto byOrdinal = [&](WORD wOrdinal) {
+        return reinterpret_cast<void*>(GetProcAddress(hLibrary, MAKEINTRESOURCEA(wOrdinal)));
+    };
+    for (const auto& [pszName, wOrdinal] : exports) {
+        EXPECT_NE(byOrdinal(wOrdinal), nullptr) << pszName;
+        EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(hLibrary, pszName)), byOrdinal(wOrdinal))
+            << pszName;
+    }
+    auto pfnRunning = reinterpret_cast<decltype(&already_running)>(byOrdinal(1));
+    auto pfnVersionOk = reinterpret_cast<decltype(&is_version_ok)>(byOrdinal(3));
+    auto pfnUninstall = reinterpret_cast<decltype(&post_setup_uninstall)>(byOrdinal(5));
+    auto pfnSave = reinterpret_cast<decltype(&pre_setup_save)>(byOrdinal(6));
+    EXPECT_EQ(pfnVersionOk(), 1);
+    ASSERT_EQ(pfnSave(host.hwnd(), host.status()), TRUE);
+    EXPECT_EQ(pfnRunning(), 1);
+    robot.ExpectBox(kTitle, kNothingToUninstall, IDOK);
+    EXPECT_EQ(pfnUninstall(host.hwnd(), host.status()), 0);
+    EXPECT_EQ(pfnRunning(), 0);
+    FreeLibrary(hLibrary);
 }
 
 TEST_F(SessionTest, GoneOrNullWindowsAreRefusedAndCleanupWithoutSessionTouchesNothing) {

@@ -2,7 +2,11 @@
 ; the demo and the end-to-end tests run a full install and uninstall.
 ;   makensis -DOUTFILE=acme-setup.exe acme.nsi
 Unicode true
-Target amd64-unicode
+; The build passes the stub of its own architecture (x86-unicode for win32).
+!ifndef TARGET
+!define TARGET "amd64-unicode"
+!endif
+Target ${TARGET}
 
 !ifndef OUTFILE
 !define OUTFILE "acme-setup.exe"
