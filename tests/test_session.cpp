@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -92,30 +91,26 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLib
         EXPECT_EQ(busy[i], i % 2 == 0 ? 8026u : 8027u) << "notification " << i;
 }
 
-// The library as its host sees it: each export found by name and by the same
-// ordinal, and a session started and abandoned through the ordinals with the
-// declared calling conventions.
+// The library as its host sees it: each export used here found by name and
+// by the same ordinal, and a session started and abandoned through them with
+// the declared calling conventions.
 TEST_F(SessionTest, ExportsAreOneByNameAndOrdinalAndStartAndEndASessionThroughTheLibrary) {
-    const std::pair<const char*, WORD> exports[] = {
-        {"already_running", 1},      {"deinstal_about", 2},
-        {"is_version_ok", 3},        {"post_setup_cleanup", 4},
-        {"post_setup_uninstall", 5}, {"pre_setup_save", 6},
-        {"timer_proc", 7},           {"uninstall_standalone", 8},
-        {"_caution_dlg_proc@16", 9}, {"show_deinstall_dialog", 99}};
     HMODULE hLibrary = LoadLibraryA(BuildPath("TRUN95.dll").c_str());
     ASSERT_NE(hLibrary, nullptr);
-    auto byOrdinal = [&](WORD wOrdinal) {
-        return reinterpret_cast<void*>(GetProcAddress(hLibrary, MAKEINTRESOURCEA(wOrdinal)));
-    };
-    for (const auto& [pszName, wOrdinal] : exports) {
-        EXPECT_NE(byOrdinal(wOrdinal), nullptr) << pszName;
-        EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(hLibrary, pszName)), byOrdinal(wOrdinal))
+    auto exported = [&](const char* pszName, WORD wOrdinal) {
+        void* pByName = reinterpret_cast<void*>(GetProcAddress(hLibrary, pszName));
+        EXPECT_NE(pByName, nullptr) << pszName;
+        EXPECT_EQ(pByName,
+                  reinterpret_cast<void*>(GetProcAddress(hLibrary, MAKEINTRESOURCEA(wOrdinal))))
             << pszName;
-    }
-    auto pfnRunning = reinterpret_cast<decltype(&already_running)>(byOrdinal(1));
-    auto pfnVersionOk = reinterpret_cast<decltype(&is_version_ok)>(byOrdinal(3));
-    auto pfnCleanup = reinterpret_cast<decltype(&post_setup_cleanup)>(byOrdinal(4));
-    auto pfnSave = reinterpret_cast<decltype(&pre_setup_save)>(byOrdinal(6));
+        return pByName;
+    };
+    auto pfnRunning = reinterpret_cast<decltype(&already_running)>(exported("already_running", 1));
+    auto pfnVersionOk = reinterpret_cast<decltype(&is_version_ok)>(exported("is_version_ok", 3));
+    auto pfnCleanup =
+        reinterpret_cast<decltype(&post_setup_cleanup)>(exported("post_setup_cleanup", 4));
+    auto pfnSave = reinterpret_cast<decltype(&pre_setup_save)>(exported("pre_setup_save", 6));
+    ASSERT_TRUE(pfnRunning && pfnVersionOk && pfnCleanup && pfnSave);
     EXPECT_EQ(pfnVersionOk(), 1);
     ASSERT_EQ(pfnSave(host.hwnd(), host.status()), TRUE);
     EXPECT_EQ(pfnRunning(), 1);
