@@ -3,7 +3,11 @@
 ;   makensis -DOUTFILE=acme-setup.exe acme.nsi
 ; With -DCLEAN_UNINSTALL its uninstaller leaves nothing behind (acme-clean-setup.exe).
 Unicode true
-Target amd64-unicode
+; The build passes the stub of its own architecture (x86-unicode for win32).
+!ifndef TARGET
+!define TARGET "amd64-unicode"
+!endif
+Target ${TARGET}
 
 !ifndef OUTFILE
 !define OUTFILE "acme-setup.exe"

@@ -3,7 +3,11 @@
 ; a DLL in the system folder, and rewrites a settings file in the Windows
 ; folder. The end-to-end test puts the old versions in place first.
 Unicode true
-Target amd64-unicode
+; The build passes the stub of its own architecture (x86-unicode for win32).
+!ifndef TARGET
+!define TARGET "amd64-unicode"
+!endif
+Target ${TARGET}
 
 !ifndef OUTFILE
 !define OUTFILE "replace-setup.exe"

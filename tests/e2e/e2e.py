@@ -80,7 +80,8 @@ class Prefix:
 
     def env(self):
         env = dict(os.environ)
-        env.update(WINEPREFIX=self.path, WINEARCH="win64", WINEDEBUG="-all",
+        env.update(WINEPREFIX=self.path, WINEARCH=os.environ.get("WINEARCH", "win64"),
+                   WINEDEBUG="-all",
                    WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
         return env
 
