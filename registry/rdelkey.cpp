@@ -25,18 +25,6 @@ PFNNTDELETEKEY DeleteByHandle() {
     return pfn;
 }
 
-// A key handle closed when its deletion ends, also by an exception.
-struct OpenKey {
-    HKEY h = nullptr;
-    OpenKey() = default;
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() {
-        if (h)
-            RegCloseKey(h);
-    }
-};
-
 // The subkey name at iIndex, of any length; false when there is none.
 bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name) {
     for (DWORD cch = 256;; cch *= 2) {

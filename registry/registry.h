@@ -111,6 +111,18 @@ struct RegBuffer {
     RegBuffer& operator=(const RegBuffer&) = delete;
 };
 
+// A key handle closed when its holder's scope ends, also by an exception.
+struct OpenKey {
+    HKEY h = nullptr;
+    OpenKey() = default;
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey() {
+        if (h)
+            RegCloseKey(h);
+    }
+};
+
 // The runtime-style assertion report: shows the failed expression with its
 // module and line, then raises the internal-error code to the nearest guard
 // instead of ending the process.

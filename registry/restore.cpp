@@ -21,18 +21,6 @@ namespace {
 // The AlwaysUnloadDLL key as it was before the session changed it.
 RTREE* pSavedExplorerUnload;
 
-// The key handle of one restore, closed also when an exception leaves it.
-struct RestoreWork {
-    HKEY hKey = nullptr;
-    RestoreWork() = default;
-    RestoreWork(const RestoreWork&) = delete;
-    RestoreWork& operator=(const RestoreWork&) = delete;
-    ~RestoreWork() {
-        if (hKey)
-            RegCloseKey(hKey);
-    }
-};
-
 const char* StartPathOfRoot(HKEY hRoot) {
     for (const REGROOT& root : aRegRoots) {
         if (root.hRoot == hRoot)
@@ -80,17 +68,17 @@ LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     if (pNode->fUnreadable)
         return ERROR_SUCCESS;
     LONG lResult = ERROR_SUCCESS;
-    RestoreWork work;
+    OpenKey key;
     bool fFinished = Guarded([&] {
         DWORD dwDisposition = 0;
-        lResult = CreateRegistryPath(hParent, pszPath, &work.hKey, &dwDisposition);
+        lResult = CreateRegistryPath(hParent, pszPath, &key.h, &dwDisposition);
         if (lResult != ERROR_SUCCESS) {
-            work.hKey = nullptr;
+            key.h = nullptr;
             InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
         }
         for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext)
-            RestoreBelow(work.hKey, pChild->pszName, pChild);
-        WriteValues(work.hKey, pNode->pData);
+            RestoreBelow(key.h, pChild->pszName, pChild);
+        WriteValues(key.h, pNode->pData);
     });
     if (!fFinished)
         ReportInternalException("Registry", 5, __LINE__);

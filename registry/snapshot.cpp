@@ -62,18 +62,6 @@ void CopySlot(char* pszSlot, size_t cbSlot, UINT uId) {
     lstrcpynA(pszSlot, GetResString(uId), static_cast<int>(cbSlot));
 }
 
-// A key handle closed when the scan of its key ends, also by an exception.
-struct OpenKey {
-    HKEY h = nullptr;
-    OpenKey() = default;
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() {
-        if (h)
-            RegCloseKey(h);
-    }
-};
-
 void CheckNodeGiven(const RTREE* pNode, int iLine) {
     if (!pNode)
         ReportAssertion("pNode", "Registry", iLine);
