@@ -3,10 +3,13 @@
 // deep tree (chains of 100 levels), each key with three values. Next to each
 // snapshot a bare walk of the same four roots shows how fast the registry
 // itself can be read: open, query, enumerate values and subkeys, close.
-// Usage: bench_registry [N ...]   (default 1000 10000 100000)
+// Usage: bench_registry [wide|deep] [N ...]   (default 1000 10000 100000)
+// Without a shape each shape runs in a process of its own, so that each
+// snapshot's memory per key is measured from a fresh process.
 #include "bench_util.h"
 
 #include "registry/registry.h"
+#include "tests/support/host_window.h"
 #include "session/session.h"
 
 #include <algorithm>
@@ -180,7 +183,7 @@ double startBytes;
 
 // The bare walk, then the snapshot of the same roots; the snapshot's line
 // also says how much memory the process has held at its peak per key above
-// its start (for the first shape of a run, this snapshot alone).
+// its start (for the first size of a run, this snapshot alone).
 REGTRE* WalkThenSnapshot(const std::string& shape, long n) {
     char szExtra[96];
     Stopwatch walk;
@@ -232,6 +235,16 @@ void RunShape(const std::string& shape, long n) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string shape = argc > 1 ? argv[1] : "";
+    bool fOneShape = shape == "wide" || shape == "deep";
+    if (!fOneShape) {
+        std::string sizes;
+        for (int i = 1; i < argc; ++i)
+            sizes += std::string(" ") + argv[i];
+        for (const char* pszShape : {"wide", "deep"})
+            RunProgram(BuildPath("bench_registry.exe") + " " + pszShape + sizes, INFINITE);
+        return 0;
+    }
     hinstLib = GetModuleHandleA(nullptr);
     startBytes = WorkingSetBytes();
     LoadRegistryStrings();
@@ -239,13 +252,11 @@ int main(int argc, char** argv) {
     hwndStatus =
         CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, hinstLib, nullptr);
     std::vector<long> sizes;
-    for (int i = 1; i < argc; ++i)
+    for (int i = 2; i < argc; ++i)
         sizes.push_back(std::atol(argv[i]));
     if (sizes.empty())
         sizes = {1000, 10000, 100000};
-    for (long n : sizes) {
-        RunShape("wide", n);
-        RunShape("deep", n);
-    }
+    for (long n : sizes)
+        RunShape(shape, n);
     return 0;
 }
