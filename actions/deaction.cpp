@@ -3,7 +3,7 @@
 #include "actions/deaction.h"
 
 #include "common/util.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 
 #include <cstddef>

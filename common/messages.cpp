@@ -3,7 +3,7 @@
 #include "common/util.h"
 
 #include "resources/resource.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 
 #include <cstdio>

@@ -8,7 +8,7 @@
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 #include "session/session.h"
 

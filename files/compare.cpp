@@ -10,7 +10,7 @@
 #include "common/util.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 
 #include <cstring>

@@ -7,7 +7,7 @@
 #include "files/recorder.h"
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "resources/resource.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 #include "session/session.h"
 

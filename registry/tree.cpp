@@ -3,7 +3,7 @@
 #include "registry/registry.h"
 
 #include "common/util.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include "registry/registry.h"
 #include "resources/resource.h"
 #include "session/abandon.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 
 #include <malloc.h>

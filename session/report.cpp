@@ -3,7 +3,7 @@
 #include "session/report.h"
 
 #include "common/util.h"
-#include "session/guard.h"
+#include "common/guard.h"
 
 #include <cstdio>
 

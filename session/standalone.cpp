@@ -4,7 +4,7 @@
 
 #include "common/util.h"
 #include "resources/resource.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // travels to the next enclosing guard.
 #include "common/pathsearch.h"
 #include "common/util.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 #include "session/session.h"
 #include "support/hosted_test.h"

@@ -2,7 +2,7 @@
 // against real files of the test prefix.
 #include "common/pathsearch.h"
 #include "common/util.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 #include "support/file_holder.h"
 #include "support/hosted_test.h"

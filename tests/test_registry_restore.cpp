@@ -6,7 +6,7 @@
 #include "common/util.h"
 #include "files/lists.h"
 #include "registry/registry.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 #include "support/test_registry.h"
 

@@ -2,7 +2,7 @@
 // subkeys, what it leaves out, and how nodes are freed.
 #include "common/util.h"
 #include "registry/registry.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/session.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"

@@ -3,7 +3,7 @@
 // frame of the dialog whose procedure it left and raised once that dialog is
 // gone, never in another one.
 #include "session/abandon.h"
-#include "session/guard.h"
+#include "common/guard.h"
 
 struct DialogFrame {
     DLGPROC pfnProc;

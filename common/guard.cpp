@@ -1,7 +1,7 @@
 // Guards: a trampoline that catches the library's C++ exceptions in an inner
 // frame and structured exceptions (processor faults, RaiseException) in an
 // outer frame with a structured-exception handler of its own.
-#include "session/guard.h"
+#include "common/guard.h"
 
 #include "session/abandon.h"
 
