@@ -185,6 +185,13 @@ bool IsDriverLoaded(const char* pszName) {
     return true;
 }
 
+// Whether the kernel knows NAME as a device of its own (C:, COM1, NUL).
+bool IsKernelDevice(const char* pszName) {
+    char szTarget[1024];
+    return QueryDosDeviceA(pszName, szTarget, sizeof szTarget) != 0 ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
 HANDLE WINAPI LoaderOpenVxDHandle(HANDLE hEvent) {
     return hEvent;
 }
@@ -206,10 +213,19 @@ HANDLE VxdCreateFile(const char* pszPath, DWORD dwAccess, DWORD dwShare,
         }
         return LoadDriver(pszName);
     }
-    // "\\.\NAME" of a loaded driver opens a probe handle; any other
-    // device name is the kernel's.
-    if (!std::strchr(pszName, '.') && !std::strchr(pszName, '\\') && IsDriverLoaded(pszName))
-        return AddHandle(nullptr, nullptr);
+    // "\\.\NAME" of a loaded driver opens a probe handle. Without one the
+    // name is refused here: a Windows 95 mode kernel that has a loader of its
+    // own (32-bit Wine) would load NAME.VXD from the search path on such an
+    // open and keep it for the life of the process, out of this loader's
+    // reach. The kernel's own devices (drives, ports, NUL) still open.
+    if (!std::strchr(pszName, '.') && !std::strchr(pszName, '\\')) {
+        if (IsDriverLoaded(pszName))
+            return AddHandle(nullptr, nullptr);
+        if (!IsKernelDevice(pszName)) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     return CreateFileA(pszPath, dwAccess, dwShare, pSecurity, dwDisposition, dwFlags, hTemplate);
 }
 

@@ -8,7 +8,8 @@
 // - Opening "\\.\NAME" while a driver NAME.VXD is loaded in some process of
 //   the machine gives a probe handle. It reaches no driver: its control
 //   calls do nothing, so stopping through it leaves the owner alone. Without
-//   such a driver the name is the kernel's to open (or to refuse).
+//   such a driver the open fails with ERROR_FILE_NOT_FOUND, unless NAME is
+//   one of the kernel's own devices.
 // - Control calls on a loader handle call the module's export; closing a
 //   handle sends DIOC_CLOSEHANDLE, and closing the last one unloads it.
 // Other paths and handles go to the kernel unchanged.

@@ -237,6 +237,7 @@ TEST_F(VxdLoaderTest, DriverElsewhereOrWithAnOverLongNameIsNotFound) {
 
 TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
     EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
     ASSERT_TRUE(SetCurrentDirectoryA(binFolder_.c_str()));
     HANDLE hDriver = Open("\\\\.\\tr95.vxd");
     ASSERT_NE(hDriver, INVALID_HANDLE_VALUE);
@@ -262,6 +263,7 @@ TEST_F(VxdLoaderTest, ProbeOpensOnlyWhileTheDriverIsLoadedAndNeverReachesIt) {
         VxdDeviceIoControl(hDriver, MONITOR_FLUSH, nullptr, 0, nullptr, 0, &cbReturned, nullptr));
     EXPECT_TRUE(VxdCloseHandle(hDriver));
     EXPECT_EQ(VxdCreateFile("\\\\.\\tr95", 0, 0, nullptr, 0, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DriverLoadedHere());
 }
 
 } // namespace
