@@ -489,6 +489,9 @@ std::string ReadManifest(const std::string& text, InstallLog& log) {
 std::string LoadInstallLog(const std::string& folder, InstallLog& log) {
     std::string manifest = JoinPath(folder.c_str(), kManifestName);
     std::ifstream in(manifest, std::ios::binary);
+    if (!PathExists(folder.c_str()))
+        return "there is no install log in " + folder +
+               ": the program was uninstalled already, or its log was never saved";
     if (!in)
         return "there is no " + std::string(kManifestName) + " in " + folder;
     std::ostringstream text;

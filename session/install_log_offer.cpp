@@ -161,18 +161,16 @@ void OfferFolder(InstallLog& log, size_t iItem) {
         left.push_back(NameInFolder(root, path));
         if (pRecorded)
             HoldBackFileOf(log, iItem, FileStamp(*pRecorded));
+        else
+            Caution("File \"" + path +
+                    "\" was not made by setup: it stays, and so does its folder");
     }
     std::string description = log.items[iItem].description;
     std::string names;
     for (const std::string& name : left)
         names += (names.empty() ? "" : ", ") + name;
-    if (!left.empty()) {
+    if (!left.empty())
         description += " (leaves " + names + ")";
-        Caution("Folder \"" + root +
-                "\" holds files that setup did not make or that changed "
-                "since install; the folder is kept with them: " +
-                names);
-    }
     Offer(log, iItem, ConfirmRecordedFolderDelete, UndoDeleteRecordedFolder, folder.get(),
           description);
     recordedFolders.push_back(std::move(folder));
