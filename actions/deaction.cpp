@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 #include <algorithm>
+#include <unordered_map>
 
 DEACTION* pActionList;
 
@@ -39,6 +40,8 @@ struct TailCache {
     WORD wMaxOrder = 0;
 };
 TailCache tailCache;
+
+std::unordered_map<const DEACTION*, bool> startsChecked;
 
 void RefreshTailCache() {
     tailCache = TailCache{};
@@ -157,8 +160,18 @@ int AnyDeletionSelected() {
     return 0;
 }
 
+void SetStartsChecked(const DEACTION* pact, bool fChecked) {
+    startsChecked[pact] = fChecked;
+}
+
+int StartsCheckedAsSaid(const DEACTION* pact) {
+    auto it = startsChecked.find(pact);
+    return it == startsChecked.end() ? -1 : (it->second ? 1 : 0);
+}
+
 void FreeActionList() {
     tailCache = TailCache{};
+    startsChecked.clear();
     if (!Guarded([] {
             while (DEACTION* pact = pActionList) {
                 pActionList = pact->pNext;

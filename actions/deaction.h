@@ -39,6 +39,12 @@ int AnyActionToOffer(const DEACTION* pList);
 int AnyDeletionSelected();
 void FreeActionList();
 
+// Whether an action starts checked in the dialog, when something other than
+// its kind decides it: an uninstall from an install log holds back what was
+// changed since install. -1 when nothing was said about the action.
+void SetStartsChecked(const DEACTION* pact, bool fChecked);
+int StartsCheckedAsSaid(const DEACTION* pact);
+
 int IsFileInUse(const char* pszPath);
 
 // Confirm procedures.

@@ -147,6 +147,8 @@ int __cdecl show_deinstall_dialog(HWND hwndOwner) {
 }
 
 bool StartsChecked(const DEACTION* pact) {
+    if (int iSaid = StartsCheckedAsSaid(pact); iSaid >= 0)
+        return iSaid == 1;
     if (pact->wKind != DEA_FILE)
         return true;
     return BeginsWithFolder(pact->szObject, WinDir) || BeginsWithFolder(pact->szObject, SysDir);

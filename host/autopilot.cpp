@@ -472,7 +472,8 @@ void Autopilot::ContinueSelection() {
         Press(hwnd, IDCANCEL, text, ButtonLabel(hwnd, IDCANCEL));
         return;
     }
-    Press(hwnd, IDC_SELECT_ALL, text, ButtonLabel(hwnd, IDC_SELECT_ALL));
+    if (!fKeepOffered_)
+        Press(hwnd, IDC_SELECT_ALL, text, ButtonLabel(hwnd, IDC_SELECT_ALL));
     Press(hwnd, IDOK, text, ButtonLabel(hwnd, IDOK));
 }
 

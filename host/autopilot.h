@@ -46,6 +46,9 @@ class Autopilot {
     // False when the autopilot's thread cannot be started.
     bool Start();
     void Stop();
+    // The uninstall of an install log: Uninstall takes the offered selection,
+    // as Select All would tick what was held back for changing since install.
+    void KeepOfferedSelection() { fKeepOffered_ = true; }
     // Called when the selection dialog appears, before anything is answered.
     void OnSelection(std::function<void()> writeItems) { writeItems_ = std::move(writeItems); }
     // True once the report has been written through the "Save As" dialog.
@@ -109,6 +112,7 @@ class Autopilot {
     DWORD dwWaitStart_ = 0;
     std::map<HWND, DWORD> lastPage_;   // when a wizard page of the own uninstaller was turned
     std::function<void()> writeItems_; // writes the item list when the selection appears
+    bool fKeepOffered_ = false;
 };
 
 // The button's text without its ampersand, as a person reads it.

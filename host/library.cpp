@@ -32,7 +32,9 @@ bool Trun95Library::Load() {
 }
 
 bool Trun95Library::LoadCheckLibrary() {
-    return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", pfnWriteItemList);
+    return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", pfnWriteItemList) &&
+           Find(hModule, "save_install_log", pfnSaveInstallLog) &&
+           Find(hModule, "uninstall_from_log", pfnUninstallFromLog);
 }
 
 bool Trun95Library::LoadFrom(const char* pszName) {

@@ -17,10 +17,17 @@ struct Trun95Library {
     decltype(&uninstall_standalone) pfnUninstallStandalone = nullptr;
     // Only in the check library: writes the offered items for programs to read.
     int (*pfnWriteItemList)(const char* pszPath) = nullptr;
+    // Only in the tools library: install logs saved and carried out.
+    int (*pfnSaveInstallLog)(HWND hwndParent, HWND hwndStatus, const char* pszLogs,
+                             const char* pszName, const char* pszSetup, char* pszError,
+                             int cchError) = nullptr;
+    int (*pfnUninstallFromLog)(HWND hwndParent, HWND hwndStatus, const char* pszFolder,
+                               char* pszError, int cchError) = nullptr;
 
     // False when the library or one of its entry points is missing.
     bool Load();
-    // The same library with one more entry point, write_item_list, for check runs.
+    // The same library with the entry points of its own tools: check runs
+    // and install logs.
     bool LoadCheckLibrary();
 
   private:

@@ -11,6 +11,9 @@ constexpr char kTranscript[] = "--transcript=";
 constexpr char kTimeout[] = "--timeout=";
 constexpr char kItems[] = "--items=";
 constexpr char kQuiet[] = "--quiet";
+constexpr char kInstallLog[] = "--install-log=";
+constexpr char kName[] = "--name=";
+constexpr char kUninstallLog[] = "--uninstall-log=";
 
 bool IsBlank(char ch) {
     return ch == ' ' || ch == '\t';
@@ -88,10 +91,13 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
         options.fQuiet = true;
         return true;
     }
-    std::string* pTarget = StartsWith(token, kReport)       ? &options.reportPath
-                           : StartsWith(token, kTranscript) ? &options.transcriptPath
-                           : StartsWith(token, kItems)      ? &options.itemsPath
-                                                            : nullptr;
+    std::string* pTarget = StartsWith(token, kReport)         ? &options.reportPath
+                           : StartsWith(token, kTranscript)   ? &options.transcriptPath
+                           : StartsWith(token, kItems)        ? &options.itemsPath
+                           : StartsWith(token, kInstallLog)   ? &options.installLogs
+                           : StartsWith(token, kName)         ? &options.logName
+                           : StartsWith(token, kUninstallLog) ? &options.uninstallLog
+                                                              : nullptr;
     if (!pTarget) {
         error = "unknown option " + token;
         return false;
@@ -111,8 +117,24 @@ bool CheckCombination(const HostOptions& options, std::string& error) {
         error = "--report, --transcript, --items, --quiet and --timeout need --unattended";
         return false;
     }
+    if (!options.uninstallLog.empty()) {
+        if (!options.setupProgram.empty() || !options.installLogs.empty() ||
+            !options.itemsPath.empty()) {
+            error = "--uninstall-log takes no setup program, --install-log or --items";
+            return false;
+        }
+        return true;
+    }
     if (fUnattended && options.setupProgram.empty()) {
         error = "--unattended needs a setup program";
+        return false;
+    }
+    if (!options.logName.empty() && options.installLogs.empty()) {
+        error = "--name needs --install-log";
+        return false;
+    }
+    if (!options.installLogs.empty() && options.setupProgram.empty()) {
+        error = "--install-log needs a setup program";
         return false;
     }
     return true;
@@ -159,6 +181,8 @@ const char* HostUsage() {
            "                             report-only|own-then-report\n"
            "                [--report=FILE] [--transcript=FILE] [--items=FILE] [--quiet]\n"
            "                [--timeout=SECONDS] SETUP.EXE [ARGS...]\n"
+           "       tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]\n"
+           "       tarnel32 [...] --uninstall-log=FOLDER\n"
            "       (an unattended run that takes longer than SECONDS, default 1800, is\n"
            "       abandoned with exit status 5)\n";
 }

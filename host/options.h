@@ -2,6 +2,8 @@
 //   tarnel32 [SETUP.EXE [ARGS...]]
 //   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
 //            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
+//   tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]
+//   tarnel32 [...] --uninstall-log=FOLDER
 #pragma once
 
 #include <string>
@@ -30,6 +32,9 @@ struct HostOptions {
     std::string reportPath;     // empty: no report
     std::string transcriptPath; // empty: no transcript
     std::string itemsPath;      // empty: no item list (needs the check library)
+    std::string installLogs;    // setup's session is saved as a log below this folder
+    std::string logName;        // the name of that log; empty: the program's own
+    std::string uninstallLog;   // the folder of the log to uninstall, instead of a setup
     bool fQuiet = false;        // no progress lines
     // The longest an unattended run may take, from start to end.
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;

@@ -3,12 +3,15 @@
 //   tarnel32 [SETUP.EXE [ARGS...]]
 //   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
 //            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
+//   tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]
+//   tarnel32 [...] --uninstall-log=FOLDER
 // Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
 // 2 bad arguments or a setup program that cannot be started, 3 the library
 // could not be loaded or the session could not begin, 4 the user closed the
 // host before setup had finished (the session was abandoned), 5 the
 // unattended run was given up: its time ran out or a window did not take a
-// press (the session was abandoned).
+// press (the session was abandoned), 6 the install log to uninstall was
+// refused (damaged or of another format version; nothing was undone).
 #include "host/autopilot.h"
 #include "host/host_window.h"
 #include "host/library.h"
@@ -30,8 +33,11 @@ enum ExitStatus {
     kExitBadArguments = 2,
     kExitNoSession = 3,
     kExitClosedDuringSetup = 4,
-    kExitGivenUp = 5
+    kExitGivenUp = 5,
+    kExitLogRefused = 6
 };
+
+constexpr int kErrorChars = 1024;
 
 // How long a given-up run waits for the main thread to abandon the session
 // before it does so itself.
@@ -152,11 +158,29 @@ void EndHost(HWND hwnd, int exitStatus) {
     DestroyWindow(hwnd);
 }
 
+// The uninstall of a program from its install log: one call, which
+// offers and carries out everything, as after setup.
+void UninstallFromLog(HWND hwnd) {
+    SetHostPhase(hwnd, "Uninstalling from the install log...");
+    g_host.fSessionOpen = true;
+    char szError[kErrorChars] = "";
+    int result = g_host.library.pfnUninstallFromLog(
+        hwnd, HostStatusLine(hwnd), g_host.options.uninstallLog.c_str(), szError, sizeof szError);
+    g_host.fSessionOpen = false;
+    if (szError[0])
+        WriteError(std::string("the install log was refused: ") + szError + "; nothing was undone");
+    EndHost(hwnd, result == 6 ? kExitLogRefused : result == 3 ? kExitNoSession : result);
+}
+
 void OnStart(HWND hwnd) {
     Trun95Library& library = g_host.library;
     if (library.pfnAlreadyRunning()) {
         WriteError("another uninstall session is running");
         EndHost(hwnd, kExitNoSession);
+        return;
+    }
+    if (!g_host.options.uninstallLog.empty()) {
+        UninstallFromLog(hwnd);
         return;
     }
     SetHostPhase(hwnd, "Taking the first snapshot...");
@@ -188,9 +212,21 @@ void OnSetupDone(HWND hwnd) {
     EnableSetupDoneButton(hwnd, FALSE);
     StopSetupWatch();
     SetHostPhase(hwnd, "Setup has finished: looking for what it changed...");
-    int result = g_host.library.pfnPostSetupUninstall(hwnd, HostStatusLine(hwnd));
+    const HostOptions& options = g_host.options;
+    if (options.installLogs.empty()) {
+        int result = g_host.library.pfnPostSetupUninstall(hwnd, HostStatusLine(hwnd));
+        g_host.fSessionOpen = false;
+        EndHost(hwnd, result == 1 ? kExitAbandoned : kExitDone);
+        return;
+    }
+    char szError[kErrorChars] = "";
+    int result = g_host.library.pfnSaveInstallLog(
+        hwnd, HostStatusLine(hwnd), options.installLogs.c_str(), options.logName.c_str(),
+        options.setupCommandLine.c_str(), szError, sizeof szError);
     g_host.fSessionOpen = false;
-    EndHost(hwnd, result == 1 ? kExitAbandoned : kExitDone);
+    if (szError[0])
+        WriteError(std::string("the install log was not saved: ") + szError);
+    EndHost(hwnd, result == 0 ? kExitDone : kExitAbandoned);
 }
 
 int RunMessageLoop() {
@@ -254,6 +290,8 @@ bool StartAutopilot() {
     g_host.autopilot = std::make_unique<Autopilot>(options.policy, options.reportPath,
                                                    LibraryTexts::Load(g_host.library.hModule),
                                                    &g_host.transcript, &g_host.job);
+    if (!options.uninstallLog.empty())
+        g_host.autopilot->KeepOfferedSelection();
     if (!options.itemsPath.empty())
         g_host.autopilot->OnSelection([] { WriteItemList(); });
     // The time counts from the host's start, not from the autopilot's.
@@ -295,7 +333,8 @@ int Prepare() {
         WriteError("cannot write the item list " + options.itemsPath);
         return kExitBadArguments;
     }
-    bool fCheck = !options.itemsPath.empty();
+    bool fCheck =
+        !options.itemsPath.empty() || !options.installLogs.empty() || !options.uninstallLog.empty();
     if (!(fCheck ? g_host.library.LoadCheckLibrary() : g_host.library.Load())) {
         WriteError(std::string(fCheck ? "trun95check.dll" : "TRUN95.dll") +
                    " could not be loaded from the host's folder");
@@ -348,7 +387,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     WriteHostIni();
     // The library looks for its monitor driver in the current folder first.
     SetCurrentDirectoryA(HostFolder().c_str());
-    if (g_host.options.setupProgram.empty()) {
+    if (g_host.options.setupProgram.empty() && g_host.options.uninstallLog.empty()) {
         g_host.library.pfnUninstallStandalone();
         return kExitDone;
     }

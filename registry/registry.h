@@ -146,6 +146,9 @@ int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter);
 RTREE* FindRegistryKey(RTREE* pNode, const char* pszPath, char* pszPathBuffer);
 int OnUninstallKeyChange(const char* pszParentPath, const char* pszName, DWORD dwCode,
                          RTREE* pNode);
+// Offers the uninstaller of an Uninstall entry recorded earlier (its values
+// as they are now) as the offer after setup does; 1 when the user stopped.
+int OfferRecordedUninstaller(RTREE* pKey);
 
 // Carrying out registry actions.
 int DoRegistryAction(DEACTION* pact);

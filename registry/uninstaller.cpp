@@ -148,3 +148,12 @@ int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {
     }
     return bUninstallerChoice == bStop ? 1 : 0;
 }
+
+int OfferRecordedUninstaller(RTREE* pKey) {
+    bUninstallerChoice = bUndecided;
+    if (!Guarded([&] { OnUninstallKeyChange("", pKey->pszName, REG_KEY_ADDED, pKey); })) {
+        ReportInternalException("Registry", 13, __LINE__);
+        return 0;
+    }
+    return bUninstallerChoice == bStop ? 1 : 0;
+}

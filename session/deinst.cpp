@@ -78,23 +78,27 @@ void ListSystemFoldersAfterSetup() {
     SortFileList(&SysAfter, dwCount);
 }
 
-// Stops the monitor, offers the setup's own uninstaller, compares the
-// registry and the folders with their state before setup, and builds and
-// sorts the actions. Returns false when the user chose the setup's own
-// uninstaller and stopped.
-bool BuildUndoActions(HWND hwndStatus) {
+} // namespace
+
+// Stops the monitor, offers the setup's own uninstaller (when fOfferOwn),
+// compares the registry and the folders with their state before setup, and
+// builds and sorts the actions. Returns false when the user chose the
+// setup's own uninstaller and stopped.
+bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn) {
     StopRecording();
     PumpMessages();
     ResolveRecordedChanges();
     BeginBusy();
-    TakeSoftwareSnapshot(&RegAfter, hwndStatus);
-    PumpMessages();
-    ShowStatus(hwndStatus, GetResString(IDS_SEARCHING_UNINSTALLER));
-    if (DetectSystemUninstaller(&RegBefore, &RegAfter) == 1)
-        return false;
-    PumpMessages();
-    if (RegAfter)
-        FreeRegistrySnapshot(&RegAfter);
+    if (fOfferOwn) {
+        TakeSoftwareSnapshot(&RegAfter, hwndStatus);
+        PumpMessages();
+        ShowStatus(hwndStatus, GetResString(IDS_SEARCHING_UNINSTALLER));
+        if (DetectSystemUninstaller(&RegBefore, &RegAfter) == 1)
+            return false;
+        PumpMessages();
+        if (RegAfter)
+            FreeRegistrySnapshot(&RegAfter);
+    }
     TakeRegistrySnapshot(&RegAfter, hwndStatus);
     SetExplorerUnload(1);
     ShowStatus(hwndStatus, GetResString(IDS_CHECKING_REGISTRY));
@@ -115,6 +119,17 @@ bool BuildUndoActions(HWND hwndStatus) {
     return true;
 }
 
+// Puts back what the session changed for its own work after the offer.
+void EndPostSetup() {
+    BeginBusy();
+    RemoveTempFolder();
+    SetExplorerUnload(0);
+    FreeProtectedFolders();
+    EndBusy();
+}
+
+namespace {
+
 // The offer: message 110 when there is nothing to offer, else the dialog.
 void OfferUndoActions() {
     if (!pActionList || !AnyActionToOffer(pActionList) || show_deinstall_dialog(hwndParent) == 0)
@@ -123,15 +138,11 @@ void OfferUndoActions() {
 
 void RunPostSetup(HWND hwndParentArg, HWND hwndStatus) {
     hwndParent = hwndParentArg;
-    if (!BuildUndoActions(hwndStatus))
+    if (!BuildUndoActions(hwndStatus, true))
         return;
     if (!Guarded([] { OfferUndoActions(); }))
         ReportInternalException("Deinst", 2, __LINE__);
-    BeginBusy();
-    RemoveTempFolder();
-    SetExplorerUnload(0);
-    FreeProtectedFolders();
-    EndBusy();
+    EndPostSetup();
 }
 
 void RunCleanup() {

@@ -28,3 +28,10 @@ extern HWND hwndParent;
 extern WORD fInSession;
 extern ATOM atomRunning;
 extern IMalloc* pShellMalloc;
+
+// The steps after setup, shared by the offer and the install log: compare
+// and build the actions (offering the setup's own uninstaller first when
+// fOfferOwn; false when the user then stopped), and put back afterwards what
+// the session changed for its own work.
+bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn);
+void EndPostSetup();

@@ -15,7 +15,9 @@ state before. What is left over must be empty apart from:
   - the host's own settings file C:\\windows\\tarnel32.ini, which the host
     must write (it is removed from the copy first);
   - what a scenario names as knowingly left (see SCENARIOS).
-A scenario may run a second session in the same prefix right after the first.
+A scenario may run a second session in the same prefix right after the first,
+or (install-log) install with an install log, use the program, and uninstall
+it later from the log.
 
 usage: e2e.py SCENARIO --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
 """
@@ -210,7 +212,7 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run_host(prefix, binaries, work, scenario):
+def run_host(prefix, binaries, work, scenario, arguments=None):
     report = os.path.join(work, "report.txt")
     transcript = os.path.join(work, "transcript.txt")
     for old in (report, transcript):
@@ -221,12 +223,13 @@ def run_host(prefix, binaries, work, scenario):
     result = prefix.wine(os.path.join(binaries, "tarnel32.exe"), "--unattended=" + scenario.policy,
                          "--report=" + windows_path(report),
                          "--transcript=" + windows_path(transcript), *options,
-                         *scenario.setup(binaries), check=False, timeout=900)
+                         *(arguments or scenario.setup(binaries)), check=False, timeout=900)
     seconds = time.monotonic() - started
     texts = {}
     for name, path in (("report", report), ("transcript", transcript)):
         texts[name] = open(path, encoding="latin-1").read() if os.path.exists(path) else ""
         log("---- %s ----\n%s" % (name, texts[name]))
+    texts["host"] = result.stdout
     if result.stdout.strip():
         log("---- host output ----\n" + result.stdout)
     log("host exit status: %d after %.0f s" % (result.returncode, seconds))
@@ -257,7 +260,7 @@ def acme_tools(binaries):
 
 class Scenario:
     def __init__(self, policy, setup, prepare=None, cautions=(), knowingly_left=(), answers=(),
-                 status=0, timeout=None, report=True, then=None):
+                 status=0, timeout=None, report=True, then=None, run=None):
         self.policy = policy
         self.setup = setup                    # binaries folder -> command
         self.prepare = prepare                # puts files in place before setup
@@ -268,6 +271,7 @@ class Scenario:
         self.timeout = timeout                # --timeout, which the run must keep
         self.report = report                  # whether the uninstall dialog saves a report
         self.then = then                      # a second session in the same prefix
+        self.run = run                        # runs the sessions itself instead
 
     def check(self, name, status, seconds, texts):
         """What this session's run got wrong, one text each."""
@@ -304,6 +308,60 @@ NOTHING_CHANGED = Scenario(
              "uninstall.\tOK"])
 
 
+def use_acme_notes(prefix):
+    """What a person does with Acme Notes after installing it."""
+    folder = prefix.drive_c("Program Files/Acme Notes")
+    with open(os.path.join(folder, "settings.ini"), "ab") as stream:
+        stream.write(b"Width=640\r\n")
+    with open(os.path.join(folder, "notes.txt"), "wb") as stream:
+        stream.write(b"my own notes\r\n")
+    prefix.wine("reg.exe", "add", "HKLM\\Software\\Acme\\Notes", "/v", "Version", "/d", "2.0",
+                "/f")
+
+
+def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message):
+    """One uninstall from the log folder; its failures."""
+    stopped, _, texts = run_host(prefix, binaries, work, scenario,
+                                 ["--uninstall-log=" + windows_path(folder)])
+    failures = [] if stopped == status else [
+        "uninstall ended with status %d, not %d" % (stopped, status)]
+    if message and message not in texts.get("host", ""):
+        failures.append("uninstall did not say: " + message)
+    return failures, texts
+
+
+def install_then_uninstall(prefix, binaries, work, scenario):
+    """Acme Notes installed with an install log, used, refused as a damaged log
+    and as one of another format, uninstalled from the log, then asked again."""
+    logs = os.path.join(prefix.path, "trun95-logs")
+    os.makedirs(logs, exist_ok=True)
+    status, _, _ = run_host(prefix, binaries, work, scenario,
+                            ["--install-log=" + windows_path(logs), *acme_setup(binaries)])
+    folder = os.path.join(logs, "Acme Notes")
+    manifest = os.path.join(folder, "manifest.txt")
+    if status != 0 or not os.path.exists(manifest):
+        return ["install ended with status %d and no log in %s" % (status, folder)], set()
+    use_acme_notes(prefix)
+    failures = []
+    used = snapshot(prefix)
+    good = open(manifest, "rb").read()
+    for damage, message in ((lambda text: text.replace(b"\t1\n", b"\t0\n", 1),
+                             "format version 0"),
+                            (lambda text: text.replace(b"\nitem\t", b"\nitem\tx", 1),
+                             'unknown item kind "x')):
+        open(manifest, "wb").write(damage(good))
+        failures += uninstall_from_log(prefix, binaries, work, scenario, folder, 6, message)[0]
+    open(manifest, "wb").write(good)
+    failures += ["refused log changed: " + line for line in compare(used, snapshot(prefix), set())]
+    found, texts = uninstall_from_log(prefix, binaries, work, scenario, folder, 0, None)
+    failures += found + scenario.check("uninstall", 0, 0, texts)
+    if os.path.exists(folder):
+        failures.append("the log is still there after everything was undone")
+    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, 6,
+                                   "uninstalled already")[0]
+    return failures, caution_paths(texts["report"])
+
+
 SCENARIOS = {
     "nsis-all": Scenario("all", acme_setup),
     # The program's own uninstaller asks, shows its wizard and keeps
@@ -334,6 +392,15 @@ SCENARIOS = {
                           "/d", "1", "/f"]),
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
+    # Kept for a while, then uninstalled from its log: the settings file the
+    # user changed and the user's own file stay, with their folder.
+    "install-log": Scenario(
+        "all", acme_setup, run=install_then_uninstall,
+        knowingly_left=["Program Files/Acme Notes"],
+        cautions=['File "C:\\Program Files\\Acme Notes\\settings.ini" was changed since it was '
+                  'installed: it is offered unchecked, and its folder is kept for it',
+                  'File "C:\\Program Files\\Acme Notes\\notes.txt" was not made by setup: it '
+                  'stays, and so does its folder']),
     "never-closes": Scenario(
         "all", lambda b: ["notepad.exe"], timeout=45, status=5, report=False,
         then=NOTHING_CHANGED),
@@ -364,6 +431,11 @@ def main():
             scenario.prepare(prefix)
         before = snapshot(prefix)
         session, name = scenario, args.scenario
+        if scenario.run:
+            found, cautioned = scenario.run(prefix, args.bin, work, scenario)
+            failures += found
+            allowed |= cautioned
+            session = None
         while session:
             status, seconds, texts = run_host(prefix, args.bin, work, session)
             failures += session.check(name, status, seconds, texts)
