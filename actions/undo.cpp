@@ -2,6 +2,7 @@
 // when the action is carried out or has nothing left to do, 0 when it failed.
 #include "actions/deaction.h"
 
+#include "common/handles.h"
 #include "common/util.h"
 #include "files/backup.h"
 #include "resources/resource.h"
@@ -87,9 +88,9 @@ int UndoRestoreFile(DEACTION* pact) {
         // nudged to read the registry file anew.
         CopyFileTimes(backup.c_str(), pact->szObject);
         GlobalCompact(0xFFFFFFFF);
-        HKEY hKey;
+        HKEY hKey = nullptr;
         if (RegOpenKeyA(HKEY_CLASSES_ROOT, "txtfile", &hKey) == ERROR_SUCCESS)
-            RegCloseKey(hKey);
+            RegistryKey(hKey).Close();
     }
     return 1;
 }

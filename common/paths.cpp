@@ -124,10 +124,9 @@ int FolderHasFiles(const char* pszFolder) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 0;
-    CloseFolderSearch(hFind);
     return 1;
 }
 
@@ -137,8 +136,8 @@ int DeleteFolderFiles(const char* pszFolder) {
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_DELETE_ROOT_DIR), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 1;
     int result = 1;
     do {
@@ -161,8 +160,7 @@ int DeleteFolderFiles(const char* pszFolder) {
             result = 0;
             break;
         }
-    } while (FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (FindNextFileA(search.get(), &data));
     return result;
 }
 
@@ -172,8 +170,8 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_ROOT_DIR_EXCEPTION), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 0;
     int found = 0;
     do {
@@ -190,8 +188,7 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
             UninstMessageBox(szText, MB_ICONHAND);
             found = 1;
         }
-    } while (!found && FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (!found && FindNextFileA(search.get(), &data));
     return found;
 }
 

@@ -73,8 +73,8 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
         return 1;
     std::string pattern = JoinPath(pszFolder, "*.*");
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(pattern.c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(pattern.c_str(), &data);
+    if (!search)
         return 1;
     std::string grpSuffix = GetResString(IDS_GRP_SUFFIX);
     do {
@@ -84,8 +84,7 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
         if (EndsWithNoCase(pszName, grpSuffix.c_str()))
             continue;
         AddFileEntry(ppList, pszName, data.nFileSizeLow, data.ftLastWriteTime, pdwCount);
-    } while (FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (FindNextFileA(search.get(), &data));
     return 1;
 }
 

@@ -68,17 +68,16 @@ LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     if (pNode->fUnreadable)
         return ERROR_SUCCESS;
     LONG lResult = ERROR_SUCCESS;
-    OpenKey key;
     bool fFinished = Guarded([&] {
+        HKEY hKey = nullptr;
         DWORD dwDisposition = 0;
-        lResult = CreateRegistryPath(hParent, pszPath, &key.h, &dwDisposition);
-        if (lResult != ERROR_SUCCESS) {
-            key.h = nullptr;
+        lResult = CreateRegistryPath(hParent, pszPath, &hKey, &dwDisposition);
+        if (lResult != ERROR_SUCCESS)
             InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
-        }
+        RegistryKey key(hKey);
         for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext)
-            RestoreBelow(key.h, pChild->pszName, pChild);
-        WriteValues(key.h, pNode->pData);
+            RestoreBelow(key.get(), pChild->pszName, pChild);
+        WriteValues(key.get(), pNode->pData);
     });
     if (!fFinished)
         ReportInternalException("Registry", 5, __LINE__);
