@@ -21,11 +21,7 @@ int RemoveFolderTree(const char* pszPath, FolderKind kind) {
         InternalError("Deaction", __LINE__);
         return 0;
     }
-    std::string folder(pszPath);
-    if (folder.back() != '\\' && folder.back() != '/')
-        folder += '\\';
-    else if (folder.back() == '/')
-        folder.back() = '\\';
+    std::string folder = JoinPath(pszPath, "");
     if (!DeleteFolderFiles(folder.c_str()))
         return 0;
     folder.pop_back();
@@ -80,10 +76,10 @@ int UndoRestoreFile(DEACTION* pact) {
         return 0;
     }
     const char* pszName = pszSlash + 1;
-    std::string backup = std::string(szTempDir) + "\\" + pszName;
+    std::string backup = JoinPath(szTempDir, pszName);
     if (!CopyFileA(backup.c_str(), pact->szObject, FALSE))
         return 0;
-    if (lstrcmpiA(pszName, GetResString(IDS_REG_DAT)) == 0) {
+    if (CompareNoCase(pszName, GetResString(IDS_REG_DAT)) == 0) {
         // The backup copy takes the restored file's times; then the system is
         // nudged to read the registry file anew.
         CopyFileTimes(backup.c_str(), pact->szObject);

@@ -68,7 +68,9 @@ bool IsDriveRoot(const char* pszFolder) {
 
 std::string JoinPath(const char* pszFolder, const char* pszName) {
     std::string path(pszFolder);
-    if (path.empty() || path.back() != '\\')
+    if (!path.empty() && path.back() == '/')
+        path.back() = '\\';
+    else if (path.empty() || path.back() != '\\')
         path += '\\';
     path += pszName;
     return path;

@@ -81,7 +81,7 @@ int BackupSystemFiles() {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         const char* pszName = FoundName(data);
-        if (lstrcmpiA(pszName, progman.c_str()) == 0)
+        if (CompareNoCase(pszName, progman.c_str()) == 0)
             continue;
         if (!BackupFile(WinDir, pszName)) {
             result = 0;

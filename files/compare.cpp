@@ -164,7 +164,7 @@ void AddNewFileActions() {
 bool NeverReportedAltered(const char* pszName) {
     const UINT kQuiet[] = {IDS_USER_DAT, IDS_SYSTEM_DAT, IDS_PROGMAN_INI, IDS_WIN386_SWP};
     for (UINT uId : kQuiet) {
-        if (lstrcmpiA(pszName, GetResString(uId)) == 0)
+        if (CompareNoCase(pszName, GetResString(uId)) == 0)
             return true;
     }
     return false;
@@ -198,13 +198,7 @@ void AddRestoreActions() {
 }
 
 template <class Stage> void RunStage(int iNumber, int iLine, Stage&& stage) {
-    if (!Guarded([&] {
-            try {
-                stage();
-            } catch (const std::bad_alloc&) {
-                FatalOutOfMemory();
-            }
-        }))
+    if (!Guarded([&] { OrOutOfMemory(stage); }))
         ReportInternalException("File", iNumber, iLine);
 }
 
@@ -237,7 +231,7 @@ int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder)
 }
 
 int SameAsBackup(const char* pszPath, const char* pszBackupName) {
-    std::string backup = std::string(szTempDir) + "\\" + pszBackupName;
+    std::string backup = JoinPath(szTempDir, pszBackupName);
     const char* apszFiles[2] = {pszPath, backup.c_str()};
     FileHandle files[2], mappings[2];
     const BYTE* apbView[2] = {nullptr, nullptr};

@@ -42,7 +42,7 @@ void WriteValues(HKEY hKey, const RDATA* pRD) {
 void ShowCriticalError() {
     char szTitle[128];
     lstrcpynA(szTitle, GetResString(IDS_UNINSTALLER_ERROR_TITLE), sizeof szTitle);
-    MessageBoxA(GetOwnerWindow(hwndParent), GetResString(IDS_REGISTRY_CRITICAL), szTitle, MB_OK);
+    ShowLibraryBox(HostBoxOwner(), GetResString(IDS_REGISTRY_CRITICAL), MB_OK, szTitle);
 }
 
 // Scans the AlwaysUnloadDLL key as it is now and switches the setting on.
