@@ -9,23 +9,6 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-// Fills a format that takes the argument texts in order; the texts are
-// inserted as they stand, never read as formats.
-std::string FormatText(const char* pszFormat, const char* pszFirst,
-                       const char* pszSecond = nullptr) {
-    int cch = std::snprintf(nullptr, 0, pszFormat, pszFirst, pszSecond ? pszSecond : "");
-    if (cch < 0)
-        return pszFormat;
-    std::string text(static_cast<size_t>(cch) + 1, '\0');
-    std::snprintf(text.data(), text.size(), pszFormat, pszFirst, pszSecond ? pszSecond : "");
-    text.resize(static_cast<size_t>(cch));
-    return text;
-}
-
-} // namespace
-
 int ConfirmFolderDelete(DEACTION* pact) {
     if (!pact->fSelected)
         return IDOK;

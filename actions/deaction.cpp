@@ -127,12 +127,10 @@ DEACTION* AddAction(WORD wKind, WORD wOrder, const char* pszFormat, const char* 
 // leave them, but in n log n steps for a list of many thousand records.
 void SortActionList() {
     std::vector<DEACTION*> records;
-    try {
+    OrOutOfMemory([&] {
         for (DEACTION* pact = pActionList; pact; pact = pact->pNext)
             records.push_back(pact);
-    } catch (const std::bad_alloc&) {
-        FatalOutOfMemory();
-    }
+    });
     if (records.empty())
         return;
     std::stable_sort(records.begin(), records.end(),

@@ -18,5 +18,5 @@ int IsFileInUse(const char* pszPath) {
     char szModule[521];
     if (!GetModuleFileNameA(hModule, szModule, sizeof szModule))
         return 0;
-    return lstrcmpiA(szModule, pszPath) == 0 ? 1 : 0;
+    return CompareNoCase(szModule, pszPath) == 0 ? 1 : 0;
 }

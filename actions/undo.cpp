@@ -2,6 +2,7 @@
 // when the action is carried out or has nothing left to do, 0 when it failed.
 #include "actions/deaction.h"
 
+#include "common/handles.h"
 #include "common/util.h"
 #include "files/backup.h"
 #include "resources/resource.h"
@@ -20,11 +21,7 @@ int RemoveFolderTree(const char* pszPath, FolderKind kind) {
         InternalError("Deaction", __LINE__);
         return 0;
     }
-    std::string folder(pszPath);
-    if (folder.back() != '\\' && folder.back() != '/')
-        folder += '\\';
-    else if (folder.back() == '/')
-        folder.back() = '\\';
+    std::string folder = JoinPath(pszPath, "");
     if (!DeleteFolderFiles(folder.c_str()))
         return 0;
     folder.pop_back();
@@ -79,17 +76,17 @@ int UndoRestoreFile(DEACTION* pact) {
         return 0;
     }
     const char* pszName = pszSlash + 1;
-    std::string backup = std::string(szTempDir) + "\\" + pszName;
+    std::string backup = JoinPath(szTempDir, pszName);
     if (!CopyFileA(backup.c_str(), pact->szObject, FALSE))
         return 0;
-    if (lstrcmpiA(pszName, GetResString(IDS_REG_DAT)) == 0) {
+    if (CompareNoCase(pszName, GetResString(IDS_REG_DAT)) == 0) {
         // The backup copy takes the restored file's times; then the system is
         // nudged to read the registry file anew.
         CopyFileTimes(backup.c_str(), pact->szObject);
         GlobalCompact(0xFFFFFFFF);
-        HKEY hKey;
+        HKEY hKey = nullptr;
         if (RegOpenKeyA(HKEY_CLASSES_ROOT, "txtfile", &hKey) == ERROR_SUCCESS)
-            RegCloseKey(hKey);
+            RegistryKey(hKey).Close();
     }
     return 1;
 }

@@ -14,8 +14,7 @@ namespace {
 // the absence itself is not reported again, so a report never recurses.
 int ShowReportBox(const char* pszText, UINT uFlags) {
     EndBusy();
-    HWND hwndOwner = hwndParent ? GetOwnerWindow(hwndParent) : nullptr;
-    return MessageBoxA(hwndOwner, pszText, kLibraryTitle, uFlags);
+    return ShowLibraryBox(HostBoxOwner(), pszText, uFlags);
 }
 
 } // namespace
@@ -30,14 +29,21 @@ HWND GetOwnerWindow(HWND hwnd) {
     return GetLastActivePopup(hwndTop);
 }
 
+HWND HostBoxOwner() {
+    return GetOwnerWindow(hwndParent);
+}
+
+int ShowLibraryBox(HWND hwndOwner, const char* pszText, UINT uFlags, const char* pszTitle) {
+    return MessageBoxA(hwndOwner, pszText, pszTitle ? pszTitle : kLibraryTitle, uFlags);
+}
+
 int UninstMessageBox(const char* pszText, UINT uFlags) {
     EndBusy();
     if (!pszText)
         InternalError("util", __LINE__);
     if (!hwndParent)
         InternalError("util", __LINE__);
-    HWND hwndOwner = hwndParent ? GetOwnerWindow(hwndParent) : nullptr;
-    return MessageBoxA(hwndOwner, pszText ? pszText : "", kLibraryTitle, uFlags);
+    return ShowReportBox(pszText ? pszText : "", uFlags);
 }
 
 int MessageBoxFmt(const char* pszFormat, const char* pszArg) {

@@ -68,7 +68,9 @@ bool IsDriveRoot(const char* pszFolder) {
 
 std::string JoinPath(const char* pszFolder, const char* pszName) {
     std::string path(pszFolder);
-    if (path.empty() || path.back() != '\\')
+    if (!path.empty() && path.back() == '/')
+        path.back() = '\\';
+    else if (path.empty() || path.back() != '\\')
         path += '\\';
     path += pszName;
     return path;
@@ -124,10 +126,9 @@ int FolderHasFiles(const char* pszFolder) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 0;
-    CloseFolderSearch(hFind);
     return 1;
 }
 
@@ -137,8 +138,8 @@ int DeleteFolderFiles(const char* pszFolder) {
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_DELETE_ROOT_DIR), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 1;
     int result = 1;
     do {
@@ -161,8 +162,7 @@ int DeleteFolderFiles(const char* pszFolder) {
             result = 0;
             break;
         }
-    } while (FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (FindNextFileA(search.get(), &data));
     return result;
 }
 
@@ -172,8 +172,8 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_ROOT_DIR_EXCEPTION), "util", __LINE__);
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
+    if (!search)
         return 0;
     int found = 0;
     do {
@@ -190,8 +190,7 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
             UninstMessageBox(szText, MB_ICONHAND);
             found = 1;
         }
-    } while (!found && FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (!found && FindNextFileA(search.get(), &data));
     return found;
 }
 

@@ -20,7 +20,6 @@ struct SearchScope::Listings {
 namespace {
 
 SearchScope::Listings* pActiveListings;
-std::vector<HANDLE> openSearches;
 
 void CloseInnermostListings() {
     SearchScope::Listings* pListings = pActiveListings;
@@ -30,10 +29,8 @@ void CloseInnermostListings() {
 
 bool SearchDisk(const char* pszPath, FoundEntry* pFound) {
     WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(pszPath, &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    if (!FindPathData(pszPath, &data))
         return false;
-    FindClose(hFind);
     pFound->name = FoundName(data);
     pFound->dwAttributes = data.dwFileAttributes;
     return true;
@@ -57,24 +54,16 @@ bool IsPlainName(const char* pszName) {
 SearchScope::Listings::Entries ListFolder(const std::string& folder) {
     SearchScope::Listings::Entries entries;
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch((folder + "\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch((folder + "\\*").c_str(), &data);
+    if (!search)
         return entries;
-    // Without room for the listing the search is closed before the caller
-    // falls back on the disk.
-    try {
-        do {
-            FoundEntry entry{FoundName(data), data.dwFileAttributes};
-            if (data.cAlternateFileName[0])
-                entries.emplace(
-                    FoldCase(data.cAlternateFileName, std::strlen(data.cAlternateFileName)), entry);
-            entries[FoldCase(entry.name.data(), entry.name.size())] = std::move(entry);
-        } while (FindNextFileA(hFind, &data));
-    } catch (const std::bad_alloc&) {
-        CloseFolderSearch(hFind);
-        throw;
-    }
-    CloseFolderSearch(hFind);
+    do {
+        FoundEntry entry{FoundName(data), data.dwFileAttributes};
+        if (data.cAlternateFileName[0])
+            entries.emplace(FoldCase(data.cAlternateFileName, std::strlen(data.cAlternateFileName)),
+                            entry);
+        entries[FoldCase(entry.name.data(), entry.name.size())] = std::move(entry);
+    } while (FindNextFileA(search.get(), &data));
     return entries;
 }
 
@@ -123,37 +112,23 @@ SearchScope::~SearchScope() {
         CloseInnermostListings();
 }
 
-HANDLE OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData) {
-    try {
-        openSearches.reserve(openSearches.size() + 1);
-    } catch (const std::bad_alloc&) {
-        FatalOutOfMemory();
-    }
-    HANDLE hFind = FindFirstFileA(pszPattern, pData);
-    if (hFind != INVALID_HANDLE_VALUE)
-        openSearches.push_back(hFind);
-    return hFind;
+bool FindPathData(const char* pszPath, WIN32_FIND_DATAA* pData) {
+    HANDLE hFind = FindFirstFileA(pszPath, pData);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    return true;
 }
 
-void CloseFolderSearch(HANDLE hFind) {
-    for (size_t i = openSearches.size(); i-- > 0;) {
-        if (openSearches[i] == hFind) {
-            openSearches.erase(openSearches.begin() + static_cast<std::ptrdiff_t>(i));
-            break;
-        }
-    }
-    FindClose(hFind);
+FolderSearch OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData) {
+    return FolderSearch(FindFirstFileA(pszPattern, pData));
 }
 
 SearchMark MarkSearches() {
-    return SearchMark{pActiveListings, openSearches.size()};
+    return SearchMark{pActiveListings};
 }
 
 void CloseSearchesAfter(const SearchMark& mark) {
     while (pActiveListings && pActiveListings != mark.pListings)
         CloseInnermostListings();
-    while (openSearches.size() > mark.cOpenSearches) {
-        FindClose(openSearches.back());
-        openSearches.pop_back();
-    }
 }

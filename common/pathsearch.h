@@ -4,6 +4,8 @@
 // that listing, with the same answer a search of the disk would give.
 #pragma once
 
+#include "common/handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -21,6 +23,10 @@ struct FoundEntry {
 // Searches as FindFirstFileA does; false when the search finds nothing.
 bool SearchPathEntry(const char* pszPath, FoundEntry* pFound);
 
+// What the disk says of one path now, never from a listing: FindFirstFileA
+// with its search closed at once; false when it finds nothing.
+bool FindPathData(const char* pszPath, WIN32_FIND_DATAA* pData);
+
 // Lets searches answer from folder listings while it lives. The disk must not
 // change meanwhile: open one only while no setup runs.
 class SearchScope {
@@ -36,18 +42,16 @@ class SearchScope {
     Listings* pListings_;
 };
 
-// A directory search that stays open while other work runs: FindFirstFileA
-// and FindClose, with the open search known to the guards.
-HANDLE OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData);
-void CloseFolderSearch(HANDLE hFind);
+// A directory search that stays open while other work runs: FindFirstFileA,
+// with the search held (and known to the guards) until the result goes.
+// An empty result when nothing matches.
+FolderSearch OpenFolderSearch(const char* pszPattern, WIN32_FIND_DATAA* pData);
 
-// The listings and directory searches open at one moment. A processor fault
-// abandons a stretch without running its destructors (in the 32-bit build, and
-// in the 64-bit one for faults); the guard that catches it closes everything
-// opened after its mark, so later searches ask the disk again.
+// The listings open at one moment. A processor fault abandons a stretch
+// without running its destructors; the guard that catches it closes every
+// listing opened after its mark, so later searches ask the disk again.
 struct SearchMark {
     SearchScope::Listings* pListings;
-    size_t cOpenSearches;
 };
 SearchMark MarkSearches();
 void CloseSearchesAfter(const SearchMark& mark);

@@ -4,6 +4,7 @@
 #include "files/lists.h"
 #include "session/session.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -67,6 +68,16 @@ void AddCaution(const char* pszFormat, const char* pszArg) {
     wsprintfA(szText, pszFormat ? pszFormat : "", pszArg ? pszArg : "");
     if (!AddName(0, &Cautions, szText))
         FatalOutOfMemory();
+}
+
+std::string FormatText(const char* pszFormat, const char* pszFirst, const char* pszSecond) {
+    int cch = std::snprintf(nullptr, 0, pszFormat, pszFirst, pszSecond ? pszSecond : "");
+    if (cch < 0)
+        return pszFormat;
+    std::string text(static_cast<size_t>(cch) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pszFormat, pszFirst, pszSecond ? pszSecond : "");
+    text.resize(static_cast<size_t>(cch));
+    return text;
 }
 
 int CompareNoCaseN(const char* pszA, const char* pszB, size_t cch) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 // Texts and the status line.
@@ -18,7 +19,14 @@ char* DupString(const char* pszText);
 size_t TextLength(const char* pszText);
 void AddCaution(const char* pszFormat, const char* pszArg);
 
-// Message boxes and the busy state.
+// Message boxes and the busy state. Every box of the library is shown by
+// ShowLibraryBox: over hwndOwner (none when null), with the library's title
+// unless another is given. The host's active window owns most of them.
+int ShowLibraryBox(HWND hwndOwner, const char* pszText, UINT uFlags,
+                   const char* pszTitle = nullptr);
+HWND HostBoxOwner();
+// A box over the host's active window once the busy state has ended; a
+// missing text or host window is reported first.
 int UninstMessageBox(const char* pszText, UINT uFlags);
 int MessageBoxFmt(const char* pszFormat, const char* pszArg);
 HWND GetOwnerWindow(HWND hwnd);
@@ -31,6 +39,16 @@ bool IsBusy();
 void InternalError(const char* pszModule, int iLine);
 [[noreturn]] void InternalErrorMsg(const char* pszMessage, const char* pszModule, int iLine);
 [[noreturn]] void FatalOutOfMemory();
+
+// Runs work that allocates from the standard library; running out of
+// memory ends in FatalOutOfMemory.
+template <class Work> void OrOutOfMemory(Work&& work) {
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        FatalOutOfMemory();
+    }
+}
 
 // Heap allocation that ends in FatalOutOfMemory instead of returning null.
 void* AllocOrDie(size_t cb);
@@ -56,10 +74,16 @@ int RemoveFolder(const char* pszFolder);
 int ChangeFolder(const char* pszFolder);
 int DeleteFileForce(const char* pszFile);
 void AddBackslash(char* pszPath);
-// The folder and the name with one backslash between them.
+// The folder and the name with one backslash between them (a folder that
+// ends in a slash has it turned into a backslash); with an empty name, the
+// folder with its closing backslash.
 std::string JoinPath(const char* pszFolder, const char* pszName);
 void StripBackslash(char* pszPath);
 char* LowerString(char* pszText);
+
+// The format filled with the texts in order (each a %s); the texts are
+// inserted as they stand, never read as formats.
+std::string FormatText(const char* pszFormat, const char* pszFirst, const char* pszSecond = "");
 
 // Case-blind comparison in which only A to Z fold to a to z.
 int CompareNoCase(const char* pszA, const char* pszB);

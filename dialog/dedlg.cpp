@@ -95,8 +95,7 @@ bool AskContinueAfterFailure(const DEACTION* pact) {
     }
     char szQuestion[kQuestionChars];
     std::snprintf(szQuestion, sizeof szQuestion, pszFormat, pszDescription);
-    return MessageBoxA(GetOwnerWindow(hwndParent), szQuestion, kLibraryTitle,
-                       MB_YESNO | MB_ICONSTOP) == IDYES;
+    return ShowLibraryBox(HostBoxOwner(), szQuestion, MB_YESNO | MB_ICONSTOP) == IDYES;
 }
 
 // Undoes the checked actions still to be done; false when the user stopped
@@ -255,10 +254,10 @@ void DescribeAction(HWND hDlg, DEACTION* pact) {
 }
 
 bool ConfirmCancel(HWND hDlg) {
-    return MessageBoxA(hDlg,
-                       "Do you want to cancel the Uninstall?  If you choose Yes you will not be "
-                       "able to use Tarnel to uninstall this program.",
-                       "Uninstall", MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return ShowLibraryBox(hDlg,
+                          "Do you want to cancel the Uninstall?  If you choose Yes you will not "
+                          "be able to use Tarnel to uninstall this program.",
+                          MB_YESNO | MB_ICONQUESTION, "Uninstall") == IDYES;
 }
 
 bool HandleCommonCommand(HWND hDlg, WORD wId) {

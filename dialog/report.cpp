@@ -47,7 +47,7 @@ bool AskReportFile(HWND hwndOwner, char* pszFile) {
 void TellReportNotWritten(HWND hwndOwner, const char* pszFormat, const char* pszFile) {
     char szText[kFileNameChars + 100];
     std::snprintf(szText, sizeof szText, pszFormat, pszFile);
-    MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_OK | MB_ICONEXCLAMATION);
+    ShowLibraryBox(hwndOwner, szText, MB_OK | MB_ICONEXCLAMATION);
 }
 
 const char* KindName(WORD wKind) {

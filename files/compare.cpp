@@ -164,7 +164,7 @@ void AddNewFileActions() {
 bool NeverReportedAltered(const char* pszName) {
     const UINT kQuiet[] = {IDS_USER_DAT, IDS_SYSTEM_DAT, IDS_PROGMAN_INI, IDS_WIN386_SWP};
     for (UINT uId : kQuiet) {
-        if (lstrcmpiA(pszName, GetResString(uId)) == 0)
+        if (CompareNoCase(pszName, GetResString(uId)) == 0)
             return true;
     }
     return false;
@@ -184,10 +184,8 @@ void AddRestoreActions() {
     std::string iniSuffix = GetResString(IDS_INI_SUFFIX);
     for (DIRFILE* pEntry = BackupList; pEntry; pEntry = pEntry->pNext) {
         WIN32_FIND_DATAA data;
-        HANDLE hFind = FindFirstFileA(pEntry->szName, &data);
-        if (hFind == INVALID_HANDLE_VALUE)
+        if (!FindPathData(pEntry->szName, &data))
             continue;
-        FindClose(hFind);
         if (SameTime(data.ftLastWriteTime, pEntry->ftWrite))
             continue;
         if (data.nFileSizeLow == pEntry->dwSize &&
@@ -200,13 +198,7 @@ void AddRestoreActions() {
 }
 
 template <class Stage> void RunStage(int iNumber, int iLine, Stage&& stage) {
-    if (!Guarded([&] {
-            try {
-                stage();
-            } catch (const std::bad_alloc&) {
-                FatalOutOfMemory();
-            }
-        }))
+    if (!Guarded([&] { OrOutOfMemory(stage); }))
         ReportInternalException("File", iNumber, iLine);
 }
 
@@ -239,39 +231,36 @@ int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder)
 }
 
 int SameAsBackup(const char* pszPath, const char* pszBackupName) {
-    std::string backup = std::string(szTempDir) + "\\" + pszBackupName;
+    std::string backup = JoinPath(szTempDir, pszBackupName);
     const char* apszFiles[2] = {pszPath, backup.c_str()};
-    HANDLE ahFile[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
-    HANDLE ahMapping[2] = {nullptr, nullptr};
+    FileHandle files[2], mappings[2];
     const BYTE* apbView[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
-        ahFile[i] = CreateFileA(apszFiles[i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (ahFile[i] == INVALID_HANDLE_VALUE)
+        files[i].Reset(CreateFileA(apszFiles[i], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!files[i])
             break;
-        ahMapping[i] = CreateFileMappingA(ahFile[i], nullptr, PAGE_READONLY, 0, 0, nullptr);
-        if (!ahMapping[i])
+        mappings[i].Reset(
+            CreateFileMappingA(files[i].get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mappings[i])
             break;
-        apbView[i] = static_cast<const BYTE*>(MapViewOfFile(ahMapping[i], FILE_MAP_READ, 0, 0, 0));
+        apbView[i] =
+            static_cast<const BYTE*>(MapViewOfFile(mappings[i].get(), FILE_MAP_READ, 0, 0, 0));
         if (!apbView[i])
             break;
     }
     int result = 0;
     if (apbView[0] && apbView[1]) {
-        DWORD dwSize = GetFileSize(ahFile[0], nullptr);
-        DWORD dwBackupSize = GetFileSize(ahFile[1], nullptr);
+        DWORD dwSize = GetFileSize(files[0].get(), nullptr);
+        DWORD dwBackupSize = GetFileSize(files[1].get(), nullptr);
         // The caller compares only files of equal size; a backup that is
         // shorter after all is a difference, never a read past its view.
         if (dwSize != INVALID_FILE_SIZE && dwSize == dwBackupSize)
             result = std::memcmp(apbView[0], apbView[1], dwSize) == 0 ? 1 : 0;
     }
-    for (int i = 0; i < 2; ++i) {
-        if (apbView[i])
-            UnmapViewOfFile(apbView[i]);
-        if (ahMapping[i])
-            CloseHandle(ahMapping[i]);
-        if (ahFile[i] != INVALID_HANDLE_VALUE)
-            CloseHandle(ahFile[i]);
+    for (const BYTE* pbView : apbView) {
+        if (pbView)
+            UnmapViewOfFile(pbView);
     }
     return result;
 }

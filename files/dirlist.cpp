@@ -73,8 +73,8 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
         return 1;
     std::string pattern = JoinPath(pszFolder, "*.*");
     WIN32_FIND_DATAA data;
-    HANDLE hFind = OpenFolderSearch(pattern.c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    FolderSearch search = OpenFolderSearch(pattern.c_str(), &data);
+    if (!search)
         return 1;
     std::string grpSuffix = GetResString(IDS_GRP_SUFFIX);
     do {
@@ -84,8 +84,7 @@ int ListFolderFiles(const char* pszFolder, DIRFILE** ppList, DWORD* pdwCount) {
         if (EndsWithNoCase(pszName, grpSuffix.c_str()))
             continue;
         AddFileEntry(ppList, pszName, data.nFileSizeLow, data.ftLastWriteTime, pdwCount);
-    } while (FindNextFileA(hFind, &data));
-    CloseFolderSearch(hFind);
+    } while (FindNextFileA(search.get(), &data));
     return 1;
 }
 
@@ -107,13 +106,11 @@ DIRFILE* AddFileEntry(DIRFILE** ppList, const char* pszName, DWORD dwSize, FILET
 
 void SortFileList(DIRFILE** ppList, DWORD dwCount) {
     std::vector<DIRFILE*> entries;
-    try {
+    OrOutOfMemory([&] {
         entries.reserve(dwCount);
         for (DIRFILE* pEntry = *ppList; pEntry; pEntry = pEntry->pNext)
             entries.push_back(pEntry);
-    } catch (const std::bad_alloc&) {
-        FatalOutOfMemory();
-    }
+    });
     // A count that does not match the list is a caller's mistake; the list
     // is still sorted whole rather than cut or overrun.
     if (entries.size() != dwCount)
@@ -148,12 +145,7 @@ char* BuildLowerPath(const char* pszFolder, const char* pszName, char* pszBuffer
     pszBuffer[0] = '\0';
     if (!CheckText(pszFolder, __LINE__) || !CheckText(pszName, __LINE__))
         return pszBuffer;
-    std::string path(pszFolder);
-    if (path.back() == '/')
-        path.back() = '\\';
-    else if (path.back() != '\\')
-        path += '\\';
-    path += pszName;
+    std::string path = JoinPath(pszFolder, pszName);
     lstrcpynA(pszBuffer, path.c_str(), kLowerPathChars);
     CharLowerA(pszBuffer);
     return pszBuffer;
@@ -164,7 +156,7 @@ bool EndsWithNoCase(const char* pszText, const char* pszSuffix) {
         return false;
     size_t cchText = std::strlen(pszText);
     size_t cchSuffix = std::strlen(pszSuffix);
-    return cchText > cchSuffix && lstrcmpiA(pszText + cchText - cchSuffix, pszSuffix) == 0;
+    return cchText > cchSuffix && CompareNoCase(pszText + cchText - cchSuffix, pszSuffix) == 0;
 }
 
 void FreeFileList(DIRFILE** ppList) {

@@ -46,16 +46,6 @@ void FreeItemList(LPITEMIDLIST pidl) {
         CoTaskMemFree(pidl);
 }
 
-std::string Format(UINT uFormat, const char* pszFirst, const char* pszSecond = "") {
-    std::string format = GetResString(uFormat);
-    int cch = std::snprintf(nullptr, 0, format.c_str(), pszFirst, pszSecond);
-    std::string text(cch > 0 ? static_cast<size_t>(cch) + 1 : 1, '\0');
-    if (cch > 0)
-        std::snprintf(text.data(), text.size(), format.c_str(), pszFirst, pszSecond);
-    text.resize(cch > 0 ? static_cast<size_t>(cch) : 0);
-    return text;
-}
-
 // The entry whose path begins the folder path, or none. A plain prefix test:
 // the special folder itself and a sibling that extends its name match too.
 const SpecialFolder* HoldingEntry(const std::string& folder) {
@@ -98,7 +88,8 @@ void CheckFolderAction(DEACTION* pact) {
     if (!pEntry)
         return;
     std::string group = LastComponent(folder);
-    Reclassify(pact, DEA_GROUP, UndoDeleteGroup, group, Format(pEntry->uGroupText, group.c_str()));
+    Reclassify(pact, DEA_GROUP, UndoDeleteGroup, group,
+               FormatText(GetResString(pEntry->uGroupText), group.c_str()));
 }
 
 void CheckFileAction(DEACTION* pact) {
@@ -116,7 +107,7 @@ void CheckFileAction(DEACTION* pact) {
         icon.erase(iDot);
     std::string group = LastComponent(folder);
     Reclassify(pact, DEA_ICON, UndoDeleteIcon, icon,
-               Format(pEntry->uIconText, icon.c_str(), group.c_str()));
+               FormatText(GetResString(pEntry->uIconText), icon.c_str(), group.c_str()));
 }
 
 } // namespace

@@ -52,14 +52,6 @@ std::string FoldedKey(const char* pszName) {
     return FoldCase(pszName, std::strlen(pszName));
 }
 
-template <class Work> void OrOutOfMemory(Work&& work) {
-    try {
-        work();
-    } catch (const std::bad_alloc&) {
-        FatalOutOfMemory();
-    }
-}
-
 void Rebuild(NameIndex& index) {
     index.items.clear();
     index.pHead = *index.ppList;

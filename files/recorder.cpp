@@ -53,14 +53,6 @@ std::string EventKey(const char* pszPath, DWORD dwOp) {
     return key;
 }
 
-template <class Work> void OrOutOfMemory(Work&& work) {
-    try {
-        work();
-    } catch (const std::bad_alloc&) {
-        FatalOutOfMemory();
-    }
-}
-
 // Brings the index up to the list's tail.
 EventIndex& SyncIndex() {
     OrOutOfMemory([] {

@@ -3,6 +3,7 @@
 #include "files/snapshot.h"
 
 #include "actions/deaction.h"
+#include "common/handles.h"
 #include "common/pathsearch.h"
 #include "common/util.h"
 #include "resources/resource.h"
@@ -35,10 +36,8 @@ void ReadFolderValues(HKEY hKey) {
         apszProtected[2 + i] = pszFolder;
         DWORD cb = kFolderChars;
         if (RegQueryValueExA(hKey, GetResString(kFolderValues[i]), nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(pszFolder), &cb) != ERROR_SUCCESS) {
-            RegCloseKey(hKey);
+                             reinterpret_cast<BYTE*>(pszFolder), &cb) != ERROR_SUCCESS)
             InternalErrorMsg(GetResString(IDS_NO_FOLDER_VALUE), "File", __LINE__);
-        }
         pszFolder[kFolderChars - 1] = '\0'; // a value that fills the block stays a text
     }
 }
@@ -74,12 +73,12 @@ void LoadProtectedFolders() {
     if (cch == 0 || cch >= kFolderChars)
         InternalErrorMsg("", "File", __LINE__);
 
-    HKEY hKey;
+    HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, GetResString(IDS_CURRENT_VERSION_KEY), 0, KEY_READ,
                       &hKey) != ERROR_SUCCESS)
         InternalErrorMsg(GetResString(IDS_NO_CURRENT_VERSION_KEY), "File", __LINE__);
-    ReadFolderValues(hKey);
-    RegCloseKey(hKey);
+    RegistryKey key(hKey);
+    ReadFolderValues(key.get());
 }
 
 void FreeProtectedFolders() {

@@ -62,7 +62,7 @@ void SetStartEvent() {
 // The driver's messages are owned by the top-level window at the top of the
 // Z order; the host's thread answers the box's messages while it waits.
 void ShowDriverError(const char* pszText) {
-    MessageBoxA(GetTopWindow(nullptr), pszText, kErrorTitle, MB_OK | MB_ICONSTOP);
+    ShowLibraryBox(GetTopWindow(nullptr), pszText, MB_OK | MB_ICONSTOP, kErrorTitle);
 }
 
 void RestoreFolder(const char* pszSavedFolder) {

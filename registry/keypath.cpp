@@ -11,36 +11,30 @@ namespace {
 constexpr size_t cchPiece = 240;
 
 // Opens (or creates) every piece of pszPath but the last below hBase and
-// returns the key of the last piece's parent in *phParent, which the
-// caller closes when it is not hBase; *ppszRest is the last piece.
+// keeps the key of the last piece's parent in *pParent, which stays empty
+// when that parent is hBase itself; *ppszRest is the last piece.
 LONG WalkToLastPiece(HKEY hBase, const char* pszPath, bool fCreate, REGSAM samDesired,
-                     HKEY* phParent, const char** ppszRest) {
-    HKEY hCurrent = hBase;
+                     RegistryKey* pParent, const char** ppszRest) {
     char szPiece[cchPiece + 1];
     while (std::strlen(pszPath) > cchPiece) {
         size_t cchCut = cchPiece;
         while (cchCut > 0 && pszPath[cchCut] != '\\')
             --cchCut;
-        if (cchCut == 0) {
-            if (hCurrent != hBase)
-                RegCloseKey(hCurrent);
+        if (cchCut == 0)
             return ERROR_FILENAME_EXCED_RANGE;
-        }
         std::memcpy(szPiece, pszPath, cchCut);
         szPiece[cchCut] = '\0';
+        HKEY hCurrent = *pParent ? pParent->get() : hBase;
         HKEY hNext = nullptr;
         LONG lResult = fCreate
                            ? RegCreateKeyExA(hCurrent, szPiece, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                              samDesired, nullptr, &hNext, nullptr)
                            : RegOpenKeyExA(hCurrent, szPiece, 0, samDesired, &hNext);
-        if (hCurrent != hBase)
-            RegCloseKey(hCurrent);
         if (lResult != ERROR_SUCCESS)
             return lResult;
-        hCurrent = hNext;
+        pParent->Reset(hNext);
         pszPath += cchCut + 1;
     }
-    *phParent = hCurrent;
     *ppszRest = pszPath;
     return ERROR_SUCCESS;
 }
@@ -50,16 +44,13 @@ LONG WalkToLastPiece(HKEY hBase, const char* pszPath, bool fCreate, REGSAM samDe
 template <class Operation>
 LONG OnLastPiece(HKEY hRoot, const char* pszPath, bool fCreate, REGSAM samDesired,
                  Operation&& operation) {
-    HKEY hParent = nullptr;
+    RegistryKey parent;
     const char* pszRest = nullptr;
     LONG lResult =
-        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), fCreate, samDesired, &hParent, &pszRest);
+        WalkToLastPiece(hRoot, RegistryApiPath(pszPath), fCreate, samDesired, &parent, &pszRest);
     if (lResult != ERROR_SUCCESS)
         return lResult;
-    lResult = operation(hParent, pszRest);
-    if (hParent != hRoot)
-        RegCloseKey(hParent);
-    return lResult;
+    return operation(parent ? parent.get() : hRoot, pszRest);
 }
 
 } // namespace

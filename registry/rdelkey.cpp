@@ -125,20 +125,18 @@ class TreeDeleter {
     LONG DeleteChild(HKEY hKey, const std::string& name, const RTREE* pNode, bool* pfKept) {
         size_t cchPath = path_.size();
         path_ += "\\" + name;
-        OpenKey child;
+        HKEY hChild = nullptr;
         LONG lResult = pNode && pNode->fUnreadable
                            ? ERROR_ACCESS_DENIED
-                           : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &child.h);
+                           : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &hChild);
         if (lResult == ERROR_ACCESS_DENIED &&
             ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
-            child.h = nullptr;
             NoteKeptKey(hRoot_, path_);
             *pfKept = true;
             lResult = ERROR_SUCCESS;
-        } else if (lResult != ERROR_SUCCESS) {
-            child.h = nullptr;
-        } else {
-            lResult = DeleteOpenKey(child.h, pNode, pfKept);
+        } else if (lResult == ERROR_SUCCESS) {
+            RegistryKey child(hChild);
+            lResult = DeleteOpenKey(child.get(), pNode, pfKept);
             if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
                 lResult = RegDeleteKeyA(hKey, name.c_str());
         }
@@ -150,7 +148,7 @@ class TreeDeleter {
         HKEY hChild = nullptr;
         if (OpenRegistryKeyNoLink(hKey, name.c_str(), KEY_READ, &hChild) != ERROR_SUCCESS)
             return true;
-        RegCloseKey(hChild);
+        RegistryKey(hChild).Close();
         return false;
     }
 
@@ -170,14 +168,13 @@ LONG DeleteRegistryTree(HKEY hParent, const char* pszSubkey, const RTREE* pNode)
         return ERROR_INVALID_PARAMETER;
     }
     const char* pszApiPath = RegistryApiPath(pszSubkey);
-    OpenKey key;
-    LONG lResult = OpenRegistryPathNoLink(hParent, pszApiPath, samDelete, &key.h);
-    if (lResult != ERROR_SUCCESS) {
-        key.h = nullptr;
+    HKEY hKey = nullptr;
+    LONG lResult = OpenRegistryPathNoLink(hParent, pszApiPath, samDelete, &hKey);
+    if (lResult != ERROR_SUCCESS)
         return lResult;
-    }
+    RegistryKey key(hKey);
     bool fKept = false;
-    lResult = TreeDeleter(hParent, pszApiPath).DeleteOpenKey(key.h, pNode, &fKept);
+    lResult = TreeDeleter(hParent, pszApiPath).DeleteOpenKey(key.get(), pNode, &fKept);
     if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
         lResult = DeleteRegistryPath(hParent, pszApiPath);
     if (lResult != ERROR_SUCCESS)

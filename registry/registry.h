@@ -2,6 +2,8 @@
 // undo actions, the setup's own uninstaller, and the restore of keys.
 #pragma once
 
+#include "common/handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -109,18 +111,6 @@ struct RegBuffer {
     ~RegBuffer();
     RegBuffer(const RegBuffer&) = delete;
     RegBuffer& operator=(const RegBuffer&) = delete;
-};
-
-// A key handle closed when its holder's scope ends, also by an exception.
-struct OpenKey {
-    HKEY h = nullptr;
-    OpenKey() = default;
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() {
-        if (h)
-            RegCloseKey(h);
-    }
 };
 
 // The runtime-style assertion report: shows the failed expression with its

@@ -42,7 +42,7 @@ void WriteValues(HKEY hKey, const RDATA* pRD) {
 void ShowCriticalError() {
     char szTitle[128];
     lstrcpynA(szTitle, GetResString(IDS_UNINSTALLER_ERROR_TITLE), sizeof szTitle);
-    MessageBoxA(GetOwnerWindow(hwndParent), GetResString(IDS_REGISTRY_CRITICAL), szTitle, MB_OK);
+    ShowLibraryBox(HostBoxOwner(), GetResString(IDS_REGISTRY_CRITICAL), MB_OK, szTitle);
 }
 
 // Scans the AlwaysUnloadDLL key as it is now and switches the setting on.
@@ -68,17 +68,16 @@ LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     if (pNode->fUnreadable)
         return ERROR_SUCCESS;
     LONG lResult = ERROR_SUCCESS;
-    OpenKey key;
     bool fFinished = Guarded([&] {
+        HKEY hKey = nullptr;
         DWORD dwDisposition = 0;
-        lResult = CreateRegistryPath(hParent, pszPath, &key.h, &dwDisposition);
-        if (lResult != ERROR_SUCCESS) {
-            key.h = nullptr;
+        lResult = CreateRegistryPath(hParent, pszPath, &hKey, &dwDisposition);
+        if (lResult != ERROR_SUCCESS)
             InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
-        }
+        RegistryKey key(hKey);
         for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext)
-            RestoreBelow(key.h, pChild->pszName, pChild);
-        WriteValues(key.h, pNode->pData);
+            RestoreBelow(key.get(), pChild->pszName, pChild);
+        WriteValues(key.get(), pNode->pData);
     });
     if (!fFinished)
         ReportInternalException("Registry", 5, __LINE__);

@@ -191,14 +191,14 @@ void ReadOpenKey(HKEY hKey, HKEY hRoot, RTREE* pNode) {
         return;
     ReadSubkeyNames(hKey, info, hRoot, pNode);
     for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
-        OpenKey child;
-        LONG lResult = OpenRegistryKeyNoLink(hKey, pChild->pszName, KEY_READ, &child.h);
+        HKEY hChild = nullptr;
+        LONG lResult = OpenRegistryKeyNoLink(hKey, pChild->pszName, KEY_READ, &hChild);
         if (lResult != ERROR_SUCCESS) {
-            child.h = nullptr;
             NoteOpenFailure(lResult, pChild);
             continue;
         }
-        ReadOpenKey(child.h, hRoot, pChild);
+        RegistryKey child(hChild);
+        ReadOpenKey(child.get(), hRoot, pChild);
     }
 }
 
@@ -252,15 +252,15 @@ bool IsSkippedRegistryKey(const char* pszName) {
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     CheckNodeGiven(pNode, __LINE__);
     PumpMessagesWhenDue();
-    OpenKey key;
-    LONG lResult = OpenRegistryPathNoLink(hRoot, pszPath, KEY_READ, &key.h);
+    HKEY hKey = nullptr;
+    LONG lResult = OpenRegistryPathNoLink(hRoot, pszPath, KEY_READ, &hKey);
     if (lResult != ERROR_SUCCESS) {
-        key.h = nullptr;
         NoteOpenFailure(lResult, pNode);
         return 1;
     }
+    RegistryKey key(hKey);
     pNode->hRoot = hRoot;
-    ReadOpenKey(key.h, hRoot, pNode);
+    ReadOpenKey(key.get(), hRoot, pNode);
     return 1;
 }
 

@@ -74,8 +74,7 @@ void ReportAssertion(const char* pszExpression, const char* pszModule, int iLine
     char szText[512];
     std::snprintf(szText, sizeof szText, "Assertion failed: %s, file %s, line %d", pszExpression,
                   pszModule, iLine);
-    HWND hwndOwner = hwndParent ? GetOwnerWindow(hwndParent) : nullptr;
-    MessageBoxA(hwndOwner, szText, kLibraryTitle, MB_ICONHAND | MB_OK);
+    ShowLibraryBox(HostBoxOwner(), szText, MB_ICONHAND | MB_OK);
     RaiseSessionException(EXC_INTERNAL);
 }
 

@@ -26,7 +26,7 @@ BYTE bUninstallerChoice = bUndecided;
 int AskUninstall(const char* pszText, UINT uStyle) {
     char szTitle[128];
     lstrcpynA(szTitle, GetResString(IDS_UNINSTALL_DETECTED), sizeof szTitle);
-    return MessageBoxA(GetOwnerWindow(hwndParent), pszText, szTitle, uStyle);
+    return ShowLibraryBox(HostBoxOwner(), pszText, uStyle, szTitle);
 }
 
 const RDATA* FindValue(const RTREE* pNode, const char* pszName) {

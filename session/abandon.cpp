@@ -1,21 +1,23 @@
 // Puts back what a stretch abandoned by a fault leaves changed: open
-// listings and directory searches, the carrying out of actions, and the
-// dialogs it was running.
+// listings and handles, the carrying out of actions, and the dialogs it was
+// running.
 #include "session/abandon.h"
 
 #include "dialog/dedlg.h"
 
 StateMark MarkState() {
-    return StateMark{MarkSearches(), fCarryingOut, InnermostDialogFrame()};
+    return StateMark{MarkSearches(), MarkOpenHandles(), fCarryingOut, InnermostDialogFrame()};
 }
 
 void PutBackState(const StateMark& mark) {
     CloseSearchesAfter(mark.searches);
+    CloseHandlesOpenedAfter(mark.handles);
     fCarryingOut = mark.fCarryingOut;
     SetInnermostDialogFrame(mark.pDialogFrame);
 }
 
 void ForgetAbandonedState() {
-    CloseSearchesAfter(SearchMark{nullptr, 0});
+    CloseSearchesAfter(SearchMark{nullptr});
+    CloseHandlesOpenedAfter(0);
     fCarryingOut = false;
 }

@@ -187,11 +187,11 @@ int is_version_ok(void) {
 }
 
 int WINAPI deinstal_about(HWND hwndOwner) {
-    return MessageBoxA(hwndOwner,
-                       "Tarnel Uninstaller version 6.1\n\n"
-                       "Watches a setup program and undoes what it did.\n"
-                       "Tarnel, trun95-beta@tarnel.example",
-                       kLibraryTitle, MB_OK);
+    return ShowLibraryBox(hwndOwner,
+                          "Tarnel Uninstaller version 6.1\n\n"
+                          "Watches a setup program and undoes what it did.\n"
+                          "Tarnel, trun95-beta@tarnel.example",
+                          MB_OK);
 }
 
 BOOL WINAPI pre_setup_save(HWND hwndParentArg, HWND hwndStatus) {

@@ -20,7 +20,7 @@ int __cdecl show_deinstall_dialog(HWND hwndOwner);
 
 // The machine-wide mark of a running session.
 inline constexpr char kRunningAtomName[] = "Tarnel Uninstall Is Running";
-// Title of every message box the library shows through UninstMessageBox.
+// Title of the library's message boxes unless a box names another.
 inline constexpr char kLibraryTitle[] = "Tarnel Uninstaller";
 
 extern HINSTANCE hinstLib;

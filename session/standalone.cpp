@@ -53,11 +53,11 @@ INT_PTR CALLBACK StandaloneDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARA
 
 void RunStandalone() {
     if (!is_version_ok()) {
-        MessageBoxA(GetTopWindow(nullptr), GetResString(IDS_NOT_SUPPORTED), kLibraryTitle, MB_OK);
+        ShowLibraryBox(GetTopWindow(nullptr), GetResString(IDS_NOT_SUPPORTED), MB_OK);
         return;
     }
     if (already_running()) {
-        MessageBoxA(GetTopWindow(nullptr), GetResString(IDS_ALREADY_RUNNING), kLibraryTitle, MB_OK);
+        ShowLibraryBox(GetTopWindow(nullptr), GetResString(IDS_ALREADY_RUNNING), MB_OK);
         return;
     }
     // The current folder is put back afterwards only when it could be read

@@ -1,7 +1,10 @@
 // Guards catch every failure of their stretch: the library's codes, processor
 // faults and structured exceptions; "No" in the internal-exception box
 // travels to the next enclosing guard.
+#include "common/handles.h"
 #include "common/pathsearch.h"
+#include "dialog/dedlg.h"
+#include "session/abandon.h"
 #include "common/util.h"
 #include "common/guard.h"
 #include "session/report.h"
@@ -42,19 +45,52 @@ TEST_F(GuardTest, EveryProcessorFaultReachesItsGuardAndEndsItsStretch) {
     EXPECT_EQ(cAfterFault, 0);
 }
 
-// A fault runs no destructor: the guard itself closes the listing, so a path
-// deleted afterwards is not reported as still there.
-TEST_F(GuardTest, FaultInsideASearchScopeLeavesLaterSearchesAskingTheDisk) {
+bool IsOpenKey(HKEY hKey) {
+    return RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr) != ERROR_INVALID_HANDLE;
+}
+
+HKEY OpenSoftwareKey() {
+    HKEY hKey = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    return hKey;
+}
+
+// A fault runs no destructor: the guard itself closes the listing and the
+// handles opened in its stretch and ends the carrying out, so a path deleted
+// afterwards is not reported as still there and Uninstall works again. A new
+// session closes what is still open from before.
+TEST_F(GuardTest, FaultAndNewSessionLeaveNoListingHandleOrCarryingOutBehind) {
     ScratchFolder scratch{"guards"};
     std::string path = scratch / "gone.txt";
     WriteTextFile(path, "x");
+    size_t cOpenBefore = CountOpenHandles();
+    HKEY hKey = nullptr;
+    HANDLE hFind = nullptr;
     EXPECT_FALSE(Guarded([&] {
         SearchScope searches;
         PathExists(path.c_str());
+        RegistryKey key(OpenSoftwareKey());
+        WIN32_FIND_DATAA data;
+        FolderSearch search = OpenFolderSearch((scratch / "*").c_str(), &data);
+        hKey = key.get();
+        hFind = search.get();
+        fCarryingOut = true;
         WriteThroughNull();
     }));
+    EXPECT_FALSE(fCarryingOut);
+    EXPECT_EQ(CountOpenHandles(), cOpenBefore);
+    EXPECT_FALSE(IsOpenKey(hKey));
+    WIN32_FIND_DATAA data;
+    EXPECT_FALSE(FindNextFileA(hFind, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     DeleteFileA(path.c_str());
     EXPECT_EQ(PathExists(path.c_str()), 0);
+
+    RegistryKey leftOpen(OpenSoftwareKey());
+    ForgetAbandonedState();
+    EXPECT_EQ(CountOpenHandles(), 0u);
+    EXPECT_FALSE(IsOpenKey(leftOpen.get()));
 }
 
 TEST_F(GuardTest, RaisedStructuredExceptionAndSessionCodeReachTheGuard) {
