@@ -264,6 +264,8 @@ class Reader {
         if (item.description.empty() || item.object.empty())
             return Error("an item without its text or object");
         log_.items.push_back(std::move(item));
+        before_.clear();
+        after_.clear();
         return "";
     }
 
@@ -534,7 +536,7 @@ std::string LogFolderName(const std::string& name) {
 std::string ProgramNameOf(const InstallLog& log, const std::string& setup) {
     std::string uninstallPath = RegistryApiPath(szRegUninstallPath);
     for (const LogItem& item : log.items) {
-        if (item.dwChange != REG_KEY_ADDED || !item.pAfter ||
+        if (item.dwChange != REG_KEY_ADDED || !item.pAfter || item.iRoot != kMachineSoftwareRow ||
             CompareNoCase(item.keyPath.substr(0, item.keyPath.rfind('\\')).c_str(),
                           uninstallPath.c_str()) != 0)
             continue;

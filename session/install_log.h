@@ -15,6 +15,8 @@ inline constexpr int kInstallLogVersion = 1;
 inline constexpr char kInstallLogMagic[] = "TRUN95 install log";
 inline constexpr char kManifestName[] = "manifest.txt";
 inline constexpr char kBackupFolderName[] = "backup";
+// The snapshot root that holds the Uninstall entries: HKEY_LOCAL_MACHINE\Software.
+inline constexpr int kMachineSoftwareRow = 1;
 
 // A file as it was at install time; an empty hash means the file could not
 // be read then.

@@ -56,6 +56,13 @@ void HoldBack(DEACTION* pact, const std::string& caution) {
     Caution(caution);
 }
 
+// Folder names end in a backslash, which a search for the folder does not take.
+bool FolderExists(std::string folder) {
+    while (folder.size() > 3 && folder.back() == '\\')
+        folder.pop_back();
+    return PathExists(folder.c_str()) != 0;
+}
+
 bool ChangedSinceInstall(const FileStamp& recorded) {
     FileStamp now;
     return !StampFile(recorded.path, now) || !(now == recorded);
@@ -79,7 +86,7 @@ void OfferGroup(InstallLog& log, size_t iItem) {
     const LogItem& item = log.items[iItem];
     DEACTION* pact = Offer(log, iItem, nullptr, UndoDeleteGroup, DupString(item.extra.c_str()),
                            item.description);
-    if (!PathExists(item.extra.c_str()))
+    if (!FolderExists(item.extra))
         pact->fDone = 1;
 }
 
@@ -142,7 +149,7 @@ std::string NameInFolder(const std::string& root, const std::string& path) {
 
 void OfferFolder(InstallLog& log, size_t iItem) {
     std::string root = log.items[iItem].object;
-    if (!PathExists(root.c_str())) {
+    if (!FolderExists(root)) {
         Offer(log, iItem, nullptr, UndoDeleteRecordedFolder, nullptr, log.items[iItem].description)
             ->fDone = 1;
         return;
@@ -259,7 +266,7 @@ void OfferRegistry(InstallLog& log, size_t iItem) {
     DEACTION* pact =
         Offer(log, iItem, AcceptRegistryAction, DoRegistryAction, pNode, item.description);
     bool fExists = KeyExists(pNode);
-    std::string key = RegistryKeyPath(pNode);
+    std::string key = std::string(aRegRoots[item.iRoot].szDisplayName) + "\\" + item.keyPath;
     if (item.dwChange == REG_KEY_DELETED) {
         if (fExists)
             HoldBack(pact,
@@ -339,7 +346,7 @@ void ForgetLogActions() {
 RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
     std::string uninstallPath = RegistryApiPath(szRegUninstallPath);
     for (const LogItem& item : log.items) {
-        if (item.dwChange != REG_KEY_ADDED || !item.pAfter ||
+        if (item.dwChange != REG_KEY_ADDED || !item.pAfter || item.iRoot != kMachineSoftwareRow ||
             CompareNoCase(item.keyPath.substr(0, item.keyPath.rfind('\\')).c_str(),
                           uninstallPath.c_str()) != 0 ||
             !KeyExists(item.pAfter))
