@@ -4,6 +4,7 @@
 
 #include "actions/deaction.h"
 #include "common/pathsearch.h"
+#include "files/links.h"
 #include "resources/resource.h"
 
 #include <cstdio>
@@ -36,19 +37,10 @@ bool IsFolder(const WIN32_FIND_DATAA& data) {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// A symbolic link or junction: what it leads to is never setup's to empty.
-bool IsLink(const WIN32_FIND_DATAA& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Removes the link itself. Only a link whose reparse tag names it as one
-// (a name surrogate) is removed: Wine 8.0 reports a symbolic link as a
-// reparse point without a tag, and every removal there acts on the target.
-bool RemoveLink(const char* pszPath, const WIN32_FIND_DATAA& data) {
-    constexpr DWORD kNameSurrogate = 0x20000000;
-    if (!(data.dwReserved0 & kNameSurrogate))
-        return false;
-    return IsFolder(data) ? RemoveDirectoryA(pszPath) != FALSE : DeleteFileA(pszPath) != FALSE;
+// A symbolic link or junction leads to what is never setup's to empty: a
+// folder that is itself one is neither searched nor emptied, only removed.
+bool IsLinkedFolder(const char* pszFolder) {
+    return IsLinkItself(pszFolder, GetFileAttributesA(pszFolder));
 }
 
 // A drive root however it is written ("c:", "C:\.", "C:/", "c:\windows\..").
@@ -137,6 +129,8 @@ int DeleteFolderFiles(const char* pszFolder) {
         return 0;
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_DELETE_ROOT_DIR), "util", __LINE__);
+    if (IsLinkedFolder(pszFolder))
+        return 1;
     WIN32_FIND_DATAA data;
     FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
     if (!search)
@@ -146,8 +140,8 @@ int DeleteFolderFiles(const char* pszFolder) {
         std::string path = JoinPath(pszFolder, FoundName(data));
         if (IsFolder(data) && data.cFileName[0] == '.')
             continue;
-        if (IsLink(data)) {
-            if (!RemoveLink(path.c_str(), data)) {
+        if (IsLinkItself(path.c_str(), data.dwFileAttributes)) {
+            if (!RemoveLinkItself(path.c_str(), data.dwFileAttributes)) {
                 MessageBoxFmt(GetResString(IDS_CANNOT_DELETE_FILE), path.c_str());
                 result = 0;
                 break;
@@ -171,6 +165,8 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
         return 0;
     if (IsDriveRoot(pszFolder))
         InternalErrorMsg(GetResString(IDS_ROOT_DIR_EXCEPTION), "util", __LINE__);
+    if (IsLinkedFolder(pszFolder))
+        return 0;
     WIN32_FIND_DATAA data;
     FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
     if (!search)
@@ -178,7 +174,7 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
     int found = 0;
     do {
         std::string path = JoinPath(pszFolder, FoundName(data));
-        if (IsLink(data)) {
+        if (IsLinkItself(path.c_str(), data.dwFileAttributes)) {
             // Removing a link does not need what it leads to.
         } else if (IsFolder(data)) {
             if (data.cFileName[0] != '.' && FindFileInUse(path.c_str(), pszShown))
@@ -197,6 +193,9 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
 int RemoveFolder(const char* pszFolder) {
     if (!PathExists(pszFolder))
         return 0;
+    DWORD dwAttributes = GetFileAttributesA(pszFolder);
+    if (IsLinkItself(pszFolder, dwAttributes))
+        return RemoveLinkItself(pszFolder, dwAttributes) ? 0 : 1;
     return RemoveDirectoryA(pszFolder) ? 0 : 1;
 }
 
@@ -209,9 +208,12 @@ int ChangeFolder(const char* pszFolder) {
 int DeleteFileForce(const char* pszFile) {
     if (!PathExists(pszFile))
         return 0;
+    DWORD dwAttributes = GetFileAttributesA(pszFile);
+    if (IsLinkItself(pszFile, dwAttributes))
+        return RemoveLinkItself(pszFile, dwAttributes) ? 0 : 1;
     if (DeleteFileA(pszFile))
         return 0;
-    DWORD dwAttributes = GetFileAttributesA(pszFile);
+    dwAttributes = GetFileAttributesA(pszFile);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(pszFile, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
     return DeleteFileA(pszFile) ? 0 : 1;

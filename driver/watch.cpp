@@ -5,6 +5,7 @@
 #include "driver/watch.h"
 
 #include "driver/changes.h"
+#include "files/links.h"
 
 #include <cstring>
 #include <new>
@@ -40,23 +41,6 @@ HANDLE hReadyEvent;
 HANDLE hFlushEvent;
 DWORD cFlushes;
 
-typedef char*(CDECL* PFNUNIXFILENAME)(LPCWSTR pszDosName);
-
-// The host folder of a drive, where the platform maps drives onto one;
-// empty elsewhere.
-std::string HostFolderOf(const wchar_t* pszPath) {
-    auto pfnUnixName = reinterpret_cast<PFNUNIXFILENAME>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    if (!pfnUnixName)
-        return {};
-    char* pszUnix = pfnUnixName(pszPath);
-    if (!pszUnix)
-        return {};
-    std::string unixName = pszUnix;
-    HeapFree(GetProcessHeap(), 0, pszUnix);
-    return unixName;
-}
-
 // A drive is watched when it is fixed and, where drives map host folders,
 // when its root is one of the machine's own drive folders: a drive that maps
 // the host's root or any folder outside the machine is never watched.
@@ -67,14 +51,14 @@ bool IsOwnFixedDrive(const wchar_t* pszRoot) {
     UINT cch = GetWindowsDirectoryW(szWindows, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
         return false;
-    std::string windowsHost = HostFolderOf(szWindows);
+    std::string windowsHost = HostPathOf(szWindows);
     if (windowsHost.empty())
         return true;
     size_t cchMachine = windowsHost.find(kUnixDriveFolder);
     if (cchMachine == std::string::npos)
         return false;
     std::string driveFolders = windowsHost.substr(0, cchMachine + sizeof kUnixDriveFolder - 1);
-    return HostFolderOf(pszRoot).compare(0, driveFolders.size(), driveFolders) == 0;
+    return HostPathOf(pszRoot).compare(0, driveFolders.size(), driveFolders) == 0;
 }
 
 bool IssueRead(WATCH& watch) {

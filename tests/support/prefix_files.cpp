@@ -1,5 +1,7 @@
 #include "prefix_files.h"
 
+#include "files/links.h"
+
 #include <windows.h>
 
 #include <fstream>
@@ -54,38 +56,6 @@ void RemoveTree(const std::string& path) {
     RemoveDirectoryA(path.c_str());
 }
 
-namespace {
-
-// The Unix path of a path of the prefix, from Wine's own kernel32 export.
-std::string UnixPath(const std::string& path) {
-    auto pfnUnixName = reinterpret_cast<char*(CDECL*)(const WCHAR*)>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    char* pszUnix =
-        pfnUnixName ? pfnUnixName(std::wstring(path.begin(), path.end()).c_str()) : nullptr;
-    std::string unixPath = pszUnix ? pszUnix : "";
-    HeapFree(GetProcessHeap(), 0, pszUnix);
-    return unixPath;
-}
-
-// A Linux system call with two path arguments (87 unlink, 88 symlink).
-long LinuxCall([[maybe_unused]] long lNumber, [[maybe_unused]] const std::string& first,
-               [[maybe_unused]] const std::string& second = "") {
-    long lResult = -1;
-#if defined(__x86_64__)
-    asm volatile("syscall"
-                 : "=a"(lResult)
-                 : "a"(lNumber), "D"(first.c_str()), "S"(second.c_str())
-                 : "rcx", "r11", "memory");
-#endif
-    return lResult;
-}
-
-} // namespace
-
 bool MakeUnixLink(const std::string& target, const std::string& link) {
-    return LinuxCall(88, UnixPath(target), UnixPath(link)) == 0;
-}
-
-void RemoveUnixLink(const std::string& link) {
-    LinuxCall(87, UnixPath(link));
+    return CallHost(HostCall::MakeLink, HostPathOf(target.c_str()), HostPathOf(link.c_str())) == 0;
 }

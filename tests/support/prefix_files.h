@@ -29,4 +29,3 @@ void RemoveTree(const std::string& path);
 // a program outside Wine makes one (Wine 8.0's CreateSymbolicLink makes
 // none); false where this build cannot make one.
 bool MakeUnixLink(const std::string& target, const std::string& link);
-void RemoveUnixLink(const std::string& link);
