@@ -17,7 +17,6 @@ void PumpMessages();
 void PumpMessagesWhenDue();
 char* DupString(const char* pszText);
 size_t TextLength(const char* pszText);
-void AddCaution(const char* pszFormat, const char* pszArg);
 
 // Message boxes and the busy state. Every box of the library is shown by
 // ShowLibraryBox: over hwndOwner (none when null), with the library's title

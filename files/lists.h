@@ -53,6 +53,8 @@ void FreeFileList(DIRFILE** ppList);
 
 // Name lists.
 NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName);
+// Adds the format filled with the argument to the caution list.
+void AddCaution(const char* pszFormat, const char* pszArg);
 int RemoveName(NAMEITEM** ppList, const char* pszName);
 NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
 void FreeNameList(NAMEITEM** ppList);

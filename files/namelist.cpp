@@ -257,3 +257,12 @@ void FreeNameList(NAMEITEM** ppList) {
     *ppList = nullptr;
     ForgetIndex(ppList);
 }
+
+void AddCaution(const char* pszFormat, const char* pszArg) {
+    if (!pszFormat || !*pszFormat)
+        InternalError("util", __LINE__);
+    char szText[1100];
+    wsprintfA(szText, pszFormat ? pszFormat : "", pszArg ? pszArg : "");
+    if (!AddName(0, &Cautions, szText))
+        FatalOutOfMemory();
+}
