@@ -122,16 +122,6 @@ int PathExists(const char* pszPath) {
     return SearchPathEntry(pszPath, &entry) ? 1 : 0;
 }
 
-int FolderHasFiles(const char* pszFolder) {
-    if (!CheckSearchFolder(pszFolder, __LINE__))
-        return 0;
-    WIN32_FIND_DATAA data;
-    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (!search)
-        return 0;
-    return 1;
-}
-
 int DeleteFolderFiles(const char* pszFolder) {
     if (!CheckSearchFolder(pszFolder, __LINE__))
         return 0;
@@ -235,10 +225,4 @@ void StripBackslash(char* pszPath) {
     size_t cch = std::strlen(pszPath);
     if (pszPath[cch - 1] == '\\')
         pszPath[cch - 1] = '\0';
-}
-
-char* LowerString(char* pszText) {
-    if (CheckPath(pszText, __LINE__))
-        CharLowerA(pszText);
-    return pszText;
 }

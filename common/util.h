@@ -66,7 +66,6 @@ void RemoveTempFolder();
 
 // Paths and folders.
 int PathExists(const char* pszPath);
-int FolderHasFiles(const char* pszFolder);
 int DeleteFolderFiles(const char* pszFolder);
 int FindFileInUse(const char* pszFolder, const char* pszShown);
 int RemoveFolder(const char* pszFolder);
@@ -78,7 +77,6 @@ void AddBackslash(char* pszPath);
 // folder with its closing backslash.
 std::string JoinPath(const char* pszFolder, const char* pszName);
 void StripBackslash(char* pszPath);
-char* LowerString(char* pszText);
 
 // The format filled with the texts in order (each a %s); the texts are
 // inserted as they stand, never read as formats.
