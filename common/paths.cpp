@@ -17,10 +17,7 @@ namespace {
 
 // Null or empty paths are consistency failures; the operation goes on.
 bool CheckPath(const char* pszPath, int iLine) {
-    if (pszPath && *pszPath)
-        return true;
-    InternalError("util", iLine);
-    return false;
+    return TextGiven(pszPath, "util", iLine);
 }
 
 // The recursive operations also refuse a path that begins with a blank.

@@ -34,7 +34,10 @@ void BeginBusy();
 void EndBusy();
 bool IsBusy();
 
-// Reports. InternalError returns; the other two raise.
+// Reports. InternalError returns; the other two raise. TextGiven reports a
+// null or empty text as an internal error of the module and returns false;
+// the caller's operation goes on.
+bool TextGiven(const char* pszText, const char* pszModule, int iLine);
 void InternalError(const char* pszModule, int iLine);
 [[noreturn]] void InternalErrorMsg(const char* pszMessage, const char* pszModule, int iLine);
 [[noreturn]] void FatalOutOfMemory();

@@ -42,10 +42,7 @@ std::vector<std::unique_ptr<NameIndex>>& Indexes() {
 }
 
 bool CheckName(const char* pszName, int iLine) {
-    if (pszName && *pszName)
-        return true;
-    InternalError("Group", iLine);
-    return false;
+    return TextGiven(pszName, "Group", iLine);
 }
 
 std::string FoldedKey(const char* pszName) {
@@ -248,13 +245,7 @@ void RenameNameItem(NAMEITEM** ppList, NAMEITEM* pItem, const char* pszName) {
 }
 
 void FreeNameList(NAMEITEM** ppList) {
-    NAMEITEM* pItem = *ppList;
-    while (pItem) {
-        NAMEITEM* pNext = pItem->pNext;
-        std::free(pItem);
-        pItem = pNext;
-    }
-    *ppList = nullptr;
+    FreeChain(ppList);
     ForgetIndex(ppList);
 }
 
