@@ -22,10 +22,7 @@ namespace {
 constexpr size_t kDescriptionBufferSize = 624;
 
 bool CheckText(const char* pszText, int iLine) {
-    if (pszText && *pszText)
-        return true;
-    InternalError("Deaction", iLine);
-    return false;
+    return TextGiven(pszText, "Deaction", iLine);
 }
 
 // Where the list ends and an upper bound of its order keys. Detectors add

@@ -64,6 +64,13 @@ void InternalError(const char* pszModule, int iLine) {
     PostQuitMessage(1);
 }
 
+bool TextGiven(const char* pszText, const char* pszModule, int iLine) {
+    if (pszText && *pszText)
+        return true;
+    InternalError(pszModule, iLine);
+    return false;
+}
+
 void InternalErrorMsg(const char* pszMessage, const char* pszModule, int iLine) {
     char szText[128];
     std::snprintf(szText, sizeof szText, GetResString(IDS_INTERNAL_ERROR_MSG),

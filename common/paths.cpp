@@ -18,10 +18,7 @@ namespace {
 
 // Null or empty paths are consistency failures; the operation goes on.
 bool CheckPath(const char* pszPath, int iLine) {
-    if (pszPath && *pszPath)
-        return true;
-    InternalError("util", iLine);
-    return false;
+    return TextGiven(pszPath, "util", iLine);
 }
 
 // The recursive operations also refuse a path that begins with a blank.
@@ -112,16 +109,6 @@ int PathExists(const char* pszPath) {
         return 0;
     FoundEntry entry;
     return SearchPathEntry(pszPath, &entry) ? 1 : 0;
-}
-
-int FolderHasFiles(const char* pszFolder) {
-    if (!CheckSearchFolder(pszFolder, __LINE__))
-        return 0;
-    WIN32_FIND_DATAA data;
-    FolderSearch search = OpenFolderSearch(JoinPath(pszFolder, "*.*").c_str(), &data);
-    if (!search)
-        return 0;
-    return 1;
 }
 
 int DeleteFolderFiles(const char* pszFolder) {
@@ -237,10 +224,4 @@ void StripBackslash(char* pszPath) {
     size_t cch = std::strlen(pszPath);
     if (pszPath[cch - 1] == '\\')
         pszPath[cch - 1] = '\0';
-}
-
-char* LowerString(char* pszText) {
-    if (CheckPath(pszText, __LINE__))
-        CharLowerA(pszText);
-    return pszText;
 }

@@ -1,7 +1,6 @@
 // Texts from the string table, copies of texts and caution texts.
 #include "common/util.h"
 
-#include "files/lists.h"
 #include "session/session.h"
 
 #include <cstdio>
@@ -59,15 +58,6 @@ void* AllocZeroedOrDie(size_t cb) {
     if (!p)
         FatalOutOfMemory();
     return p;
-}
-
-void AddCaution(const char* pszFormat, const char* pszArg) {
-    if (!pszFormat || !*pszFormat)
-        InternalError("util", __LINE__);
-    char szText[1100];
-    wsprintfA(szText, pszFormat ? pszFormat : "", pszArg ? pszArg : "");
-    if (!AddName(0, &Cautions, szText))
-        FatalOutOfMemory();
 }
 
 std::string FormatText(const char* pszFormat, const char* pszFirst, const char* pszSecond) {

@@ -17,7 +17,6 @@ void PumpMessages();
 void PumpMessagesWhenDue();
 char* DupString(const char* pszText);
 size_t TextLength(const char* pszText);
-void AddCaution(const char* pszFormat, const char* pszArg);
 
 // Message boxes and the busy state. Every box of the library is shown by
 // ShowLibraryBox: over hwndOwner (none when null), with the library's title
@@ -35,7 +34,10 @@ void BeginBusy();
 void EndBusy();
 bool IsBusy();
 
-// Reports. InternalError returns; the other two raise.
+// Reports. InternalError returns; the other two raise. TextGiven reports a
+// null or empty text as an internal error of the module and returns false;
+// the caller's operation goes on.
+bool TextGiven(const char* pszText, const char* pszModule, int iLine);
 void InternalError(const char* pszModule, int iLine);
 [[noreturn]] void InternalErrorMsg(const char* pszMessage, const char* pszModule, int iLine);
 [[noreturn]] void FatalOutOfMemory();
@@ -67,7 +69,6 @@ void RemoveTempFolder();
 
 // Paths and folders.
 int PathExists(const char* pszPath);
-int FolderHasFiles(const char* pszFolder);
 int DeleteFolderFiles(const char* pszFolder);
 int FindFileInUse(const char* pszFolder, const char* pszShown);
 int RemoveFolder(const char* pszFolder);
@@ -79,7 +80,6 @@ void AddBackslash(char* pszPath);
 // folder with its closing backslash.
 std::string JoinPath(const char* pszFolder, const char* pszName);
 void StripBackslash(char* pszPath);
-char* LowerString(char* pszText);
 
 // The format filled with the texts in order (each a %s); the texts are
 // inserted as they stand, never read as formats.

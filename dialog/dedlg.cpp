@@ -24,8 +24,10 @@ namespace {
 
 constexpr char kModule[] = "Dedlg";
 constexpr int kQuestionChars = 660;
-HFONT hStatusFont;
-const DEACTION* pactReportedKind;
+// State of one uninstall dialog, kept as properties of its window: the font
+// of its status line and the action whose unknown kind was reported last.
+constexpr char kStatusFontProperty[] = "TRUN95 status font";
+constexpr char kReportedKindProperty[] = "TRUN95 reported kind";
 
 int CountActions() {
     int cActions = 0;
@@ -189,8 +191,8 @@ void CreateStatusFont(HWND hDlg) {
     lf.lfHeight = GetDeviceCaps(hdc, LOGPIXELSY) * 8 / -72;
     HFONT hFont = CreateFontIndirectA(&lf);
     if (hFont) {
-        DeleteStatusFont();
-        hStatusFont = hFont;
+        DeleteStatusFont(hDlg);
+        SetPropA(hDlg, kStatusFontProperty, hFont);
         SendDlgItemMessageA(hDlg, IDC_DIALOG_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(hFont),
                             FALSE);
     }
@@ -198,10 +200,10 @@ void CreateStatusFont(HWND hDlg) {
         DeleteDC(hdc);
 }
 
-void DeleteStatusFont() {
-    if (hStatusFont)
-        DeleteObject(hStatusFont);
-    hStatusFont = nullptr;
+void DeleteStatusFont(HWND hDlg) {
+    if (HANDLE hFont = RemovePropA(hDlg, kStatusFontProperty))
+        DeleteObject(hFont);
+    RemovePropA(hDlg, kReportedKindProperty);
 }
 
 // Control 7008 shows what the item with the focus will do.
@@ -239,8 +241,8 @@ void DescribeAction(HWND hDlg, DEACTION* pact) {
         break;
     default:
         // Reported once: the item is redrawn after the report's box closes.
-        if (pact != pactReportedKind) {
-            pactReportedKind = pact;
+        if (GetPropA(hDlg, kReportedKindProperty) != pact) {
+            SetPropA(hDlg, kReportedKindProperty, pact);
             InternalError(kModule, __LINE__);
         }
         return;

@@ -20,7 +20,9 @@ extern int cItemSlots;
 extern bool fCarryingOut;
 int CarryOutActions(HWND hDlg);
 void CreateStatusFont(HWND hDlg);
-void DeleteStatusFont();
+// Gives back what the dialog kept in its window: its status font and the
+// action whose kind it reported.
+void DeleteStatusFont(HWND hDlg);
 void DescribeAction(HWND hDlg, DEACTION* pact);
 void SetDialogStatus(HWND hDlg, const char* pszText);
 // Whether an action starts checked: everything but a created file outside the

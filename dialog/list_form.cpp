@@ -185,7 +185,7 @@ INT_PTR HandleListMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         AnswerHelp(hDlg, reinterpret_cast<const HELPINFO*>(lParam));
         return TRUE;
     case WM_DESTROY:
-        DeleteStatusFont();
+        DeleteStatusFont(hDlg);
         return FALSE;
     case WM_COMMAND:
         OnListCommand(hDlg, LOWORD(wParam), HIWORD(wParam));

@@ -40,9 +40,8 @@ const CATEGORY aCategories[kCategoryCount + 1] = {
 };
 
 HWND hwndTree;
-WNDPROC pfnTreeProc;
-int iPictureBase;
-char szDisplayText[kDisplayChars];
+// The tree's own window procedure, kept with the tree while it is subclassed.
+constexpr char kTreeProcProperty[] = "TRUN95 tree procedure";
 
 TREENODE* NodeOf(HTREEITEM hItem) {
     TVITEMA item{};
@@ -58,7 +57,7 @@ void SetStateImage(HTREEITEM hItem, UINT uState) {
 }
 
 // A folder path shown in quotes loses its closing backslash.
-void CopyDisplayText(const char* pszText) {
+void CopyDisplayText(const char* pszText, char (&szDisplayText)[kDisplayChars]) {
     lstrcpynA(szDisplayText, pszText ? pszText : "", kDisplayChars);
     size_t cch = std::strlen(szDisplayText);
     if (cch >= 2 && szDisplayText[cch - 2] == '\\') {
@@ -73,7 +72,6 @@ bool ApplyState(UINT uState, HTREEITEM hItem) {
     TREENODE* pNode = NodeOf(hItem);
     if (!pNode)
         return false;
-    pNode->fChecked = uState != kUnchecked ? 1 : 0;
     if (pNode->pAction)
         pNode->pAction->fSelected = uState != kUnchecked ? 1 : 0;
     SetStateImage(hItem, uState);
@@ -143,7 +141,7 @@ HIMAGELIST CreateStateImages() {
 }
 
 HTREEITEM InsertCategoryItem(WORD wCategory) {
-    int iPicture = iPictureBase + aCategories[wCategory].iPicture;
+    int iPicture = aCategories[wCategory].iPicture;
     return InsertTreeItem(hwndTree, TVI_ROOT, TVI_SORT, aCategories[wCategory].pszText, iPicture,
                           iPicture, wCategory, nullptr, 1);
 }
@@ -156,7 +154,7 @@ void InsertActionItem(DEACTION* pact) {
         return;
     int fChecked = StartsChecked(pact) ? 1 : 0;
     pact->fSelected = static_cast<DWORD>(fChecked);
-    int iPicture = iPictureBase + aCategories[wCategory].iPicture;
+    int iPicture = aCategories[wCategory].iPicture;
     // Appended, and each category sorted once when the tree is full: the same
     // order as a sorted insertion, without its quadratic cost on big installs.
     InsertTreeItem(hwndTree, CategoryItems[wCategory], TVI_LAST, pact->pszDescription, iPicture,
@@ -181,8 +179,9 @@ INT_PTR InitTreeDialog(HWND hDlg) {
             return;
         }
         ShowWindow(hwndTree, SW_HIDE);
-        pfnTreeProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrA(hwndTree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TreeKeyProc)));
+        SetPropA(hwndTree, kTreeProcProperty,
+                 reinterpret_cast<HANDLE>(SetWindowLongPtrA(
+                     hwndTree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TreeKeyProc))));
         FillActionTree();
         ShowWindow(hwndTree, SW_SHOW);
     });
@@ -269,8 +268,8 @@ INT_PTR OnTreeCommand(HWND hDlg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void OnTreeDialogDestroyed() {
-    DeleteStatusFont();
+void OnTreeDialogDestroyed(HWND hDlg) {
+    DeleteStatusFont(hDlg);
     FreeTreeNodes();
     DestroyTreeImages();
     hwndTree = nullptr;
@@ -294,7 +293,7 @@ INT_PTR HandleTreeMessage(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         return OnTreeCommand(hDlg, wParam, lParam);
     case WM_DESTROY:
-        OnTreeDialogDestroyed();
+        OnTreeDialogDestroyed(hDlg);
         return 0;
     default:
         return 0;
@@ -330,8 +329,8 @@ int InitTreeImages(HWND hTree) {
                          ILC_COLOR4 | ILC_MASK, 4, 8);
     if (!hNormal)
         return 0;
-    iPictureBase = AddBitmapCells(hNormal, IDB_FOLDERS);
-    HIMAGELIST hState = iPictureBase < 0 ? nullptr : CreateStateImages();
+    // The category pictures are the first cells of the new list.
+    HIMAGELIST hState = AddBitmapCells(hNormal, IDB_FOLDERS) < 0 ? nullptr : CreateStateImages();
     if (!hState || ImageList_GetImageCount(hNormal) < kCategoryPictures) {
         if (hState)
             ImageList_Destroy(hState);
@@ -377,10 +376,10 @@ HTREEITEM InsertTreeItem(HWND hTree, HTREEITEM hParent, HTREEITEM hInsertAfter, 
         return nullptr;
     }
     pNode->wCategory = wCategory;
-    pNode->fChecked = fChecked ? 1 : 0;
     pNode->pAction = pAction;
     pNode->hParentItem = hParent == TVI_ROOT ? nullptr : hParent;
-    CopyDisplayText(pszText);
+    char szDisplayText[kDisplayChars];
+    CopyDisplayText(pszText, szDisplayText);
     TVINSERTSTRUCTA tvis{};
     tvis.hParent = hParent;
     tvis.hInsertAfter = hInsertAfter;
@@ -441,7 +440,6 @@ void MarkAncestorsPartial(HTREEITEM hItem) {
         TREENODE* pNode = NodeOf(hItem);
         if (!pNode)
             return;
-        pNode->fChecked = 1;
         if (pNode->pAction)
             pNode->pAction->fSelected = 1;
         SetStateImage(hItem, kPartlyChecked);
@@ -488,6 +486,9 @@ LRESULT CALLBACK TreeKeyProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
+    auto pfnTreeProc = reinterpret_cast<WNDPROC>(GetPropA(hwnd, kTreeProcProperty));
+    if (uMsg == WM_NCDESTROY)
+        RemovePropA(hwnd, kTreeProcProperty);
     return CallWindowProcA(pfnTreeProc, hwnd, uMsg, wParam, lParam);
 }
 

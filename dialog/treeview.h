@@ -20,7 +20,6 @@ enum : UINT {
 // The item data of every tree item, from the shell allocator.
 struct TREENODE {
     WORD wCategory;
-    DWORD fChecked;
     DEACTION* pAction;
     HTREEITEM hParentItem;
 };

@@ -7,7 +7,6 @@
 #include "driver/ring.h"
 #include "driver/watch.h"
 #include "monitor/protocol.h"
-#include "monitor/vxdload.h"
 
 #include <cstring>
 

@@ -24,10 +24,7 @@ char RootDir[4];
 namespace {
 
 bool CheckText(const char* pszText, int iLine) {
-    if (pszText && *pszText)
-        return true;
-    InternalError("File", iLine);
-    return false;
+    return TextGiven(pszText, "File", iLine);
 }
 
 // Reads a system folder into a 261-character buffer with a backslash
@@ -160,11 +157,5 @@ bool EndsWithNoCase(const char* pszText, const char* pszSuffix) {
 }
 
 void FreeFileList(DIRFILE** ppList) {
-    DIRFILE* pEntry = *ppList;
-    while (pEntry) {
-        DIRFILE* pNext = pEntry->pNext;
-        std::free(pEntry);
-        pEntry = pNext;
-    }
-    *ppList = nullptr;
+    FreeChain(ppList);
 }

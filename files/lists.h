@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 // One file of a directory list, or one backed-up file (then szName is the
@@ -27,6 +28,17 @@ struct NAMEITEM {
     BYTE bActive;
     char szName[kNameItemChars];
 };
+
+// Frees every record of a chain linked through pNext and empties the list.
+template <class Record> void FreeChain(Record** ppList) {
+    Record* pRecord = *ppList;
+    while (pRecord) {
+        Record* pNext = pRecord->pNext;
+        std::free(pRecord);
+        pRecord = pNext;
+    }
+    *ppList = nullptr;
+}
 
 extern DIRFILE* WinBefore;
 extern DIRFILE* WinAfter;
@@ -53,6 +65,8 @@ void FreeFileList(DIRFILE** ppList);
 
 // Name lists.
 NAMEITEM* AddName(WORD wKind, NAMEITEM** ppList, const char* pszName);
+// Adds the format filled with the argument to the caution list.
+void AddCaution(const char* pszFormat, const char* pszArg);
 int RemoveName(NAMEITEM** ppList, const char* pszName);
 NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
 void FreeNameList(NAMEITEM** ppList);

@@ -42,10 +42,7 @@ std::vector<std::unique_ptr<NameIndex>>& Indexes() {
 }
 
 bool CheckName(const char* pszName, int iLine) {
-    if (pszName && *pszName)
-        return true;
-    InternalError("Group", iLine);
-    return false;
+    return TextGiven(pszName, "Group", iLine);
 }
 
 std::string FoldedKey(const char* pszName) {
@@ -248,12 +245,15 @@ void RenameNameItem(NAMEITEM** ppList, NAMEITEM* pItem, const char* pszName) {
 }
 
 void FreeNameList(NAMEITEM** ppList) {
-    NAMEITEM* pItem = *ppList;
-    while (pItem) {
-        NAMEITEM* pNext = pItem->pNext;
-        std::free(pItem);
-        pItem = pNext;
-    }
-    *ppList = nullptr;
+    FreeChain(ppList);
     ForgetIndex(ppList);
+}
+
+void AddCaution(const char* pszFormat, const char* pszArg) {
+    if (!pszFormat || !*pszFormat)
+        InternalError("util", __LINE__);
+    char szText[1100];
+    wsprintfA(szText, pszFormat ? pszFormat : "", pszArg ? pszArg : "");
+    if (!AddName(0, &Cautions, szText))
+        FatalOutOfMemory();
 }

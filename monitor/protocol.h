@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr uint32_t MONITOR_ARM = 1;
 constexpr uint32_t MONITOR_STOP = 2;
@@ -94,3 +95,24 @@ constexpr size_t kMonitorTailOffset = offsetof(MONITOR_CONTROL, dwTail);
 constexpr size_t kMonitorWatchedOffset = offsetof(MONITOR_CONTROL, dwWatchedDrives);
 constexpr size_t kMonitorMissedOffset = offsetof(MONITOR_CONTROL, dwMissedDrives);
 constexpr size_t kMonitorFlushedOffset = offsetof(MONITOR_CONTROL, dwFlushed);
+
+// The control codes the loader sends when it opens and closes a driver.
+constexpr uint32_t kDiocOpen = 0;
+constexpr uint32_t kDiocCloseHandle = 0xFFFFFFFF;
+
+// The name of the object that announces a loaded driver, from the driver's
+// file name without folder ("tr95.vxd" gives "VxD TR95.VXD loaded"); both
+// the loader and the driver build it here. False when it does not fit.
+inline bool BuildVxdLoadedName(const char* pszFileName, char* pszName, size_t cchName) {
+    char szUpper[64];
+    size_t cch = 0;
+    for (; pszFileName[cch]; ++cch) {
+        if (cch + 1 >= sizeof szUpper)
+            return false;
+        char ch = pszFileName[cch];
+        szUpper[cch] = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+    }
+    szUpper[cch] = '\0';
+    int cchWritten = std::snprintf(pszName, cchName, kVxdLoadedFormat, szUpper);
+    return cchWritten > 0 && static_cast<size_t>(cchWritten) < cchName;
+}

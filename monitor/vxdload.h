@@ -19,11 +19,6 @@
 
 #include "monitor/protocol.h"
 
-#include <cstdio>
-
-constexpr DWORD kDiocOpen = 0;
-constexpr DWORD kDiocCloseHandle = 0xFFFFFFFF;
-
 // The form in which a driver module exports its control entry.
 typedef BOOL(WINAPI* PFNDRIVERCONTROL)(DWORD dwCode, void* pIn, DWORD cbIn, void* pOut, DWORD cbOut,
                                        DWORD* pcbReturned, OVERLAPPED* pOverlapped);
@@ -40,20 +35,3 @@ BOOL VxdCloseHandle(HANDLE hDevice);
 // it gives the loader's own, which hands the driver the event handle itself
 // (the driver runs in the caller's process).
 FARPROC VxdGetProcAddress(HMODULE hModule, const char* pszName);
-
-// The name of the object that announces a loaded driver, from the driver's
-// file name without folder ("tr95.vxd" gives "VxD TR95.VXD loaded"); both
-// the loader and the driver build it here. False when it does not fit.
-inline bool BuildVxdLoadedName(const char* pszFileName, char* pszName, size_t cchName) {
-    char szUpper[64];
-    size_t cch = 0;
-    for (; pszFileName[cch]; ++cch) {
-        if (cch + 1 >= sizeof szUpper)
-            return false;
-        char ch = pszFileName[cch];
-        szUpper[cch] = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
-    }
-    szUpper[cch] = '\0';
-    int cchWritten = std::snprintf(pszName, cchName, kVxdLoadedFormat, szUpper);
-    return cchWritten > 0 && static_cast<size_t>(cchWritten) < cchName;
-}

@@ -55,12 +55,6 @@ LONG OnLastPiece(HKEY hRoot, const char* pszPath, bool fCreate, REGSAM samDesire
 
 } // namespace
 
-LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey) {
-    return OnLastPiece(hRoot, pszPath, false, samDesired, [&](HKEY hParent, const char* pszRest) {
-        return RegOpenKeyExA(hParent, pszRest, 0, samDesired, phKey);
-    });
-}
-
 LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey) {
     return OnLastPiece(hRoot, pszPath, false, samDesired, [&](HKEY hParent, const char* pszRest) {
         return OpenRegistryKeyNoLink(hParent, pszRest, samDesired, phKey);

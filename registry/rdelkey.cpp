@@ -5,6 +5,8 @@
 // snapshot could not read, or one whose reading is refused now.
 #include "registry/registry.h"
 
+#include "files/lists.h"
+
 #include "common/util.h"
 
 #include <cstring>

@@ -153,10 +153,8 @@ std::string RegistryKeyPath(const RTREE* pNode);
 int SetExplorerUnload(int fSet);
 
 // Keys by a path below a root key, of any length; a leading backslash is
-// the same as none.
-LONG OpenRegistryPath(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
-// The same, but a link key at the end of the path is opened as itself, not
-// as the key it points at; also one name below an open key.
+// the same as none. A link key at the end of the path is opened as itself,
+// not as the key it points at; also one name below an open key.
 LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
 LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey);
 LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition);
