@@ -1,12 +1,14 @@
 // Watching the fixed drives: two subtree watches per drive, one that sees
 // only folders and one that sees only files, served by one thread that only
-// copies each completed read, reads again at once and hands the copy to the
-// queue, whose thread turns it into records of the ring.
+// copies each completed read, hands the copy to the queue and reads again
+// (files watches after a short rest); the queue's thread turns the copies
+// into records of the ring.
 #include "driver/watch.h"
 
 #include "driver/changes.h"
 #include "files/links.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -20,6 +22,14 @@ constexpr DWORD kWatchBufferBytes = 4 * 1024 * 1024;
 // A flush waits this long for its marks to come through the watches; a drive
 // whose mark did not come in time may have lost changes.
 constexpr DWORD kFlushMarkLimitMs = 60000;
+// After each completed read a files watch rests this long before it reads
+// again, while the platform keeps the changes for it: one read then takes a
+// burst's many files at once instead of a round trip through the server for
+// each. A rest holds far fewer changes than the buffer takes, even with the
+// longest names at the fastest pace measured. Folders watches read again at
+// once: their few changes include the renames by which the files' changes are
+// placed, and those must come first.
+constexpr DWORD kRestMs = 20;
 constexpr char kUnixDriveFolder[] = "/dosdevices/";
 
 struct WATCH {
@@ -29,6 +39,8 @@ struct WATCH {
     OVERLAPPED overlapped;
     void* pBuffer; // page-aligned, as the notification records must be aligned
     bool fReading;
+    bool fResting; // a files watch that reads again once its rest is over
+    DWORD dwRestStart;
     bool fAwaitingMark; // a flush waits for its mark to come through this watch
 };
 
@@ -173,11 +185,20 @@ std::wstring CurrentFlushMark() {
     return FlushMarkPrefix() + std::to_wstring(cFlushes);
 }
 
-// One completed read: copy it, read again, hand the copy on. A read that
-// completed empty or with the enumerate-directory error lost what the
-// platform had pending for the watch. False when the watch cannot read again.
-bool ServeCompletion(int iWatch) {
-    WATCH& watch = aWatches[iWatch];
+// A watch that cannot read again is never read again; its drive may miss
+// changes.
+void ReadAgain(WATCH& watch) {
+    watch.fResting = false;
+    if (!IssueRead(watch)) {
+        PostMissed(DriveBit(watch));
+        watch.fAwaitingMark = false;
+    }
+}
+
+// One completed read: copy it, hand the copy on and read again, after a rest
+// for a files watch. A read that completed empty or with the
+// enumerate-directory error lost what the platform had pending for the watch.
+void ServeCompletion(WATCH& watch, int iWatch) {
     DWORD cbReturned = 0;
     watch.fReading = false;
     bool fRead = GetOverlappedResult(watch.hDirectory, &watch.overlapped, &cbReturned, FALSE);
@@ -191,14 +212,41 @@ bool ServeCompletion(int iWatch) {
             fLost = true;
         }
     }
-    bool fReadsAgain = IssueRead(watch);
-    if (fLost || !fReadsAgain)
+    if (fLost)
         PostMissed(DriveBit(watch));
-    if (fLost || !fReadsAgain || HoldsCreated(notifications, CurrentFlushMark()))
+    if (fLost || HoldsCreated(notifications, CurrentFlushMark()))
         watch.fAwaitingMark = false;
     if (!notifications.empty())
         PostChanges(iWatch, std::move(notifications));
-    return fReadsAgain;
+    if (watch.fFolders) {
+        ReadAgain(watch);
+    } else {
+        watch.fResting = true;
+        watch.dwRestStart = GetTickCount();
+    }
+}
+
+// Watches whose rest is over (every resting one when fAll) read again.
+void EndRests(bool fAll) {
+    for (int i = 0; i < cWatches; ++i) {
+        WATCH& watch = aWatches[i];
+        if (watch.fResting && (fAll || GetTickCount() - watch.dwRestStart >= kRestMs))
+            ReadAgain(watch);
+    }
+}
+
+// How long until the first rest is over.
+DWORD NextRestEnd() {
+    DWORD dwNext = INFINITE;
+    for (int i = 0; i < cWatches; ++i) {
+        if (!aWatches[i].fResting)
+            continue;
+        DWORD dwRested = GetTickCount() - aWatches[i].dwRestStart;
+        DWORD dwLeft = dwRested < kRestMs ? kRestMs - dwRested : 0;
+        if (dwLeft < dwNext)
+            dwNext = dwLeft;
+    }
+    return dwNext;
 }
 
 // A mark is a folder or a file made and removed at once in the drive's root:
@@ -262,40 +310,47 @@ void OpenDriveWatches() {
     }
     pQueue->Post([dwWatched](DriverRing& ring) { ring.MarkWatched(dwWatched); });
 }
-// Waits for the stop, a flush request and the watches' reads; each watch's
-// event is in the wait array while it can read, and only then.
+// Waits for the stop, a flush request, the watches' reads and the end of
+// the files watches' rests; each watch's event is in the wait array while it reads, and
+// only then. A flush ends every rest, so that the marks come through at once.
 DWORD WINAPI WatchThread(void*) {
     OpenDriveWatches();
     SetEvent(hReadyEvent);
-    std::vector<HANDLE> waits{hStopEvent, hFlushEvent};
-    std::vector<int> watchOfWait{-1, -1};
-    for (int i = 0; i < cWatches; ++i) {
-        waits.push_back(aWatches[i].overlapped.hEvent);
-        watchOfWait.push_back(i);
-    }
     bool fFlushing = false;
     DWORD dwFlushStart = 0;
+    std::vector<HANDLE> waits;
+    std::vector<int> watchOfWait;
     for (;;) {
-        DWORD dwTimeout = INFINITE;
+        EndRests(fFlushing);
+        waits.assign({hStopEvent, hFlushEvent});
+        watchOfWait.assign({-1, -1});
+        for (int i = 0; i < cWatches; ++i) {
+            if (aWatches[i].fReading) {
+                waits.push_back(aWatches[i].overlapped.hEvent);
+                watchOfWait.push_back(i);
+            }
+        }
+        DWORD dwTimeout = NextRestEnd();
         if (fFlushing) {
             DWORD dwWaited = GetTickCount() - dwFlushStart;
-            dwTimeout = dwWaited < kFlushMarkLimitMs ? kFlushMarkLimitMs - dwWaited : 0;
+            dwTimeout = std::min(dwTimeout,
+                                 dwWaited < kFlushMarkLimitMs ? kFlushMarkLimitMs - dwWaited : 0);
         }
         DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
                                               dwTimeout);
         if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED)
             break;
         size_t iWait = dwWait - WAIT_OBJECT_0;
-        if (dwWait == WAIT_TIMEOUT) {
-            GiveUpMarks();
-        } else if (iWait == 1) {
+        if (iWait == 1) {
+            EndRests(true);
             BeginFlush();
             fFlushing = true;
             dwFlushStart = GetTickCount();
-        } else if (iWait < waits.size() && !ServeCompletion(watchOfWait[iWait])) {
-            waits.erase(waits.begin() + static_cast<ptrdiff_t>(iWait));
-            watchOfWait.erase(watchOfWait.begin() + static_cast<ptrdiff_t>(iWait));
+        } else if (dwWait != WAIT_TIMEOUT && iWait < waits.size()) {
+            ServeCompletion(aWatches[watchOfWait[iWait]], watchOfWait[iWait]);
         }
+        if (fFlushing && GetTickCount() - dwFlushStart >= kFlushMarkLimitMs)
+            GiveUpMarks();
         if (fFlushing && !AnyMarkAwaited()) {
             PostFlushed();
             fFlushing = false;
