@@ -153,15 +153,4 @@ TEST_F(CautionsDialogTest, FaultInADialogOfTheHostIsNotRaisedInTheNextDialog) {
     EXPECT_TRUE(Guarded([&] { ShowCautions(host.hwnd()); }));
 }
 
-TEST_F(CautionsDialogTest, OkEndsWithOneAndCancelWithZero) {
-    session.AddCaution("File \"a\" was altered");
-    for (int id : {IDOK, IDCANCEL}) {
-        script.Expect("Caution", [id](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, id, 0); });
-        EXPECT_EQ(DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(),
-                                  caution_dlg_proc, 0),
-                  id == IDOK ? 1 : 0);
-        script.Join();
-    }
-}
-
 } // namespace
