@@ -342,7 +342,7 @@ SCENARIOS = {
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
-        "all", lambda b: ["notepad.exe"], timeout=45, status=5, report=False,
+        "all", lambda b: ["notepad.exe"], timeout=30, status=5, report=False,
         then=NOTHING_CHANGED),
 }
 
