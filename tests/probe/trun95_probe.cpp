@@ -23,8 +23,17 @@ int CallLibrary(const char* pszExport) {
 }
 
 int HoldFile(const char* pszPath, DWORD dwMs) {
-    HANDLE hFile =
-        CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // The test looks for the hold by opening the file briefly itself: an
+    // open that meets one of those is tried again.
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 400 && hFile == INVALID_HANDLE_VALUE; ++i) {
+        hFile = CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+            Sleep(25);
+        else
+            break;
+    }
     if (hFile == INVALID_HANDLE_VALUE)
         return 1;
     Sleep(dwMs);
