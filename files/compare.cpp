@@ -50,16 +50,6 @@ void UpperDriveLetter(std::string& path) {
         CharUpperBuffA(&path[0], 1);
 }
 
-void AddFolderAction(const char* pszPath) {
-    AddAction(DEA_FOLDER, 4, GetResString(IDS_FOLDER_ACTION), pszPath, ConfirmFolderDelete,
-              UndoDeleteFolder, pszPath, nullptr);
-}
-
-void AddFileAction(WORD wOrder, UINT uFormat, const char* pszPath) {
-    AddAction(DEA_FILE, wOrder, GetResString(uFormat), pszPath, ConfirmFileDelete, UndoDeleteFile,
-              pszPath, nullptr);
-}
-
 // Folders that setup created, under their long names.
 void AddNewFolderActions() {
     for (NAMEITEM* pItem = NewFolders; pItem; pItem = pItem->pNext) {
@@ -203,6 +193,16 @@ template <class Stage> void RunStage(int iNumber, int iLine, Stage&& stage) {
 }
 
 } // namespace
+
+DEACTION* AddFolderAction(const char* pszPath) {
+    return AddAction(DEA_FOLDER, 4, GetResString(IDS_FOLDER_ACTION), pszPath, ConfirmFolderDelete,
+                     UndoDeleteFolder, pszPath, nullptr);
+}
+
+DEACTION* AddFileAction(WORD wOrder, UINT uFormat, const char* pszPath) {
+    return AddAction(DEA_FILE, wOrder, GetResString(uFormat), pszPath, ConfirmFileDelete,
+                     UndoDeleteFile, pszPath, nullptr);
+}
 
 int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder) {
     char szPath[kLowerPathChars];

@@ -1,5 +1,6 @@
 #include "host/autopilot.h"
 
+#include "host/found_windows.h"
 #include "host/host_window.h"
 #include "host/progress.h"
 #include "resources/resource.h"
@@ -9,7 +10,6 @@
 namespace {
 
 constexpr DWORD kPollMs = 20;
-constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kSaveFileNameBox = 0x47C;
 constexpr char kSelectionCaption[] = "Uninstall";
 // An uninstaller that has ended may still leave a child starting up: the
@@ -26,63 +26,10 @@ constexpr DWORD kPressEffectMs = 5000;
 // out of the list of windows written when the run is given up.
 constexpr DWORD kHungTextMs = 1000;
 
-// The window's text. With a wait other than INFINITE, a window whose thread
-// does not answer in time gives the empty text.
-std::string WindowText(HWND hwnd, DWORD dwWaitMs = INFINITE) {
-    char szText[4096] = "";
-    DWORD_PTR cchText = 0;
-    if (dwWaitMs == INFINITE)
-        GetWindowTextA(hwnd, szText, sizeof szText);
-    else if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
-                                  SMTO_ABORTIFHUNG, dwWaitMs, &cchText))
-        szText[0] = '\0';
-    return szText;
-}
-
 std::string LoadText(HMODULE hLibrary, UINT id) {
     char szText[1024] = "";
     LoadStringA(hLibrary, id, szText, sizeof szText);
     return szText;
-}
-
-bool IsDialogWindow(HWND hwnd) {
-    char szClass[16] = "";
-    return GetClassNameA(hwnd, szClass, sizeof szClass) && lstrcmpA(szClass, "#32770") == 0;
-}
-
-struct ProcessWindows {
-    std::vector<DWORD> processes;
-    bool fDialogsOnly;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam) {
-    auto* pFound = reinterpret_cast<ProcessWindows*>(lParam);
-    DWORD dwProcess = 0;
-    GetWindowThreadProcessId(hwnd, &dwProcess);
-    if (std::ranges::find(pFound->processes, dwProcess) != pFound->processes.end() &&
-        IsWindowVisible(hwnd) && (!pFound->fDialogsOnly || IsDialogWindow(hwnd)))
-        pFound->windows.push_back(hwnd);
-    return TRUE;
-}
-
-// The visible top-level windows of the processes, or only their dialogs.
-std::vector<HWND> VisibleWindowsOf(std::vector<DWORD> processes, bool fDialogsOnly) {
-    ProcessWindows found{std::move(processes), fDialogsOnly, {}};
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&found));
-    return found.windows;
-}
-
-std::vector<HWND> VisibleDialogsOf(std::vector<DWORD> processes) {
-    return VisibleWindowsOf(std::move(processes), true);
-}
-
-std::vector<HWND> VisibleDialogsOfThisProcess() {
-    return VisibleDialogsOf({GetCurrentProcessId()});
-}
-
-bool IsMessageBox(HWND hwnd) {
-    return GetDlgItem(hwnd, kMessageBoxTextId) != nullptr;
 }
 
 bool IsSelectionDialog(HWND hwnd) {
@@ -370,9 +317,7 @@ void Autopilot::Press(HWND hwnd, int id, const std::string& text, const std::str
 
 void Autopilot::HandleMessageBox(HWND hwnd) {
     std::string caption = WindowText(hwnd);
-    char szText[4096] = "";
-    GetDlgItemTextA(hwnd, kMessageBoxTextId, szText, sizeof szText);
-    std::string text = szText;
+    std::string text = MessageBoxText(hwnd);
     if (!texts_.ownUninstallerTitle.empty() && caption == texts_.ownUninstallerTitle) {
         HandleOwnUninstallerBox(hwnd, text);
         return;
@@ -417,9 +362,8 @@ void Autopilot::FinishWaitingBox() {
     }
     if (GetTickCount() - dwWaitStart_ < kSettleMs)
         return;
-    char szText[4096] = "";
-    GetDlgItemTextA(hwndWaitingBox_, kMessageBoxTextId, szText, sizeof szText);
-    Press(hwndWaitingBox_, IDOK, szText, ButtonLabel(hwndWaitingBox_, IDOK));
+    Press(hwndWaitingBox_, IDOK, MessageBoxText(hwndWaitingBox_),
+          ButtonLabel(hwndWaitingBox_, IDOK));
     hwndWaitingBox_ = nullptr;
 }
 

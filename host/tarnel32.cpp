@@ -247,6 +247,10 @@ int RunMessageLoop() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) {
     }
+    // Setup ends here because it is ended: that is no finished setup to
+    // compare, which the cleanup's message pump would otherwise start.
+    InterlockedExchange(&g_host.fStopWatch, 1);
+    g_host.fSetupDone = true;
     g_host.job.EndOtherProcesses();
     if (g_host.fSessionOpen)
         g_host.library.pfnPostSetupCleanup();

@@ -174,22 +174,6 @@ TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
                  (startMenu + "\\Programs\\Acme\\").c_str());
 }
 
-TEST_F(CompareTest, SessionStartBacksUpIniFilesAndListsBothFolders) {
-    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
-    std::string winIni = std::string(WinDir) + "win.ini";
-    ASSERT_NE(BackupList, nullptr);
-    EXPECT_NE(FindFileEntry(BackupList, winIni.c_str()), nullptr);
-    EXPECT_TRUE(Exists(std::string(szTempDir) + "\\win.ini"));
-    EXPECT_NE(WinBefore, nullptr);
-    EXPECT_NE(SysBefore, nullptr);
-    for (DIRFILE* pEntry = WinBefore; pEntry && pEntry->pNext; pEntry = pEntry->pNext)
-        EXPECT_LT(CompareNoCase(pEntry->szName, pEntry->pNext->szName), 0);
-    std::string tempDir = szTempDir;
-    post_setup_cleanup();
-    EXPECT_FALSE(Exists(tempDir));
-    EXPECT_EQ(BackupList, nullptr);
-}
-
 TEST_F(CompareTest, MissingFolderValueEndsTheSessionStart) {
     HKEY hKey;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,

@@ -14,7 +14,6 @@
 #include "support/dialog_session.h"
 #include "support/host_window.h"
 #include "support/prefix_files.h"
-#include "support/robot.h"
 
 #include <gtest/gtest.h>
 
@@ -42,20 +41,6 @@ class HostCommandLine : public testing::Test {
     HostOptions options;
     std::string error;
 };
-
-TEST_F(HostCommandLine, EachPolicyNameSelectsItsPolicy) {
-    const std::pair<const char*, Policy> cases[] = {{"all", Policy::All},
-                                                    {"own-then-continue", Policy::OwnThenContinue},
-                                                    {"own-then-stop", Policy::OwnThenStop},
-                                                    {"cancel", Policy::Cancel},
-                                                    {"report-only", Policy::ReportOnly},
-                                                    {"own-then-report", Policy::OwnThenReport}};
-    for (const auto& [pszName, policy] : cases) {
-        ASSERT_TRUE(Parse((std::string("--unattended=") + pszName + " setup.exe").c_str()))
-            << error;
-        EXPECT_EQ(options.policy, policy) << pszName;
-    }
-}
 
 TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsTyped) {
     EXPECT_STREQ(SkipProgramName("\"C:\\a b\\tarnel32.exe\"  setup.exe /S"), "setup.exe /S");
@@ -116,13 +101,6 @@ TEST(HostTranscript, LinesAreEscapedAndWrittenInOrderAndTheFileIsRewrittenEachRu
 }
 
 // ---- job ----
-
-TEST(HostProcessJob, WineServicesDoNotCountAsSetupProcesses) {
-    EXPECT_TRUE(IsSystemServiceImage("C:\\windows\\system32\\explorer.exe"));
-    EXPECT_TRUE(IsSystemServiceImage("SERVICES.EXE"));
-    EXPECT_FALSE(IsSystemServiceImage("msiexec.exe"));
-    EXPECT_FALSE(IsSystemServiceImage("setup.exe"));
-}
 
 // A probe that holds a new file for the given time and then ends.
 std::string HoldFileCommand(const char* pszFileName, int ms) {
@@ -216,27 +194,6 @@ TEST_F(HostAutopilot, OwnPoliciesAcceptTheOwnUninstallerAndAnswerTheContinueQues
     Start(Policy::OwnThenStop);
     EXPECT_EQ(OfferOwnUninstaller(), IDYES);
     EXPECT_EQ(AskToContinue(), IDNO);
-}
-
-TEST_F(HostAutopilot, OwnUninstallerIsAnsweredAndTheWaitBoxOnlyAfterItHasEnded) {
-    static ProcessJob job;
-    ASSERT_TRUE(job.Enter());
-    Start(Policy::OwnThenContinue, "", &job);
-    HANDLE hProcess = StartProcess(BuildPath("trun95_probe.exe") + " uninstall");
-    EXPECT_EQ(MessageBoxA(nullptr, GetResString(IDS_PRESS_OK_WHEN_DONE),
-                          GetResString(IDS_UNINSTALL_DETECTED), MB_OK),
-              IDOK);
-    ASSERT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0);
-    DWORD dwExit = 1;
-    GetExitCodeProcess(hProcess, &dwExit);
-    CloseHandle(hProcess);
-    EXPECT_EQ(dwExit, 0u); // answered Yes, then Uninstall, then Close
-    EXPECT_EQ(TranscriptLines(),
-              (std::vector<std::string>{
-                  "Acme Uninstall\tAre you sure you want to remove Acme?\tYes",
-                  "Acme Uninstall\tRemove Acme from your computer.\tUninstall",
-                  "Acme Uninstall\tAcme has been removed.\tClose",
-                  "Program Uninstall Detected\tPress 'OK' when the uninstall is complete\tOK"}));
 }
 
 // A dialog that takes no press: pressed, pressed once more, then given up
@@ -383,18 +340,12 @@ class HostMainWindow : public testing::Test {
     HWND hwnd = nullptr;
 };
 
-TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOffAndHelpRequestsOpenHelp) {
+TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOff) {
     EXPECT_FALSE(HostIsBusy());
     SendMessageA(hwnd, WM_TRUN95_BUSY_BEGIN, 0, 0);
     EXPECT_TRUE(HostIsBusy());
     SendMessageA(hwnd, WM_TRUN95_BUSY_END, 0, 0);
     EXPECT_FALSE(HostIsBusy());
-    Robot robot;
-    robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_UNINSTALL), IDOK);
-    robot.ExpectBox("Tarnel32 Help", HelpTextFor(WM_TRUN95_HELP_CAUTIONS), IDOK);
-    SendMessageA(hwnd, WM_TRUN95_HELP_UNINSTALL, 0, 0);
-    SendMessageA(hwnd, WM_TRUN95_HELP_CAUTIONS, 0, 0);
-    robot.Finish();
 }
 
 // ---- tarnel32.exe ----

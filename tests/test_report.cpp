@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,50 +39,40 @@ class ReportTest : public HostedTest {
             PostMessageA(hDlg, WM_COMMAND, IDOK, 0);
         });
     }
-    std::string Report() {
-        ExpectSaveAs();
-        WriteReport(host.hwnd());
-        return ReadTextFile(path);
-    }
-
     DialogScript script{robot};
     DialogSession session{host};
     ScratchFolder scratch{"report"};
     std::string path = scratch / "trun95_report.txt";
 };
 
-TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDone) {
-    session.AddCaution("File \"b\" was deleted");
-    session.AddCaution("File \"a\" was altered");
-    session.Add(DEA_FOLDER, "Folder one", "one")->fSelected = 0;
-    session.Add(DEA_FOLDER, "Folder two", "two")->fDone = 1;
-    session.Add(DEA_FILE, "File three", "three");
-    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                        "Caution Messages:\r\n\r\n"
-                        "File \"a\" was altered\r\n"
-                        "File \"b\" was deleted\r\n"
-                        "\r\nList of Items to Uninstall:\r\n\r\n"
-                        "Folder one\r\n"
-                        "File three\r\n");
-}
-
-TEST_F(ReportTest, OnlyDoneActionsLeaveTheHeadingAlone) {
-    session.Add(DEA_FOLDER, "Folder one", "one")->fDone = 1;
-    EXPECT_EQ(Report(), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                        "No Caution Messages\r\n"
-                        "\r\nList of Items to Uninstall:\r\n\r\n");
-}
-
-// An empty session over a longer existing file: the file is asked about and
-// holds only the new report afterwards.
-TEST_F(ReportTest, EmptySessionSaysSoInBothBlocksAndReplacesAnExistingFileWhole) {
-    WriteTextFile(path, std::string(5000, 'x'));
-    ExpectSaveAs();
-    robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
-    WriteReport(host.hwnd());
-    EXPECT_EQ(ReadTextFile(path), "Tarnel Uninstaller version 6.1\r\n\r\n"
-                                  "No Caution Messages\r\n"
-                                  "Nothing to Uninstall\r\n");
+// Each report replaces a longer existing file whole, after the question.
+TEST_F(ReportTest, ListsCautionsAndEveryActionNotYetDoneOrSaysThereIsNone) {
+    const std::string head = "Tarnel Uninstaller version 6.1\r\n\r\n";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] {
+             session.AddCaution("File \"b\" was deleted");
+             session.AddCaution("File \"a\" was altered");
+             session.Add(DEA_FOLDER, "Folder one", "one")->fSelected = 0;
+             session.Add(DEA_FOLDER, "Folder two", "two")->fDone = 1;
+             session.Add(DEA_FILE, "File three", "three");
+         },
+         head + "Caution Messages:\r\n\r\nFile \"a\" was altered\r\nFile \"b\" was deleted\r\n"
+                "\r\nList of Items to Uninstall:\r\n\r\nFolder one\r\nFile three\r\n"},
+        {[&] { session.Add(DEA_FOLDER, "Folder one", "one")->fDone = 1; },
+         head + "No Caution Messages\r\n\r\nList of Items to Uninstall:\r\n\r\n"},
+        {[] {}, head + "No Caution Messages\r\nNothing to Uninstall\r\n"},
+    };
+    for (const auto& [fill, expected] : cases) {
+        FreeActionList();
+        FreeNameList(&Cautions);
+        fill();
+        WriteTextFile(path, std::string(5000, 'x'));
+        ExpectSaveAs();
+        robot.ExpectBoxStartingWith(kOverwriteCaption, "File already exists.", IDYES);
+        WriteReport(host.hwnd());
+        script.Join();
+        EXPECT_EQ(ReadTextFile(path), expected);
+    }
 }
 
 TEST_F(ReportTest, FileThatCannotBeOpenedOrWrittenWholeIsTold) {
@@ -151,17 +143,6 @@ TEST_F(CautionsDialogTest, FaultInADialogOfTheHostIsNotRaisedInTheNextDialog) {
     EXPECT_EQ(result, -1);
     script.Expect("Caution", [](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, IDOK, 0); });
     EXPECT_TRUE(Guarded([&] { ShowCautions(host.hwnd()); }));
-}
-
-TEST_F(CautionsDialogTest, OkEndsWithOneAndCancelWithZero) {
-    session.AddCaution("File \"a\" was altered");
-    for (int id : {IDOK, IDCANCEL}) {
-        script.Expect("Caution", [id](HWND hDlg) { PostMessageA(hDlg, WM_COMMAND, id, 0); });
-        EXPECT_EQ(DialogBoxParamA(hinstLib, MAKEINTRESOURCEA(IDD_CAUTIONS), host.hwnd(),
-                                  caution_dlg_proc, 0),
-                  id == IDOK ? 1 : 0);
-        script.Join();
-    }
 }
 
 } // namespace

@@ -93,34 +93,6 @@ TEST_F(SessionTest, SessionRunsToItsEndInBusyPairsRefusingASecondAndLeavesTheLib
         EXPECT_EQ(busy[i], i % 2 == 0 ? 8026u : 8027u) << "notification " << i;
 }
 
-// The library as its host sees it: each export used here found by name and
-// by the same ordinal, and a session started and abandoned through them with
-// the declared calling conventions.
-TEST_F(SessionTest, ExportsAreOneByNameAndOrdinalAndStartAndEndASessionThroughTheLibrary) {
-    HMODULE hLibrary = LoadLibraryA(BuildPath("TRUN95.dll").c_str());
-    ASSERT_NE(hLibrary, nullptr);
-    auto exported = [&](const char* pszName, WORD wOrdinal) {
-        void* pByName = reinterpret_cast<void*>(GetProcAddress(hLibrary, pszName));
-        EXPECT_NE(pByName, nullptr) << pszName;
-        EXPECT_EQ(pByName,
-                  reinterpret_cast<void*>(GetProcAddress(hLibrary, MAKEINTRESOURCEA(wOrdinal))))
-            << pszName;
-        return pByName;
-    };
-    auto pfnRunning = reinterpret_cast<decltype(&already_running)>(exported("already_running", 1));
-    auto pfnVersionOk = reinterpret_cast<decltype(&is_version_ok)>(exported("is_version_ok", 3));
-    auto pfnCleanup =
-        reinterpret_cast<decltype(&post_setup_cleanup)>(exported("post_setup_cleanup", 4));
-    auto pfnSave = reinterpret_cast<decltype(&pre_setup_save)>(exported("pre_setup_save", 6));
-    ASSERT_TRUE(pfnRunning && pfnVersionOk && pfnCleanup && pfnSave);
-    EXPECT_EQ(pfnVersionOk(), 1);
-    ASSERT_EQ(pfnSave(host.hwnd(), host.status()), TRUE);
-    EXPECT_EQ(pfnRunning(), 1);
-    pfnCleanup();
-    EXPECT_EQ(pfnRunning(), 0);
-    FreeLibrary(hLibrary);
-}
-
 TEST_F(SessionTest, GoneOrNullWindowsAreRefusedAndCleanupWithoutSessionTouchesNothing) {
     HWND hwndGone = CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     DestroyWindow(hwndGone);
@@ -155,7 +127,8 @@ TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
 // Dialog 300 enables its buttons again once pre_setup_save has returned;
 // the robot thread waits for that before it presses one.
 bool WaitForStandaloneReady(HWND hDlg) {
-    return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(hDlg, IDOK)) != FALSE; }, 20000);
+    return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(hDlg, IDOK)) != FALSE; },
+                     120000); // the first snapshot takes long on a busy machine
 }
 
 TEST_F(SessionTest, StandaloneDialogAbandonsTheSessionOnCancelAndRunsItOnOk) {

@@ -17,8 +17,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 constexpr char kCaption[] = "Program Uninstall Detected";
 constexpr char kPressOk[] = "Press 'OK' when the uninstall is complete";
 constexpr char kContinue[] = "Do you want to continue to run Tarnel's uninstaller to check for any "
@@ -48,28 +46,9 @@ DWORD RegSetup(const char* pszVerb) {
     return RunProgram(BuildPath("trun95_regsetup.exe") + " " + pszVerb + " " + kApp);
 }
 
-// Every difference between a snapshot and the registry as it is now.
-std::vector<std::string> ChangesSince(REGTRE** ppBefore, HWND hwndStatus) {
-    static std::vector<std::string> differences;
-    auto collect = [](const char* pszParentPath, const char* pszName, DWORD dwCode, RTREE*) {
-        std::string path = std::string(pszParentPath) + "\\" + pszName;
-        // Wine keeps this volatile key of its own for the process's first
-        // mouse settings query (the dialogs make one); it is not the setup's.
-        if (path.find("\\Software\\Wine\\Temporary System Parameters") == std::string::npos)
-            differences.push_back(std::to_string(dwCode) + " " + path);
-        return 1;
-    };
-    REGTRE* pNow = nullptr;
-    TakeRegistrySnapshot(&pNow, hwndStatus);
-    differences.clear();
-    CompareRegistrySnapshots(ppBefore, &pNow, collect, collect);
-    FreeRegistrySnapshot(&pNow);
-    return differences;
-}
-
 // The helper's own uninstaller runs in a process of its own.
-bool WaitUntilGone(HKEY hRoot, const std::string& path) {
-    return WaitUntil([&] { return !TestKeyExists(hRoot, path); }, 15000);
+bool WaitUntilGone(HKEY hRoot, const std::string& path, DWORD dwTimeoutMs = 15000) {
+    return WaitUntil([&] { return !TestKeyExists(hRoot, path); }, dwTimeoutMs);
 }
 
 class SystemUninstallerTest : public HostedTest {
@@ -120,63 +99,13 @@ TEST_F(SystemUninstallerTest, NoNewUninstallEntryAsksNothing) {
     EXPECT_EQ(Detect(), 0);
 }
 
-// A whole session around the helper setup: the offer is declined, so the
-// setup's keys are still there when the dialog opens; everything is picked
-// and the registry ends as it was before setup.
-TEST_F(SystemUninstallerTest, DeclinedOfferStartsNothingAndTheDialogPutsEveryRootBack) {
-    TakeRegistrySnapshot(&pBefore, host.status());
-    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
+// Declining the offer starts nothing: the setup's keys stay.
+TEST_F(SystemUninstallerTest, DeclinedOfferStartsNothing) {
+    Before();
     RunSetup();
-    ASSERT_FALSE(ChangesSince(&pBefore, host.status()).empty());
-
     robot.ExpectBox(kCaption, Offer(kApp), IDNO);
-    bool fSetupKeysKept = false;
-    DialogScript script(robot);
-    script.Expect("Uninstall", [&fSetupKeysKept](HWND hDlg) {
-        fSetupKeysKept = TestKeyExists(HKEY_CURRENT_USER, "Software\\" + kApp);
-        PressButton(hDlg, IDC_SELECT_ALL);
-        Settle(hDlg);
-        PressButton(hDlg, IDOK);
-    });
-    EXPECT_EQ(post_setup_uninstall(host.hwnd(), host.status()), 0);
-    script.Join();
-    EXPECT_TRUE(fSetupKeysKept);
-    EXPECT_EQ(ChangesSince(&pBefore, host.status()), Texts{});
-}
-
-TEST_F(SystemUninstallerTest, GoingOnAfterTheOwnUninstallerYieldsActionsThatPutTheRestBack) {
-    TakeRegistrySnapshot(&pBefore, host.status());
-    RunSetup(true);
-
-    robot.ExpectBox(kCaption, Offer(kApp), IDYES);
-    robot.ExpectBox(kCaption, kPressOk, IDOK);
-    robot.ExpectBox(kCaption, kContinue, IDYES);
-    ASSERT_EQ(Detect(), 0);
-    ASSERT_TRUE(WaitUntilGone(HKEY_LOCAL_MACHINE, kEntry));
-    ASSERT_TRUE(WaitUntilGone(HKEY_USERS, ".Default\\Software\\" + kApp));
-    FreeRegistrySnapshot(&pAfter);
-    TakeRegistrySnapshot(&pAfter, host.status());
-    SetExplorerUnload(1);
-    CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
-
-    // Only what the own uninstaller left behind is offered.
-    Texts texts = RegistryActionTexts(kApp);
-    for (const char* pszShown : {"Key Added Hkey_classes_root\\Trun95TestAppLeft",
-                                 "Key Added Hkey_local_machine\\Software\\Trun95TestAppLeft",
-                                 "Key Added Hkey_current_user\\Software\\Trun95TestAppLeft",
-                                 "Key Added Hkey_users\\.Default\\Software\\Trun95TestAppLeft"})
-        EXPECT_NE(std::find(texts.begin(), texts.end(), pszShown), texts.end()) << pszShown;
-    for (const std::string& text : texts)
-        EXPECT_EQ(text.find("Trun95TestApp\\"), std::string::npos) << text;
-
-    for (DEACTION* pact : RegistryActions(kApp))
-        EXPECT_EQ(pact->pfnUndo(pact), 1);
-    SetExplorerUnload(0);
-    FreeActionList();
-    FreeRegistrySnapshot(&pAfter);
-    TakeRegistrySnapshot(&pAfter, host.status());
-    CompareRegistrySnapshots(&pBefore, &pAfter, OnRegValueChange, OnRegKeyChange);
-    EXPECT_EQ(RegistryActionTexts(kApp), Texts{});
+    EXPECT_EQ(Detect(), 0);
+    EXPECT_FALSE(WaitUntilGone(HKEY_CURRENT_USER, "Software\\" + kApp, 1500));
 }
 
 TEST_F(SystemUninstallerTest, StoppingAfterTheOwnUninstallerEndsTheSessionWithoutComparing) {

@@ -56,7 +56,7 @@ class ListFormTest : public UninstallDialogTest {
     }
 };
 
-TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
+TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFoldersAndOnlyCheckedAreUndone) {
     std::string mixed = session.WindowsFolder();
     for (size_t i = 0; i < mixed.size(); i += 2)
         mixed[i] = static_cast<char>(toupper(static_cast<unsigned char>(mixed[i])));
@@ -68,7 +68,8 @@ TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
     std::vector<std::string> texts;
     bool fHasCautions = true;
     std::string label;
-    RunThenCancel([&](HWND hDlg) {
+    script.Expect("Uninstall", [&](HWND hDlg) {
+        Settle(hDlg);
         checks = Checks(hDlg);
         for (int i = 0; i < static_cast<int>(checks.size()); ++i) {
             char szText[300] = "";
@@ -78,11 +79,15 @@ TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFolders) {
         }
         fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
         label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
+        PressButton(hDlg, IDOK);
     });
-    // The items keep the order of the action list.
+    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
+    // The items keep the order of the action list; only checked ones are undone.
     EXPECT_EQ(texts, (std::vector<std::string>{"File \"b.exe\"", "File \"a.dll\"",
                                                "Folder \"C:\\App\\\"", "File \"system\""}));
     EXPECT_EQ(checks, (std::vector<int>{0, 1, 1, 1}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"undo " + mixed + "a.dll", "undo C:\\App\\",
+                                                 "undo " + std::string(SysDir) + "c.dll"}));
     EXPECT_FALSE(fHasCautions);
     EXPECT_EQ(label, "&Select Items To Uninstall:");
 }

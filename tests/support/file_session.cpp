@@ -6,6 +6,7 @@
 #include "files/recorder.h"
 #include "files/snapshot.h"
 #include "monitor/protocol.h"
+#include "resources/resource.h"
 
 #include <shlobj.h>
 
@@ -40,13 +41,11 @@ std::vector<std::string> ListedNames(NAMEITEM* pList) {
 }
 
 DEACTION* AddFolderAction(const std::string& path) {
-    return AddAction(DEA_FOLDER, 4, "Folder \"%s\"", path.c_str(), ConfirmFolderDelete,
-                     UndoDeleteFolder, path.c_str(), nullptr);
+    return AddFolderAction(path.c_str());
 }
 
 DEACTION* AddFileAction(const std::string& path) {
-    return AddAction(DEA_FILE, 6, "File \"%s\"", path.c_str(), ConfirmFileDelete, UndoDeleteFile,
-                     path.c_str(), nullptr);
+    return AddFileAction(6, IDS_FILE_ACTION, path.c_str());
 }
 
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath) {

@@ -27,7 +27,8 @@ std::vector<ActionView> OfferedActions();
 std::vector<std::string> ActiveNames(NAMEITEM* pList);
 // Every name in list order, a removed one marked with a leading "-".
 std::vector<std::string> ListedNames(NAMEITEM* pList);
-// A folder or file deletion as the comparison offers it.
+// A folder or file deletion as the comparison offers it (a file outside the
+// Windows folders).
 DEACTION* AddFolderAction(const std::string& path);
 DEACTION* AddFileAction(const std::string& path);
 void FeedChange(uint32_t dwOp, const std::string& path, const std::string& newPath = "");

@@ -5,43 +5,8 @@
 #include <algorithm>
 
 namespace {
-
-constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr DWORD kPollMs = 15;
-
-struct FoundWindows {
-    DWORD dwProcess;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lParam) {
-    auto* pFound = reinterpret_cast<FoundWindows*>(lParam);
-    DWORD dwProcess = 0;
-    GetWindowThreadProcessId(hwnd, &dwProcess);
-    char szClass[16];
-    if (dwProcess == pFound->dwProcess && IsWindowVisible(hwnd) &&
-        GetClassNameA(hwnd, szClass, sizeof szClass) && lstrcmpA(szClass, "#32770") == 0)
-        pFound->windows.push_back(hwnd);
-    return TRUE;
-}
-
-bool IsMessageBox(HWND hwnd) {
-    return GetDlgItem(hwnd, kMessageBoxTextId) != nullptr;
-}
-
 } // namespace
-
-std::string WindowText(HWND hwnd) {
-    char szText[4096] = "";
-    GetWindowTextA(hwnd, szText, sizeof szText);
-    return szText;
-}
-
-std::string MessageBoxText(HWND hwnd) {
-    char szText[4096] = "";
-    GetDlgItemTextA(hwnd, kMessageBoxTextId, szText, sizeof szText);
-    return szText;
-}
 
 Robot::Robot() {
     InitializeCriticalSection(&lock_);
@@ -110,12 +75,11 @@ DWORD WINAPI Robot::ThreadProc(void* pContext) {
 
 void Robot::Run() {
     while (!fStop_) {
-        FoundWindows found{GetCurrentProcessId(), {}};
-        EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+        std::vector<HWND> found = VisibleDialogsOfThisProcess();
         handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
                                       [](HWND hwnd) { return !IsWindow(hwnd); }),
                        handled_.end());
-        for (HWND hwnd : found.windows) {
+        for (HWND hwnd : found) {
             if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end())
                 HandleWindow(hwnd);
         }

@@ -3,6 +3,8 @@
 // them, and fails the test on a box nobody expected or one that never came.
 #pragma once
 
+#include "host/found_windows.h"
+
 #include <windows.h>
 
 #include <deque>
@@ -58,7 +60,3 @@ class Robot {
     std::vector<std::string> transcript_;
     std::vector<std::string> failures_;
 };
-
-// The text of a message box (its static control 0xFFFF), or of any window.
-std::string WindowText(HWND hwnd);
-std::string MessageBoxText(HWND hwnd);

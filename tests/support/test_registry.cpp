@@ -210,13 +210,6 @@ std::vector<std::string> ChildNames(const RTREE* pNode) {
     return names;
 }
 
-std::vector<std::string> ValueNames(const RTREE* pNode) {
-    std::vector<std::string> names;
-    for (const RDATA* p = pNode ? pNode->pData : nullptr; p; p = p->pNext)
-        names.push_back(p->pszName);
-    return names;
-}
-
 const RDATA* ValueOf(const RTREE* pNode, const std::string& name) {
     for (const RDATA* p = pNode ? pNode->pData : nullptr; p; p = p->pNext) {
         if (name == p->pszName)

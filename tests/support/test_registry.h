@@ -65,8 +65,6 @@ RTREE* AddTestChild(RTREE* pParent, const std::string& name, const char* pszValu
 // backslash), or null.
 RTREE* NodeAt(RTREE* pRoot, const std::string& path);
 std::vector<std::string> ChildNames(const RTREE* pNode);
-// Value names of a node in list order.
-std::vector<std::string> ValueNames(const RTREE* pNode);
 const RDATA* ValueOf(const RTREE* pNode, const std::string& name);
 
 // Descriptions of the registry actions in list order whose text holds marker.
