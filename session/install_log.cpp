@@ -149,6 +149,8 @@ void WriteItem(Writer& out, const LogItem& item) {
     out.Tree('a', item.pAfter, 0);
 }
 
+constexpr char kTooLong[] = "a path of more than 259 characters";
+
 // Reads the manifest line by line into the log.
 class Reader {
   public:
@@ -263,6 +265,8 @@ class Reader {
             return Error("bad escape in the item record");
         if (item.description.empty() || item.object.empty())
             return Error("an item without its text or object");
+        if (item.object.size() >= MAX_PATH || item.extra.size() >= MAX_PATH)
+            return Error(kTooLong);
         log_.items.push_back(std::move(item));
         before_.clear();
         after_.clear();
@@ -272,7 +276,9 @@ class Reader {
     std::string Detail(const std::string& kind, LogItem& item) {
         if (kind == "folder") {
             item.folders.emplace_back();
-            return Field(1, item.folders.back()) ? "" : Error("bad escape in the folder record");
+            if (!Field(1, item.folders.back()))
+                return Error("bad escape in the folder record");
+            return item.folders.back().size() < MAX_PATH ? "" : Error(kTooLong);
         }
         if (kind == "backup")
             return Field(1, item.backup) && item.backup.find_first_of("\\/:") == std::string::npos
@@ -293,6 +299,8 @@ class Reader {
             !ParseNumber(fields_[3], stamp.qwWriteTime) ||
             (!fields_[4].empty() && fields_[4].size() != 40))
             return Error("bad file record");
+        if (stamp.path.size() >= MAX_PATH)
+            return Error(kTooLong);
         stamp.sha1 = fields_[4];
         item.files.push_back(std::move(stamp));
         return "";

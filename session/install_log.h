@@ -87,8 +87,11 @@ std::string LogFolderName(const std::string& name);
 // Turns the log's items into the session's actions and cautions, each
 // checked against the machine as it is now.
 void OfferLogItems(InstallLog& log);
-// The items whose actions were not carried out, for the log that is kept.
-void KeepItemsLeft(InstallLog& log);
+// Marks the items whose actions were carried out or were gone. True when
+// the log is still needed: an action offered checked was not carried out
+// (the person unticked it, cancelled, or it failed). What was held back for
+// changing since install and left unchecked is the person's to keep.
+bool KeepItemsLeft(InstallLog& log);
 // Releases what OfferLogItems made for the actions.
 void ForgetLogActions();
 // The registry key of an item's Uninstall entry, read as it is now; null

@@ -8,7 +8,7 @@
 #include "registry/registry.h"
 #include "resources/resource.h"
 #include "session/abandon.h"
-#include "session/guard.h"
+#include "common/guard.h"
 #include "session/report.h"
 #include "session/session.h"
 
@@ -105,14 +105,10 @@ void OfferLog(InstallLog& log, const std::string& folder, HWND hwndStatus) {
     ShowStatus(hwndStatus, GetResString(IDS_DONE));
     if (!AnyActionToOffer(pActionList) || show_deinstall_dialog(hwndParent) == 0)
         UninstMessageBox(GetResString(IDS_NOTHING_TO_UNINSTALL), MB_OK);
-    KeepItemsLeft(log);
-    bool fAllDone = true;
-    for (const LogItem& item : log.items)
-        fAllDone = fAllDone && item.fDone;
-    if (fAllDone)
-        RemoveLogFolder(folder);
-    else
+    if (KeepItemsLeft(log))
         WriteInstallLog(folder, log);
+    else
+        RemoveLogFolder(folder);
 }
 
 } // namespace

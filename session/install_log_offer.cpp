@@ -328,14 +328,18 @@ void OfferLogItems(InstallLog& log) {
     }
 }
 
-void KeepItemsLeft(InstallLog& log) {
-    for (const Offered& entry : offered)
+bool KeepItemsLeft(InstallLog& log) {
+    bool fNeeded = false;
+    for (const Offered& entry : offered) {
         log.items[entry.iItem].fDone = entry.pact->fDone == 1;
+        fNeeded = fNeeded || (!entry.pact->fDone && StartsCheckedAsSaid(entry.pact) == 1);
+    }
     // A held-back file stays in the folder's item while that is kept.
     for (const Offered& entry : offered) {
         if (entry.iFolderItem != kNoFolder && !log.items[entry.iFolderItem].fDone)
             log.items[entry.iItem].fDone = true;
     }
+    return fNeeded;
 }
 
 void ForgetLogActions() {
