@@ -184,9 +184,11 @@ void OfferFolder(InstallLog& log, size_t iItem) {
 }
 
 bool KeyExists(const RTREE* pNode) {
-    OpenKey key;
-    return OpenRegistryPathNoLink(pNode->hRoot, RegistryKeyPath(pNode).c_str(), KEY_READ, &key.h) ==
-           ERROR_SUCCESS;
+    HKEY hKey = nullptr;
+    bool fExists = OpenRegistryPathNoLink(pNode->hRoot, RegistryKeyPath(pNode).c_str(), KEY_READ,
+                                          &hKey) == ERROR_SUCCESS;
+    RegistryKey key(hKey);
+    return fExists;
 }
 
 RTREE* ReadKeyNow(const RTREE* pNode) {
