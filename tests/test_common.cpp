@@ -11,18 +11,14 @@
 
 namespace {
 
-TEST(ResourceStringTest, ThreeLoadedTextsStayValidTogether) {
-    char* pszFirst = GetResString(IDS_INITIALIZING);
-    char* pszSecond = GetResString(IDS_BACKING_UP);
-    char* pszThird = GetResString(IDS_READY);
-    EXPECT_STREQ(pszFirst, "Initializing...");
-    EXPECT_STREQ(pszSecond, "Backing up files...");
-    EXPECT_STREQ(pszThird, "Ready");
-}
-
 // Texts with quotes, line breaks and backslashes are checked where they are
 // shown; the group one is shown only when a group cannot be removed.
-TEST(ResourceStringTest, ContinuedEntriesJoinEscapesSurviveAndAbsentTextsAreEmpty) {
+TEST(ResourceStringTest, LoadedTextsStayValidTogetherEntriesJoinAndAbsentTextsAreEmpty) {
+    char* pszFirst = GetResString(IDS_INITIALIZING);
+    char* pszSecond = GetResString(IDS_BACKING_UP);
+    EXPECT_STREQ(GetResString(IDS_READY), "Ready");
+    EXPECT_STREQ(pszFirst, "Initializing...");
+    EXPECT_STREQ(pszSecond, "Backing up files...");
     EXPECT_STREQ(GetResString(9000), "abcdef");
     EXPECT_STREQ(GetResString(9010), "abc");
     EXPECT_STREQ(GetResString(9999), "");

@@ -97,35 +97,32 @@ TEST_F(GuardTest, RaisedStructuredExceptionAndSessionCodeReachTheGuard) {
     EXPECT_TRUE(Guarded([] {}, &dwCode));
 }
 
-TEST_F(GuardTest, NoInTheExceptionBoxTravelsToTheNextGuard) {
+TEST_F(GuardTest, YesInTheExceptionBoxGoesOnAfterTheGuardAndNoTravelsToTheNextGuard) {
+    robot.ExpectBoxStartingWith(
+        kTitle, "Tarnel Uninstaller has detected internal exception 3 in File", IDYES);
     robot.ExpectBox(kTitle,
                     "Tarnel Uninstaller has detected internal exception 2 in Deinst line 77\n\n"
                     "PLEASE REPORT THIS BETA-TEST FAULT TO TRUN95-BETA@TARNEL.EXAMPLE\n\n"
                     "Press 'YES' to continue executing or 'NO' to quit",
                     IDNO);
+    bool fAfterYes = false;
+    EXPECT_TRUE(Guarded([&] {
+        if (!Guarded([] { RaiseSessionException(EXC_INTERNAL); }))
+            ReportInternalException("File", 3, 12);
+        fAfterYes = true;
+    }));
     DWORD dwOuterCode = 0;
-    bool fAfterReport = false;
+    bool fAfterNo = false;
     EXPECT_FALSE(Guarded(
         [&] {
             if (!Guarded([] { WriteThroughNull(); }))
                 ReportInternalException("Deinst", 2, 77);
-            fAfterReport = true;
+            fAfterNo = true;
         },
         &dwOuterCode));
-    EXPECT_FALSE(fAfterReport);
+    EXPECT_TRUE(fAfterYes);
+    EXPECT_FALSE(fAfterNo);
     EXPECT_EQ(dwOuterCode, static_cast<DWORD>(EXC_USER_QUIT));
-}
-
-TEST_F(GuardTest, YesInTheExceptionBoxGoesOnAfterTheGuard) {
-    robot.ExpectBoxStartingWith(
-        kTitle, "Tarnel Uninstaller has detected internal exception 3 in File", IDYES);
-    bool fAfterReport = false;
-    EXPECT_TRUE(Guarded([&] {
-        if (!Guarded([] { RaiseSessionException(EXC_INTERNAL); }))
-            ReportInternalException("File", 3, 12);
-        fAfterReport = true;
-    }));
-    EXPECT_TRUE(fAfterReport);
 }
 
 TEST_F(GuardTest, FatalErrorsShowTheirBoxThenRaiseTheirCode) {

@@ -1,6 +1,5 @@
-// The host program's parts: its command line, its transcript, the job that
-// follows setup's processes, the unattended autopilot against real message
-// boxes and dialogs, and tarnel32.exe itself.
+// The host program's parts: its command line, its transcript, the unattended
+// autopilot against real message boxes and dialogs, and tarnel32.exe itself.
 #include "host/autopilot.h"
 #include "host/host_window.h"
 #include "host/kept_key.h"
@@ -100,7 +99,7 @@ TEST(HostTranscript, LinesAreEscapedAndWrittenInOrderAndTheFileIsRewrittenEachRu
     EXPECT_FALSE(Transcript().Open("C:\\no such folder\\t.txt"));
 }
 
-// ---- job ----
+// ---- processes ----
 
 // A probe that holds a new file for the given time and then ends.
 std::string HoldFileCommand(const char* pszFileName, int ms) {
@@ -118,20 +117,6 @@ HANDLE StartProcess(std::string commandLine) {
                                nullptr, &si, &pi));
     CloseHandle(pi.hThread);
     return pi.hProcess;
-}
-
-TEST(HostProcessJob, AChildCountsUntilItHasEnded) {
-    static ProcessJob job; // a process stays in its job until it ends
-    ASSERT_TRUE(job.Enter());
-    EXPECT_FALSE(job.HasOtherProcesses());
-    HANDLE hProcess = StartProcess(HoldFileCommand("trun95-held.txt", 800));
-    EXPECT_TRUE(job.HasOtherProcesses());
-    ASSERT_EQ(WaitForSingleObject(hProcess, 10000), WAIT_OBJECT_0);
-    DWORD dwExit = 1;
-    GetExitCodeProcess(hProcess, &dwExit);
-    EXPECT_EQ(dwExit, 0u); // it held the file for the whole time
-    CloseHandle(hProcess);
-    EXPECT_FALSE(job.HasOtherProcesses());
 }
 
 // ---- autopilot ----
@@ -320,32 +305,6 @@ TEST_F(HostAutopilotSelection, PolicyCancelCancelsTheSelectionAndConfirms) {
                   std::string(kDialog) + "Cancel",
                   "Uninstall\tDo you want to cancel the Uninstall?  If you choose Yes you will not "
                   "be able to use Tarnel to uninstall this program.\tYes"}));
-}
-
-// ---- main window ----
-
-class HostMainWindow : public testing::Test {
-  protected:
-    void SetUp() override {
-        hwnd = CreateHostWindow(GetModuleHandleA(nullptr), {Ignore, Ignore, Ignore}, SW_HIDE);
-        ASSERT_NE(hwnd, nullptr);
-    }
-    void TearDown() override {
-        DestroyWindow(hwnd);
-        // The window ends the host's message loop when it goes: not this one.
-        MSG msg;
-        PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    }
-    static void Ignore(HWND) {}
-    HWND hwnd = nullptr;
-};
-
-TEST_F(HostMainWindow, BusyNotificationsTurnTheIndicatorOnAndOff) {
-    EXPECT_FALSE(HostIsBusy());
-    SendMessageA(hwnd, WM_TRUN95_BUSY_BEGIN, 0, 0);
-    EXPECT_TRUE(HostIsBusy());
-    SendMessageA(hwnd, WM_TRUN95_BUSY_END, 0, 0);
-    EXPECT_FALSE(HostIsBusy());
 }
 
 // ---- tarnel32.exe ----

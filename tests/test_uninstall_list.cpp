@@ -123,29 +123,24 @@ TEST_F(ListFormTest, CancelAnsweredNoKeepsTheDialogAndYesClosesIt) {
     EXPECT_TRUE(journal.empty());
 }
 
-TEST_F(ListFormTest, NothingCheckedIsRefusedAndNoConfirmRuns) {
-    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmYes);
-    RunThenCancel(
-        [&](HWND hDlg) {
-            SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, -1);
-            PressButton(hDlg, IDOK);
-            script.WaitForWindows(2);
-        },
-        {{"No actions selected - nothing to uninstall", IDOK}});
-    EXPECT_TRUE(journal.empty());
-}
-
-TEST_F(ListFormTest, ConfirmAnsweredNoStopsBeforeAnyUndo) {
+TEST_F(ListFormTest, NothingCheckedIsRefusedAndAConfirmAnsweredNoStopsBeforeAnyUndo) {
     session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe", ConfirmYes);
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmNo);
     session.Add(DEA_FOLDER, "Folder \"C:\\Two\\\"", "C:\\Two\\", ConfirmCancel);
     RunThenCancel(
         [&](HWND hDlg) {
+            SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, -1);
+            PressButton(hDlg, IDOK);
+            script.WaitForWindows(2);
+            Settle(hDlg);
+            SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, TRUE, 1);
             PressButton(hDlg, IDOK);
             script.WaitForWindows(2);
         },
-        {{"Uninstall was not initiated", IDOK}});
-    // The unchecked file is asked about too; nothing after the refusal runs.
+        {{"No actions selected - nothing to uninstall", IDOK},
+         {"Uninstall was not initiated", IDOK}});
+    // No confirm runs while nothing is checked; with the first folder checked
+    // the unchecked file is asked about too, and nothing after the refusal runs.
     EXPECT_EQ(journal, (std::vector<std::string>{"confirm C:\\App\\b.exe", "confirm C:\\App\\"}));
 }
 

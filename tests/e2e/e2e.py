@@ -397,8 +397,6 @@ SCENARIOS = {
     "hkcu-key": Scenario(
         "all", lambda b: ["reg.exe", "add", "HKCU\\Software\\Acme Key", "/v", "Installed",
                           "/d", "1", "/f"]),
-    # A setup whose window never closes is given up within its time, and
-    # leaves no session behind: the next one starts at once.
     # Kept for a while, then uninstalled from its log: the settings file the
     # user changed and the user's own file stay, with their folder.
     "install-log": Scenario(
@@ -408,6 +406,8 @@ SCENARIOS = {
                   'installed: it is offered unchecked, and its folder is kept for it',
                   'File "C:\\Program Files\\Acme Notes\\notes.txt" was not made by setup: it '
                   'stays, and so does its folder']),
+    # A setup whose window never closes is given up within its time, and
+    # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
         "all", lambda b: ["notepad.exe"], timeout=30, status=5, report=False,
         then=NOTHING_CHANGED),

@@ -19,7 +19,6 @@ class HostWindow {
     HWND status() const { return hwndStatus_; }
     // Notifications 8024 to 8027 in the order they arrived.
     const std::vector<UINT>& notifications() const { return notifications_; }
-    void ClearNotifications() { notifications_.clear(); }
 
   private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
