@@ -177,6 +177,23 @@ int FindFileInUse(const char* pszFolder, const char* pszShown) {
     return found;
 }
 
+void WalkFolderTree(const std::string& folder,
+                    const std::function<void(const std::string& path, bool fFolder)>& visit) {
+    WIN32_FIND_DATAA data;
+    FolderSearch search = OpenFolderSearch(JoinPath(folder.c_str(), "*.*").c_str(), &data);
+    if (!search)
+        return;
+    do {
+        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
+            continue;
+        std::string path = JoinPath(folder.c_str(), FoundName(data));
+        bool fFolder = IsFolder(data) && !IsLinkItself(path.c_str(), data.dwFileAttributes);
+        visit(path, fFolder);
+        if (fFolder)
+            WalkFolderTree(path, visit);
+    } while (FindNextFileA(search.get(), &data));
+}
+
 int RemoveFolder(const char* pszFolder) {
     if (!PathExists(pszFolder))
         return 0;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <new>
 #include <string>
 
@@ -71,6 +72,10 @@ void RemoveTempFolder();
 int PathExists(const char* pszPath);
 int DeleteFolderFiles(const char* pszFolder);
 int FindFileInUse(const char* pszFolder, const char* pszShown);
+// Visits everything below a folder, each folder before what it holds. A link
+// is visited as itself (fFolder false) and never entered.
+void WalkFolderTree(const std::string& folder,
+                    const std::function<void(const std::string& path, bool fFolder)>& visit);
 int RemoveFolder(const char* pszFolder);
 int ChangeFolder(const char* pszFolder);
 int DeleteFileForce(const char* pszFile);

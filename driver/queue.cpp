@@ -44,12 +44,7 @@ void RecordQueue::Stop() {
     InterlockedExchange(&fStopping_, 1);
     if (pRing_)
         pRing_->Stop();
-    if (hThread_) {
-        SetEvent(hPosted_);
-        WaitForSingleObject(hThread_, INFINITE);
-        CloseHandle(hThread_);
-        hThread_ = nullptr;
-    }
+    EndThread(hThread_, hPosted_);
     if (hPosted_)
         CloseHandle(hPosted_);
     hPosted_ = nullptr;
@@ -86,4 +81,13 @@ void RecordQueue::Run() {
         pRing_->NotifyWritten();
         WaitForSingleObject(hPosted_, INFINITE);
     }
+}
+
+void EndThread(HANDLE& hThread, HANDLE hWake) {
+    if (!hThread)
+        return;
+    SetEvent(hWake);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    hThread = nullptr;
 }

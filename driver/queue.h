@@ -41,3 +41,7 @@ class RecordQueue {
     // posts need not wake it again.
     volatile LONG fWakeSent_ = 0;
 };
+
+// Wakes a thread through its event, waits until it has ended and closes its
+// handle; does nothing for a thread that was never started.
+void EndThread(HANDLE& hThread, HANDLE hWake);

@@ -384,12 +384,7 @@ bool StartWatching(RecordQueue* pQueueArg) {
 }
 
 void StopWatching() {
-    if (hWatchThread) {
-        SetEvent(hStopEvent);
-        WaitForSingleObject(hWatchThread, INFINITE);
-        CloseHandle(hWatchThread);
-        hWatchThread = nullptr;
-    }
+    EndThread(hWatchThread, hStopEvent);
     if (hStopEvent)
         CloseHandle(hStopEvent);
     if (hReadyEvent)

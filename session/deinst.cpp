@@ -39,17 +39,9 @@ void ResetSessionLists() {
 // Everything of pre_setup_save after its preconditions. Returns 1 when the
 // session started.
 BOOL StartSession(HWND hwndStatus) {
-    fInSession = 1;
-    szTempDir[0] = '\0';
-    ForgetAbandonedState();
-    if (FAILED(SHGetMalloc(&pShellMalloc)) || !pShellMalloc) {
-        pShellMalloc = nullptr;
-        UninstMessageBox(GetResString(IDS_NO_SHELL_MALLOC), MB_ICONHAND);
+    if (!OpenSessionState())
         return FALSE;
-    }
-    atomRunning = GlobalAddAtomA(kRunningAtomName);
     ShowStatus(hwndStatus, GetResString(IDS_INITIALIZING));
-    LoadRegistryStrings();
     ResetSessionLists();
     FindTempBase();
     if (!CreateTempFolder(szTempDir)) {
@@ -79,6 +71,20 @@ void ListSystemFoldersAfterSetup() {
 }
 
 } // namespace
+
+bool OpenSessionState() {
+    fInSession = 1;
+    szTempDir[0] = '\0';
+    ForgetAbandonedState();
+    if (FAILED(SHGetMalloc(&pShellMalloc)) || !pShellMalloc) {
+        pShellMalloc = nullptr;
+        UninstMessageBox(GetResString(IDS_NO_SHELL_MALLOC), MB_ICONHAND);
+        return false;
+    }
+    atomRunning = GlobalAddAtomA(kRunningAtomName);
+    LoadRegistryStrings();
+    return true;
+}
 
 // Stops the monitor, offers the setup's own uninstaller (when fOfferOwn),
 // compares the registry and the folders with their state before setup, and

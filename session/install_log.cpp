@@ -565,23 +565,12 @@ std::string ProgramNameOf(const InstallLog& log, const std::string& setup) {
 namespace {
 
 void ListFolder(const std::string& folder, LogItem& item) {
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(JoinPath(folder.c_str(), "*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = JoinPath(folder.c_str(), name.c_str());
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    WalkFolderTree(folder, [&item](const std::string& path, bool fFolder) {
+        if (fFolder)
             item.folders.push_back(path);
-            ListFolder(path, item);
-        } else if (FileStamp stamp; StampFile(path, stamp)) {
+        else if (FileStamp stamp; StampFile(path, stamp))
             item.files.push_back(std::move(stamp));
-        }
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    });
 }
 
 int RootRow(HKEY hRoot) {

@@ -66,22 +66,6 @@ std::string SaveLog(HWND hwndStatus, const std::string& logs, const std::string&
     return "";
 }
 
-// The session's own state, as the first snapshot would set it up, without
-// the snapshot: the log holds what it would have found.
-bool BeginLogSession() {
-    fInSession = 1;
-    szTempDir[0] = '\0';
-    ForgetAbandonedState();
-    if (FAILED(SHGetMalloc(&pShellMalloc)) || !pShellMalloc) {
-        pShellMalloc = nullptr;
-        UninstMessageBox(GetResString(IDS_NO_SHELL_MALLOC), MB_ICONHAND);
-        return false;
-    }
-    atomRunning = GlobalAddAtomA(kRunningAtomName);
-    LoadRegistryStrings();
-    return true;
-}
-
 // Offers the program's own uninstaller first; false when the user then
 // stopped.
 bool OfferOwnUninstaller(const InstallLog& log, HWND hwndStatus) {
@@ -147,7 +131,7 @@ int uninstall_from_log(HWND hwndParentArg, HWND hwndStatus, const char* pszFolde
     std::string error;
     int result = kLogDone;
     if (!Guarded([&] {
-            if (!BeginLogSession()) {
+            if (!OpenSessionState()) {
                 error = "the session could not begin";
                 result = kLogNoSession;
                 return;

@@ -101,21 +101,10 @@ void OfferRestore(InstallLog& log, size_t iItem) {
 }
 
 void ListFiles(const std::string& folder, std::vector<std::string>& files) {
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA(JoinPath(folder.c_str(), "*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = JoinPath(folder.c_str(), name.c_str());
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(path, files);
-        else
+    WalkFolderTree(folder, [&files](const std::string& path, bool fFolder) {
+        if (!fFolder)
             files.push_back(path);
-    } while (FindNextFileA(hFind, &data));
-    FindClose(hFind);
+    });
 }
 
 const FileStamp* FindRecorded(const LogItem& item, const std::string& path) {

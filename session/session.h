@@ -29,6 +29,11 @@ extern WORD fInSession;
 extern ATOM atomRunning;
 extern IMalloc* pShellMalloc;
 
+// A session's state from its first moment, shared by the first snapshot and
+// the install log: the flags, the shell's allocator, the running atom and the
+// registry names. False, after telling the user, without the allocator.
+bool OpenSessionState();
+
 // The steps after setup, shared by the offer and the install log: compare
 // and build the actions (offering the setup's own uninstaller first when
 // fOfferOwn; false when the user then stopped), and put back afterwards what
