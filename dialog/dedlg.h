@@ -46,8 +46,6 @@ void WriteReport(HWND hwndOwner);
 // Writes the report into the named file, or tells the user that it could not
 // be written whole.
 void SaveReport(HWND hwndOwner, const char* pszFile);
-// Writes the report text into an open file; shared by WriteReport and tests.
-void WriteReportTo(FILE* pFile);
 // Writes the same items for programs to read: one line each, kind, object and
 // the report's text, separated by tabs; cautions first.
 void WriteItemListTo(FILE* pFile);

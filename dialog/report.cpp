@@ -82,18 +82,7 @@ const char* ActionObject(const DEACTION* pact) {
     return pszText;
 }
 
-} // namespace
-
-void WriteItemListTo(FILE* pFile) {
-    for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
-        std::fprintf(pFile, "caution\t\t%s\n", pItem->szName);
-    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
-        if (!pact->fDone)
-            std::fprintf(pFile, "%s\t%s\t%s\n", KindName(pact->wKind), ActionObject(pact),
-                         pact->pszDescription ? pact->pszDescription : "");
-    }
-}
-
+// The report text: the cautions, then every action not yet done.
 void WriteReportTo(FILE* pFile) {
     std::fprintf(pFile, "%s version %s\n\n", kLibraryTitle, "6.1");
     if (Cautions) {
@@ -111,6 +100,18 @@ void WriteReportTo(FILE* pFile) {
         }
     } else {
         std::fputs("Nothing to Uninstall\n", pFile);
+    }
+}
+
+} // namespace
+
+void WriteItemListTo(FILE* pFile) {
+    for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)
+        std::fprintf(pFile, "caution\t\t%s\n", pItem->szName);
+    for (DEACTION* pact = pActionList; pact; pact = pact->pNext) {
+        if (!pact->fDone)
+            std::fprintf(pFile, "%s\t%s\t%s\n", KindName(pact->wKind), ActionObject(pact),
+                         pact->pszDescription ? pact->pszDescription : "");
     }
 }
 
