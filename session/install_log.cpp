@@ -4,6 +4,7 @@
 #include "session/install_log.h"
 
 #include "actions/deaction.h"
+#include "common/handles.h"
 #include "common/util.h"
 #include "files/lists.h"
 #include "registry/registry.h"
@@ -420,9 +421,9 @@ ULONGLONG FileTimeValue(const FILETIME& ft) {
 }
 
 std::string Sha1OfFile(const std::string& path) {
-    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return "";
     HCRYPTPROV hProv = 0;
     HCRYPTHASH hHash = 0;
@@ -432,7 +433,7 @@ std::string Sha1OfFile(const std::string& path) {
         BYTE abBuffer[65536];
         DWORD cbRead = 0;
         bool fOk = true;
-        while (fOk && ReadFile(hFile, abBuffer, sizeof abBuffer, &cbRead, nullptr) && cbRead)
+        while (fOk && ReadFile(file.get(), abBuffer, sizeof abBuffer, &cbRead, nullptr) && cbRead)
             fOk = CryptHashData(hHash, abBuffer, cbRead, 0);
         BYTE abHash[20];
         DWORD cbHash = sizeof abHash;
@@ -443,7 +444,6 @@ std::string Sha1OfFile(const std::string& path) {
         CryptDestroyHash(hHash);
     if (hProv)
         CryptReleaseContext(hProv, 0);
-    CloseHandle(hFile);
     return result;
 }
 
