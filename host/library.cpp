@@ -20,8 +20,13 @@ std::string HostFolder() {
 
 namespace {
 
-template <typename PFN> bool Find(HMODULE hModule, const char* pszName, PFN& pfn) {
-    pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(hModule, pszName)));
+// An entry point of the fixed boundary is the same found by name and by its
+// ordinal: a library built with another export table is not one to drive.
+template <typename PFN> bool Find(HMODULE hModule, const char* pszName, WORD wOrdinal, PFN& pfn) {
+    FARPROC pfnByName = GetProcAddress(hModule, pszName);
+    if (GetProcAddress(hModule, MAKEINTRESOURCEA(wOrdinal)) != pfnByName)
+        return false;
+    pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(pfnByName));
     return pfn != nullptr;
 }
 
@@ -32,9 +37,9 @@ bool Trun95Library::Load() {
 }
 
 bool Trun95Library::LoadCheckLibrary() {
-    return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", pfnWriteItemList) &&
-           Find(hModule, "save_install_log", pfnSaveInstallLog) &&
-           Find(hModule, "uninstall_from_log", pfnUninstallFromLog);
+    return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", 100, pfnWriteItemList) &&
+           Find(hModule, "save_install_log", 101, pfnSaveInstallLog) &&
+           Find(hModule, "uninstall_from_log", 102, pfnUninstallFromLog);
 }
 
 bool Trun95Library::LoadFrom(const char* pszName) {
@@ -42,11 +47,11 @@ bool Trun95Library::LoadFrom(const char* pszName) {
     hModule = LoadLibraryA((HostFolder() + pszName).c_str());
     if (!hModule)
         return false;
-    return Find(hModule, "already_running", pfnAlreadyRunning) &&
-           Find(hModule, "pre_setup_save", pfnPreSetupSave) &&
-           Find(hModule, "post_setup_uninstall", pfnPostSetupUninstall) &&
-           Find(hModule, "post_setup_cleanup", pfnPostSetupCleanup) &&
-           Find(hModule, "uninstall_standalone", pfnUninstallStandalone);
+    return Find(hModule, "already_running", 1, pfnAlreadyRunning) &&
+           Find(hModule, "pre_setup_save", 6, pfnPreSetupSave) &&
+           Find(hModule, "post_setup_uninstall", 5, pfnPostSetupUninstall) &&
+           Find(hModule, "post_setup_cleanup", 4, pfnPostSetupCleanup) &&
+           Find(hModule, "uninstall_standalone", 8, pfnUninstallStandalone);
 }
 
 void WriteHostIni() {

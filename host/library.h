@@ -1,5 +1,5 @@
 // TRUN95.dll as the host sees it: loaded from the host's own folder, its
-// entry points looked up by name.
+// entry points looked up by name and checked against their fixed ordinals.
 #pragma once
 
 #include "session/session.h"

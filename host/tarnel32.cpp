@@ -341,7 +341,8 @@ int Prepare() {
         !options.itemsPath.empty() || !options.installLogs.empty() || !options.uninstallLog.empty();
     if (!(fCheck ? g_host.library.LoadCheckLibrary() : g_host.library.Load())) {
         WriteError(std::string(fCheck ? "trun95check.dll" : "TRUN95.dll") +
-                   " could not be loaded from the host's folder");
+                   " could not be loaded from the host's folder, or one of its entry points "
+                   "is missing or not at its ordinal");
         return kExitNoSession;
     }
     if (options.policy != Policy::Interactive && !options.fQuiet)
