@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ constexpr DWORD kFlushMarkLimitMs = 60000;
 // placed, and those must come first.
 constexpr DWORD kRestMs = 20;
 constexpr char kUnixDriveFolder[] = "/dosdevices/";
+// Tests hold the watches with an event of this name (and the process's id)
+// so that changes pile up unread, as they do on a busy machine; a hold ends
+// after this long at the latest.
+constexpr wchar_t kTestHoldFormat[] = L"trun95 test hold watches %lu";
+constexpr DWORD kTestHoldLimitMs = 120000;
 
 struct WATCH {
     wchar_t szRoot[4]; // "C:\"
@@ -310,12 +316,25 @@ void OpenDriveWatches() {
     }
     pQueue->Post([dwWatched](DriverRing& ring) { ring.MarkWatched(dwWatched); });
 }
+// A user's session never has the event: nothing waits there.
+void WaitWhileHeldByTest() {
+    wchar_t szName[64];
+    swprintf(szName, 64, kTestHoldFormat, static_cast<unsigned long>(GetCurrentProcessId()));
+    HANDLE hHold = OpenEventW(SYNCHRONIZE, FALSE, szName);
+    if (!hHold)
+        return;
+    HANDLE ahWait[2] = {hHold, hStopEvent};
+    WaitForMultipleObjects(2, ahWait, FALSE, kTestHoldLimitMs);
+    CloseHandle(hHold);
+}
+
 // Waits for the stop, a flush request, the watches' reads and the end of
 // the files watches' rests; each watch's event is in the wait array while it reads, and
 // only then. A flush ends every rest, so that the marks come through at once.
 DWORD WINAPI WatchThread(void*) {
     OpenDriveWatches();
     SetEvent(hReadyEvent);
+    WaitWhileHeldByTest();
     bool fFlushing = false;
     DWORD dwFlushStart = 0;
     std::vector<HANDLE> waits;

@@ -298,6 +298,10 @@ FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp) {
     return pFound;
 }
 
+FILEEVENT* FirstRecordedEvent() {
+    return pEventHead;
+}
+
 void ResolveRecordedChanges() {
     SearchScope searches;
     DropRepeats();

@@ -18,6 +18,9 @@ struct FILEEVENT {
 void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord);
 void AppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp);
 FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp);
+// The events in the order they were recorded, through pNext; read it only
+// while the monitor is stopped.
+FILEEVENT* FirstRecordedEvent();
 void ResolveRecordedChanges();
 void FreeRecordedChanges();
 

@@ -41,42 +41,6 @@ bool IsSaveDialog(HWND hwnd) {
     return GetDlgItem(hwnd, kSaveFileNameBox) != nullptr;
 }
 
-bool HasClass(HWND hwnd, const char* pszClass) {
-    char szClass[16] = "";
-    GetClassNameA(hwnd, szClass, sizeof szClass);
-    return lstrcmpiA(szClass, pszClass) == 0;
-}
-
-struct ControlTexts {
-    DWORD dwWaitMs;
-    std::string texts;
-};
-
-BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM lParam) {
-    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
-    // A picture's text is the name of its resource, not words on the screen.
-    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_TYPEMASK;
-    bool fPicture = lType == SS_ICON || lType == SS_BITMAP || lType == SS_ENHMETAFILE;
-    if (!HasClass(hwnd, "Static") || fPicture)
-        return TRUE;
-    std::string text = WindowText(hwnd, pFound->dwWaitMs);
-    if (!text.empty())
-        pFound->texts += (pFound->texts.empty() ? "" : "\n") + text;
-    return TRUE;
-}
-
-BOOL CALLBACK CollectButtonLabel(HWND hwnd, LPARAM lParam) {
-    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
-    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & BS_TYPEMASK;
-    if (!HasClass(hwnd, "Button") || !IsWindowVisible(hwnd) ||
-        (lType != BS_PUSHBUTTON && lType != BS_DEFPUSHBUTTON))
-        return TRUE;
-    std::string label = WindowText(hwnd, pFound->dwWaitMs);
-    std::erase(label, '&');
-    pFound->texts += (pFound->texts.empty() ? "" : ", ") + label;
-    return TRUE;
-}
-
 // What a person sees of a window's controls: the text of each visible one
 // and whether it can be used. A wizard that turns a page changes it.
 BOOL CALLBACK CollectLook(HWND hwnd, LPARAM lParam) {
@@ -162,12 +126,6 @@ std::string ButtonLabel(HWND hDlg, int id) {
     return label;
 }
 
-std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs) {
-    ControlTexts found{dwWaitMs, {}};
-    EnumChildWindows(hDlg, CollectStaticText, reinterpret_cast<LPARAM>(&found));
-    return found.texts;
-}
-
 Autopilot::Autopilot(Policy policy, std::string reportPath, LibraryTexts texts,
                      Transcript* pTranscript, const ProcessJob* pJob)
     : policy_(policy), reportPath_(std::move(reportPath)), texts_(std::move(texts)),
@@ -223,8 +181,11 @@ void Autopilot::Step() {
         return;
     FinishWaitingBox();
     ContinueSelection();
+    // A window behind a box of its own waits until the box is answered: a
+    // person cannot press it, and a press would run inside the box's loop.
     for (HWND hwnd : VisibleDialogsOfThisProcess())
-        if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end())
+        if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end() &&
+            IsWindowEnabled(hwnd))
             Handle(hwnd);
 }
 
@@ -253,7 +214,7 @@ void Autopilot::CheckPresses() {
             it = pending_.erase(it);
             continue;
         }
-        if (GetTickCount() - press.dwPressed >= kPressEffectMs) {
+        if (GetTickCount() - press.dwPressed >= kPressEffectMs && IsWindowEnabled(hwnd)) {
             if (press.fRepeated) {
                 GiveUp("the window \"" + WindowText(hwnd, kHungTextMs) +
                        "\" did not respond to pressing " + press.answer);
@@ -274,12 +235,10 @@ void Autopilot::CheckPresses() {
 void Autopilot::GiveUp(const std::string& reason) {
     fGaveUp_ = true;
     for (HWND hwnd : VisibleWindowsOf(WatchedProcesses(), false)) {
-        ControlTexts buttons{kHungTextMs, {}};
-        EnumChildWindows(hwnd, CollectButtonLabel, reinterpret_cast<LPARAM>(&buttons));
+        std::string buttons = DialogButtonLabels(hwnd, kHungTextMs);
         if (pTranscript_)
             pTranscript_->Write(WindowText(hwnd, kHungTextMs), DialogStaticTexts(hwnd, kHungTextMs),
-                                "not answered" +
-                                    (buttons.texts.empty() ? "" : "; buttons: " + buttons.texts));
+                                "not answered" + (buttons.empty() ? "" : "; buttons: " + buttons));
     }
     recentFolders_.PutBack();
     if (onGiveUp_)
@@ -288,7 +247,7 @@ void Autopilot::GiveUp(const std::string& reason) {
 
 void Autopilot::Handle(HWND hwnd) {
     // A window just shown may still be filling its controls.
-    Sleep(kPollMs);
+    WaitUntilWindowIdle(hwnd, kHungTextMs);
     handled_.push_back(hwnd);
     if (IsMessageBox(hwnd))
         HandleMessageBox(hwnd);
@@ -360,7 +319,7 @@ void Autopilot::FinishWaitingBox() {
         dwWaitStart_ = GetTickCount();
         return;
     }
-    if (GetTickCount() - dwWaitStart_ < kSettleMs)
+    if (GetTickCount() - dwWaitStart_ < kSettleMs || !IsWindowEnabled(hwndWaitingBox_))
         return;
     Press(hwndWaitingBox_, IDOK, MessageBoxText(hwndWaitingBox_),
           ButtonLabel(hwndWaitingBox_, IDOK));
@@ -373,7 +332,7 @@ void Autopilot::FinishWaitingBox() {
 void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
     for (HWND hwnd : VisibleDialogsOf(std::move(processes))) {
         if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end() ||
-            pending_.contains(hwnd))
+            pending_.contains(hwnd) || !IsWindowEnabled(hwnd))
             continue;
         if (IsMessageBox(hwnd)) {
             Handle(hwnd);
@@ -405,7 +364,7 @@ void Autopilot::HandleSelectionDialog(HWND hwnd) {
 // Goes on with the selection dialog once no report is being written and no
 // box stands in front of it (its presses would run inside the box's loop).
 void Autopilot::ContinueSelection() {
-    if (!hwndSelection_ || SaveDialogOpen() || MessageBoxOpen())
+    if (!hwndSelection_ || !IsWindowEnabled(hwndSelection_) || SaveDialogOpen() || MessageBoxOpen())
         return;
     if (reportState_ == ReportState::Asked || reportState_ == ReportState::Saving)
         return;

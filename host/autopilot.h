@@ -117,6 +117,3 @@ class Autopilot {
 
 // The button's text without its ampersand, as a person reads it.
 std::string ButtonLabel(HWND hDlg, int id);
-// The texts of a dialog's static controls, joined by line breaks. A text
-// that its window does not give within dwWaitMs is left out.
-std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs = INFINITE);

@@ -16,9 +16,46 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam) {
     auto* pFound = reinterpret_cast<ProcessWindows*>(lParam);
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hwnd, &dwProcess);
-    if (std::ranges::find(pFound->processes, dwProcess) != pFound->processes.end() &&
-        IsWindowVisible(hwnd) && (!pFound->fDialogsOnly || IsDialogWindow(hwnd)))
+    bool fWatched = pFound->processes.empty() ||
+                    std::ranges::find(pFound->processes, dwProcess) != pFound->processes.end();
+    if (fWatched && IsWindowVisible(hwnd) && (!pFound->fDialogsOnly || IsDialogWindow(hwnd)))
         pFound->windows.push_back(hwnd);
+    return TRUE;
+}
+
+bool HasClass(HWND hwnd, const char* pszClass) {
+    char szClass[16] = "";
+    GetClassNameA(hwnd, szClass, sizeof szClass);
+    return lstrcmpiA(szClass, pszClass) == 0;
+}
+
+struct ControlTexts {
+    DWORD dwWaitMs;
+    std::string texts;
+};
+
+BOOL CALLBACK CollectStaticText(HWND hwnd, LPARAM lParam) {
+    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
+    // A picture's text is the name of its resource, not words on the screen.
+    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & SS_TYPEMASK;
+    bool fPicture = lType == SS_ICON || lType == SS_BITMAP || lType == SS_ENHMETAFILE;
+    if (!HasClass(hwnd, "Static") || fPicture)
+        return TRUE;
+    std::string text = WindowText(hwnd, pFound->dwWaitMs);
+    if (!text.empty())
+        pFound->texts += (pFound->texts.empty() ? "" : "\n") + text;
+    return TRUE;
+}
+
+BOOL CALLBACK CollectButtonLabel(HWND hwnd, LPARAM lParam) {
+    auto* pFound = reinterpret_cast<ControlTexts*>(lParam);
+    LONG_PTR lType = GetWindowLongPtrA(hwnd, GWL_STYLE) & BS_TYPEMASK;
+    if (!HasClass(hwnd, "Button") || !IsWindowVisible(hwnd) ||
+        (lType != BS_PUSHBUTTON && lType != BS_DEFPUSHBUTTON))
+        return TRUE;
+    std::string label = WindowText(hwnd, pFound->dwWaitMs);
+    std::erase(label, '&');
+    pFound->texts += (pFound->texts.empty() ? "" : ", ") + label;
     return TRUE;
 }
 
@@ -39,6 +76,11 @@ std::string MessageBoxText(HWND hwnd) {
     char szText[4096] = "";
     GetDlgItemTextA(hwnd, kMessageBoxTextId, szText, sizeof szText);
     return szText;
+}
+
+bool WaitUntilWindowIdle(HWND hwnd, DWORD dwWaitMs) {
+    DWORD_PTR dwIgnored = 0;
+    return SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, dwWaitMs, &dwIgnored) != 0;
 }
 
 bool IsDialogWindow(HWND hwnd) {
@@ -62,4 +104,30 @@ std::vector<HWND> VisibleDialogsOf(std::vector<DWORD> processes) {
 
 std::vector<HWND> VisibleDialogsOfThisProcess() {
     return VisibleDialogsOf({GetCurrentProcessId()});
+}
+
+std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs) {
+    ControlTexts found{dwWaitMs, {}};
+    EnumChildWindows(hDlg, CollectStaticText, reinterpret_cast<LPARAM>(&found));
+    return found.texts;
+}
+
+std::string DialogButtonLabels(HWND hDlg, DWORD dwWaitMs) {
+    ControlTexts found{dwWaitMs, {}};
+    EnumChildWindows(hDlg, CollectButtonLabel, reinterpret_cast<LPARAM>(&found));
+    return found.texts;
+}
+
+std::string DescribeWindowsOf(std::vector<DWORD> processes, DWORD dwWaitMs) {
+    std::string lines;
+    for (HWND hwnd : VisibleWindowsOf(std::move(processes), false)) {
+        char szClass[64] = "";
+        GetClassNameA(hwnd, szClass, sizeof szClass);
+        std::string texts = DialogStaticTexts(hwnd, dwWaitMs);
+        std::ranges::replace(texts, '\n', ' ');
+        lines += "  \"" + WindowText(hwnd, dwWaitMs) + "\" (" + szClass + ", " +
+                 (IsWindowEnabled(hwnd) ? "enabled" : "disabled") + "): " + texts +
+                 "; buttons: " + DialogButtonLabels(hwnd, dwWaitMs) + "\n";
+    }
+    return lines.empty() ? "  (none)\n" : lines;
 }

@@ -129,7 +129,8 @@ class HostAutopilot : public testing::Test {
         ASSERT_TRUE(transcript.Open(transcriptPath));
         autopilot = std::make_unique<Autopilot>(
             policy, reportPath, LibraryTexts::Load(GetModuleHandleA(nullptr)), &transcript, pJob);
-        autopilot->SetGiveUp(GetTickCount(), INFINITE, std::move(onGiveUp));
+        // Bounded like a user's run, far beyond what any case here takes.
+        autopilot->SetGiveUp(GetTickCount(), 120000, std::move(onGiveUp));
         ASSERT_TRUE(autopilot->Start());
     }
     void TearDown() override {
@@ -212,6 +213,43 @@ TEST_F(HostAutopilot, AWindowThatTakesNoPressIsPressedTwiceThenTheRunIsGivenUp) 
               (std::vector<std::string>{
                   "Stubborn\tNothing happens\tClose", "Stubborn\tNothing happens\tClose",
                   "Stubborn\tNothing happens\tnot answered; buttons: Close"}));
+}
+
+// A dialog that notes whether Cancel reached it while a box of its own was
+// open in front of it.
+bool fBoxInFront = false;
+int cCancelsBehindBox = 0, cCancels = 0;
+INT_PTR CALLBACK NoteCancel(HWND, UINT uMsg, WPARAM wParam, LPARAM) {
+    if (uMsg != WM_COMMAND || LOWORD(wParam) != IDCANCEL)
+        return FALSE;
+    ++cCancels;
+    cCancelsBehindBox += fBoxInFront;
+    return TRUE;
+}
+
+// The box stands in front of the dialog for the half second that the wait
+// for the own uninstaller's end takes; the dialog is pressed only after it.
+TEST_F(HostAutopilot, AWindowBehindABoxOfItsOwnIsPressedOnlyOnceTheBoxIsAnswered) {
+    HWND hDlg =
+        CreateWindowExA(0, "#32770", "Strange", WS_POPUP | WS_CAPTION | WS_VISIBLE | WS_DISABLED, 0,
+                        0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    CreateWindowExA(0, "Button", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 30, 80, 24,
+                    hDlg, reinterpret_cast<HMENU>(IDCANCEL), nullptr, nullptr);
+    SetWindowLongPtrA(hDlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(NoteCancel));
+    Start(Policy::All);
+    fBoxInFront = true;
+    EXPECT_EQ(MessageBoxA(hDlg, GetResString(IDS_PRESS_OK_WHEN_DONE),
+                          GetResString(IDS_UNINSTALL_DETECTED), MB_OK),
+              IDOK);
+    fBoxInFront = false;
+    EnableWindow(hDlg, TRUE);
+    DWORD dwStart = GetTickCount();
+    for (MSG msg; cCancels == 0 && GetTickCount() - dwStart < 20000; Sleep(10))
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    DestroyWindow(hDlg);
+    EXPECT_EQ(cCancelsBehindBox, 0);
+    EXPECT_EQ(cCancels, 1);
 }
 
 // The library's selection dialog in its list form, holding one folder.
@@ -331,6 +369,7 @@ TEST(HostProgram, ClosingTheWindowDuringSetupAbandonsTheSessionWithStatusFour) {
             hwndHost = FindWindowA("Tarnel32Host", nullptr);
             return hwndHost && IsWindowEnabled(FindWindowExA(hwndHost, nullptr, "BUTTON", nullptr));
         },
+        "the host's \"Setup is done\" button",
         120000)); // the first snapshot takes long on a busy machine
     EXPECT_NE(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
     PostMessageA(hwndHost, WM_CLOSE, 0, 0);

@@ -174,7 +174,7 @@ TEST_F(DriverLoadTest, DriverLoadedByAnotherProcessIsReportedAndLeftToIt) {
             CloseHandle(hMark);
         return hMark != nullptr;
     };
-    ASSERT_TRUE(WaitUntil(markerExists));
+    ASSERT_TRUE(WaitUntil(markerExists, "the other process's driver"));
 
     robot.ExpectBox(kErrorTitle, "ERROR - TR95.VxD Already Loaded.\nUnable to reload the VxD.",
                     IDOK);

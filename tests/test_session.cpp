@@ -128,6 +128,7 @@ TEST_F(SessionTest, TemporaryFolderThatCannotBeMadeEndsTheStartQuietly) {
 // the robot thread waits for that before it presses one.
 bool WaitForStandaloneReady(HWND hDlg) {
     return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(hDlg, IDOK)) != FALSE; },
+                     "the standalone dialog's OK button",
                      120000); // the first snapshot takes long on a busy machine
 }
 

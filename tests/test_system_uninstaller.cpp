@@ -47,8 +47,8 @@ DWORD RegSetup(const char* pszVerb) {
 }
 
 // The helper's own uninstaller runs in a process of its own.
-bool WaitUntilGone(HKEY hRoot, const std::string& path, DWORD dwTimeoutMs = 15000) {
-    return WaitUntil([&] { return !TestKeyExists(hRoot, path); }, dwTimeoutMs);
+bool WaitUntilGone(HKEY hRoot, const std::string& path) {
+    return WaitUntil([&] { return !TestKeyExists(hRoot, path); }, "the removal of " + path);
 }
 
 class SystemUninstallerTest : public HostedTest {
@@ -105,7 +105,8 @@ TEST_F(SystemUninstallerTest, DeclinedOfferStartsNothing) {
     RunSetup();
     robot.ExpectBox(kCaption, Offer(kApp), IDNO);
     EXPECT_EQ(Detect(), 0);
-    EXPECT_FALSE(WaitUntilGone(HKEY_CURRENT_USER, "Software\\" + kApp, 1500));
+    EXPECT_FALSE(
+        HoldsWithin([] { return !TestKeyExists(HKEY_CURRENT_USER, "Software\\" + kApp); }, 1500));
 }
 
 TEST_F(SystemUninstallerTest, StoppingAfterTheOwnUninstallerEndsTheSessionWithoutComparing) {

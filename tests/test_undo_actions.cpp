@@ -158,7 +158,12 @@ TEST_F(UndoActionTest, RestorePutsTheBackupCopyBackAndRegDatGivesItsTimesToTheCo
     WriteTextFile(ini, "[acme]\r\nkey=changed\r\n");
     WriteTextFile(backup / "REG.DAT", "registry before setup");
     WriteTextFile(regDat, "registry after setup");
-    Sleep(30);
+    // The backup copy carries times of long ago, unlike the live file.
+    FILETIME ftBefore{0x5C3E0000, 0x01BE3000};
+    HANDLE hCopy = CreateFileA((backup / "REG.DAT").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(SetFileTime(hCopy, &ftBefore, nullptr, &ftBefore));
+    CloseHandle(hCopy);
     for (const std::string& path : {ini, regDat}) {
         DEACTION* pact = AddRestore(path);
         EXPECT_EQ(pact->pfnUndo(pact), 1) << path;

@@ -1,5 +1,7 @@
 #include "dialog_script.h"
 
+#include <gtest/gtest.h>
+
 #include <vector>
 
 void DialogScript::Expect(const std::string& caption, std::function<void(HWND)> script) {
@@ -15,10 +17,11 @@ void DialogScript::Join() {
 }
 
 bool DialogScript::WaitForWindows(size_t n, DWORD dwTimeoutMs) {
-    return WaitUntil([&] { return robot_.Transcript().size() >= n; }, dwTimeoutMs);
+    return WaitUntil([&] { return robot_.Answered(n); },
+                     std::to_string(n) + " windows handled and their boxes answered", dwTimeoutMs);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
+bool HoldsWithin(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
     DWORD dwStart = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - dwStart > dwTimeoutMs)
@@ -28,17 +31,47 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
     return true;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD dwTimeoutMs) {
+    if (HoldsWithin(condition, dwTimeoutMs))
+        return true;
+    ADD_FAILURE() << "gave up after " << dwTimeoutMs / 1000.0 << " s waiting for " << what
+                  << "\nwindows open:\n"
+                  << DescribeOpenWindows();
+    return false;
+}
+
+namespace {
+
+// Sets the event that a settle marker carries once the window's thread takes
+// the marker from its queue: everything posted before it has been handled.
+LRESULT CALLBACK SeeSettleMarker(int nCode, WPARAM wParam, LPARAM lParam) {
+    static const UINT uMarker = RegisterWindowMessageA("TRUN95 test settle");
+    auto* pMsg = reinterpret_cast<const MSG*>(lParam);
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->message == uMarker)
+        SetEvent(reinterpret_cast<HANDLE>(pMsg->wParam));
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+} // namespace
+
 void Settle(HWND hwnd) {
-    // A sent message is handled only after the posted ones before it have
-    // been taken from the queue by the modal loop, so a round trip settles.
-    DWORD_PTR result = 0;
-    for (int i = 0; i < 3; ++i) {
-        SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
-        Sleep(20);
-    }
+    const UINT uMarker = RegisterWindowMessageA("TRUN95 test settle");
+    HANDLE hSettled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HHOOK hHook = SetWindowsHookExA(WH_GETMESSAGE, SeeSettleMarker, nullptr,
+                                    GetWindowThreadProcessId(hwnd, nullptr));
+    // A window that goes away (its dialog ended) takes the marker with it.
+    PostMessageA(hwnd, uMarker, reinterpret_cast<WPARAM>(hSettled), 0);
+    WaitUntil([&] { return !IsWindow(hwnd) || WaitForSingleObject(hSettled, 10) == 0; },
+              "the window to take what was posted to it");
+    UnhookWindowsHookEx(hHook);
+    CloseHandle(hSettled);
 }
 
 void PressButton(HWND hDlg, int id) {
+    std::string what = "the dialog to be free of its box, to press button ";
+    what += std::to_string(id);
+    if (!WaitUntil([hDlg] { return IsWindowEnabled(hDlg) != FALSE; }, what))
+        return;
     // A click on the button: it takes the focus, then tells the dialog.
     PostMessageA(GetDlgItem(hDlg, id), BM_CLICK, 0, 0);
 }

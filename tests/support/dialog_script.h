@@ -23,20 +23,31 @@ class DialogScript {
     void Expect(const std::string& caption, std::function<void(HWND)> script);
     void Join();
 
-    // Waits until the robot has handled n windows in all.
-    bool WaitForWindows(size_t n, DWORD dwTimeoutMs = 10000);
+    // Waits until the robot has handled n windows in all and every box it
+    // answered has closed; after the bound the case fails, naming the
+    // windows then open.
+    bool WaitForWindows(size_t n, DWORD dwTimeoutMs = 20000);
 
   private:
     Robot& robot_;
     std::thread thread_;
 };
 
-// Waits until the condition holds or the time-out passed; its last value.
-bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs = 10000);
-// Clicks a button of the dialog (without waiting for what it brings up).
+// Whether the condition comes to hold within the time; false is no failure
+// (a check that something does not happen).
+bool HoldsWithin(const std::function<bool()>& condition, DWORD dwTimeoutMs);
+// Waits until the condition holds; after the bound the case fails with what
+// it waited for and the windows then open.
+bool WaitUntil(const std::function<bool()>& condition, const std::string& what,
+               DWORD dwTimeoutMs = 20000);
+// Clicks a button of the dialog (without waiting for what it brings up),
+// once no box of the dialog's own stands in front of it: a person cannot
+// press a window behind its box. A dialog that stays behind one fails the
+// case and is not pressed.
 void PressButton(HWND hDlg, int id);
 void FocusControl(HWND hDlg, HWND hControl);
-// Lets the dialog's thread finish what was posted to it.
+// Returns once the window's thread has handled everything posted to it so
+// far (or has entered a box's loop on the way).
 void Settle(HWND hwnd);
 
 // Tree helpers: items by text, state images, and mouse clicks on the part of

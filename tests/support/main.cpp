@@ -1,5 +1,6 @@
 // Test programs link the library's code and its resources directly, so the
 // library's instance is the test program itself.
+#include "case_watchdog.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>
@@ -7,5 +8,6 @@
 int main(int argc, char** argv) {
     hinstLib = GetModuleHandleA(nullptr);
     testing::InitGoogleTest(&argc, argv);
+    InstallCaseWatchdog(testing::UnitTest::GetInstance()->listeners());
     return RUN_ALL_TESTS();
 }

@@ -1,6 +1,9 @@
 #include "monitor_wait.h"
 
 #include "monitor/monitor.h"
+#include "robot.h"
+
+#include <gtest/gtest.h>
 
 #include <tlhelp32.h>
 
@@ -22,8 +25,13 @@ bool WaitForHandedOver(DWORD dwTarget, DWORD dwTimeoutMs) {
         }
         if (dwCount >= dwTarget && dwNow - dwLastChange >= kQuietMs)
             return true;
-        if (dwNow - dwStart > dwTimeoutMs)
+        if (dwNow - dwStart > dwTimeoutMs) {
+            ADD_FAILURE() << "gave up after " << dwTimeoutMs / 1000.0 << " s waiting for "
+                          << dwTarget << " records from the monitor; " << dwCount
+                          << " came\nwindows open:\n"
+                          << DescribeOpenWindows();
             return false;
+        }
         Sleep(kPollMs);
     }
 }

@@ -3,10 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 constexpr DWORD kPollMs = 15;
+// A window's thread that does not answer in this time is taken for hung.
+constexpr DWORD kHungMs = 2000;
+// The robot's thread checks for its stop every poll; it ends well within this.
+constexpr DWORD kThreadEndMs = 30000;
+// A case that has failed and where nothing happened for this long is stuck:
+// its dialogs are ended, so that it reports instead of waiting for ever.
+constexpr DWORD kStuckMs = 5000;
+
+bool CaseHasFailed() {
+    const testing::TestInfo* pInfo = testing::UnitTest::GetInstance()->current_test_info();
+    return pInfo && pInfo->result()->Failed();
+}
 } // namespace
+
+std::string DescribeOpenWindows() {
+    return DescribeWindowsOf({}, kHungMs);
+}
 
 Robot::Robot() {
     InitializeCriticalSection(&lock_);
@@ -15,7 +33,11 @@ Robot::Robot() {
 
 Robot::~Robot() {
     InterlockedExchange(&fStop_, 1);
-    WaitForSingleObject(hThread_, INFINITE);
+    if (WaitForSingleObject(hThread_, kThreadEndMs) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "The robot's thread did not end; windows open:\n%s",
+                     DescribeOpenWindows().c_str());
+        std::abort();
+    }
     CloseHandle(hThread_);
     DeleteCriticalSection(&lock_);
 }
@@ -45,14 +67,15 @@ void Robot::Finish(DWORD dwTimeoutMs) {
         EnterCriticalSection(&lock_);
         bool fEmpty = pending_.empty();
         LeaveCriticalSection(&lock_);
-        if (fEmpty || GetTickCount() - dwStart > dwTimeoutMs)
+        // A failed case reports at once what it still waited for.
+        if (fEmpty || HasFailed() || GetTickCount() - dwStart > dwTimeoutMs)
             break;
         Sleep(kPollMs);
     }
     EnterCriticalSection(&lock_);
     for (const Expectation& missing : pending_)
         failures_.push_back("expected window never appeared: " + missing.caption + " | " +
-                            missing.text);
+                            missing.text + "\nwindows open:\n" + DescribeOpenWindows());
     pending_.clear();
     std::vector<std::string> failures;
     failures.swap(failures_);
@@ -68,6 +91,13 @@ std::vector<std::string> Robot::Transcript() {
     return copy;
 }
 
+bool Robot::Answered(size_t n) {
+    EnterCriticalSection(&lock_);
+    bool fAnswered = transcript_.size() >= n && std::ranges::none_of(answeredBoxes_, IsWindow);
+    LeaveCriticalSection(&lock_);
+    return fAnswered;
+}
+
 DWORD WINAPI Robot::ThreadProc(void* pContext) {
     static_cast<Robot*>(pContext)->Run();
     return 0;
@@ -79,20 +109,29 @@ void Robot::Run() {
         handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
                                       [](HWND hwnd) { return !IsWindow(hwnd); }),
                        handled_.end());
+        // A window behind a box of its own waits, as it does for a person.
         for (HWND hwnd : found) {
-            if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end())
+            if (std::find(handled_.begin(), handled_.end(), hwnd) == handled_.end() &&
+                IsWindowEnabled(hwnd)) {
                 HandleWindow(hwnd);
+                dwLastHandled_ = GetTickCount();
+            }
+        }
+        if (GetTickCount() - dwLastHandled_ > kStuckMs && HasFailed()) {
+            EndStuckDialogs(found);
+            dwLastHandled_ = GetTickCount();
         }
         Sleep(kPollMs);
     }
 }
 
 void Robot::HandleWindow(HWND hwnd) {
-    // Give a new box a moment to fill its controls.
-    Sleep(kPollMs);
+    // A box just shown has filled its controls once its thread looks for
+    // messages again.
+    WaitUntilWindowIdle(hwnd, kHungMs);
     handled_.push_back(hwnd);
     bool fMessageBox = IsMessageBox(hwnd);
-    std::string caption = WindowText(hwnd);
+    std::string caption = WindowText(hwnd, kHungMs);
     std::string text = fMessageBox ? MessageBoxText(hwnd) : "";
     EnterCriticalSection(&lock_);
     bool fMatch = !pending_.empty() && pending_.front().caption == caption &&
@@ -109,9 +148,11 @@ void Robot::HandleWindow(HWND hwnd) {
                                  ? std::string("nothing")
                                  : pending_.front().caption + " | " + pending_.front().text;
         failures_.push_back("unexpected window: " + caption + " | " + text +
-                            " (expected: " + wanted + ")");
+                            " (expected: " + wanted + ")\nwindows open:\n" + DescribeOpenWindows());
         transcript_.push_back(caption + "|" + text + "|unexpected");
     }
+    if (fMessageBox)
+        answeredBoxes_.push_back(hwnd);
     LeaveCriticalSection(&lock_);
     if (!fMatch)
         Dismiss(hwnd, fMessageBox);
@@ -119,6 +160,32 @@ void Robot::HandleWindow(HWND hwnd) {
         expected.action(hwnd);
     else
         PostMessageA(hwnd, WM_COMMAND, expected.idAnswer, 0);
+}
+
+bool Robot::HasFailed() {
+    EnterCriticalSection(&lock_);
+    bool fFailed = !failures_.empty();
+    LeaveCriticalSection(&lock_);
+    return fFailed || CaseHasFailed();
+}
+
+// Ends what keeps a failed case from returning: its dialogs, whatever they
+// wait for (the dialog's loop takes the end from any thread of the process).
+void Robot::EndStuckDialogs(const std::vector<HWND>& found) {
+    for (HWND hwnd : found) {
+        if (!IsWindow(hwnd) || !IsWindowEnabled(hwnd))
+            continue;
+        EnterCriticalSection(&lock_);
+        failures_.push_back("the case had failed and nothing happened for " +
+                            std::to_string(kStuckMs / 1000) + " s: ended \"" +
+                            WindowText(hwnd, kHungMs) + "\"; windows open then:\n" +
+                            DescribeOpenWindows());
+        LeaveCriticalSection(&lock_);
+        if (IsMessageBox(hwnd))
+            Dismiss(hwnd, true);
+        else
+            EndDialog(hwnd, 0);
+    }
 }
 
 // Closes a window nobody expected with its most cautious answer.

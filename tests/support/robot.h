@@ -1,6 +1,9 @@
 // A UI robot for tests: it watches this process's message boxes and dialogs
 // from a thread of its own, checks their caption and exact text, answers
 // them, and fails the test on a box nobody expected or one that never came.
+// Like a person, it leaves a window alone while a box of its own stands in
+// front of it, and every wait of the tests' support gives up after a bound,
+// naming the windows then open.
 #pragma once
 
 #include "host/found_windows.h"
@@ -11,6 +14,10 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+// What a person would see now: every visible top-level window of the
+// prefix, one line each (caption, class, enabled or not, texts, buttons).
+std::string DescribeOpenWindows();
 
 class Robot {
   public:
@@ -36,6 +43,9 @@ class Robot {
 
     // "caption|text|answer" of every window handled so far, in order.
     std::vector<std::string> Transcript();
+    // True once n windows have been handled and every box answered so far
+    // has closed: what a person waits for before the next step.
+    bool Answered(size_t n);
 
   private:
     struct Expectation {
@@ -51,12 +61,16 @@ class Robot {
     void Run();
     void HandleWindow(HWND hwnd);
     void Dismiss(HWND hwnd, bool fMessageBox);
+    bool HasFailed();
+    void EndStuckDialogs(const std::vector<HWND>& found);
 
     CRITICAL_SECTION lock_;
     HANDLE hThread_ = nullptr;
     volatile LONG fStop_ = 0;
+    DWORD dwLastHandled_ = GetTickCount();
     std::deque<Expectation> pending_;
     std::vector<HWND> handled_;
+    std::vector<HWND> answeredBoxes_;
     std::vector<std::string> transcript_;
     std::vector<std::string> failures_;
 };
