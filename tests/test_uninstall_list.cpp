@@ -92,41 +92,14 @@ TEST_F(ListFormTest, CreatedFilesStartCheckedOnlyInsideTheWindowsFoldersAndOnlyC
     EXPECT_EQ(label, "&Select Items To Uninstall:");
 }
 
-TEST_F(ListFormTest, ManyItemsChangeTheLabelAndCautionsKeepTheirButton) {
-    for (int i = 0; i < 40; ++i)
-        session.Add(DEA_FOLDER, "Folder " + std::to_string(i), "C:\\F" + std::to_string(i));
-    session.AddCaution("File \"x\" was deleted");
-    std::string label;
-    bool fHasCautions = false;
-    RunThenCancel([&](HWND hDlg) {
-        label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
-        fHasCautions = GetDlgItem(hDlg, IDC_CAUTIONS) != nullptr;
-    });
-    EXPECT_EQ(label, "&Select Items to Uninstall.  Use scrollbar to see more items.");
-    EXPECT_TRUE(fHasCautions);
-}
-
-TEST_F(ListFormTest, CancelAnsweredNoKeepsTheDialogAndYesClosesIt) {
-    session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
-    bool fOpenAfterNo = false;
-    script.Expect("Uninstall", [&](HWND hDlg) {
-        PressButton(hDlg, IDCANCEL);
-        script.WaitForWindows(2);
-        Settle(hDlg);
-        fOpenAfterNo = IsWindowVisible(hDlg) != FALSE;
-        PressButton(hDlg, IDCANCEL);
-    });
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDNO);
-    robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-    EXPECT_TRUE(fOpenAfterNo);
-    EXPECT_TRUE(journal.empty());
-}
-
-TEST_F(ListFormTest, NothingCheckedIsRefusedAndAConfirmAnsweredNoStopsBeforeAnyUndo) {
+// Nothing checked is refused; with the first folder checked the unchecked
+// file is asked about too, and nothing after the refusal runs. Cancel
+// answered No keeps the dialog.
+TEST_F(ListFormTest, NothingCheckedIsRefusedAConfirmAnsweredNoStopsBeforeAnyUndoAndNoKeepsIt) {
     session.Add(DEA_FILE, "File \"b.exe\"", "C:\\App\\b.exe", ConfirmYes);
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\", ConfirmNo);
     session.Add(DEA_FOLDER, "Folder \"C:\\Two\\\"", "C:\\Two\\", ConfirmCancel);
+    bool fOpenAfterNo = false;
     RunThenCancel(
         [&](HWND hDlg) {
             SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, FALSE, -1);
@@ -135,12 +108,15 @@ TEST_F(ListFormTest, NothingCheckedIsRefusedAndAConfirmAnsweredNoStopsBeforeAnyU
             Settle(hDlg);
             SendDlgItemMessageA(hDlg, IDC_ITEM_LIST, LB_SETSEL, TRUE, 1);
             PressButton(hDlg, IDOK);
-            script.WaitForWindows(2);
+            script.WaitForWindows(3);
+            PressButton(hDlg, IDCANCEL);
+            script.WaitForWindows(4);
+            fOpenAfterNo = IsWindowVisible(hDlg) != FALSE;
         },
-        {{"No actions selected - nothing to uninstall", IDOK},
-         {"Uninstall was not initiated", IDOK}});
-    // No confirm runs while nothing is checked; with the first folder checked
-    // the unchecked file is asked about too, and nothing after the refusal runs.
+        {{kTitle, "No actions selected - nothing to uninstall", IDOK},
+         {kTitle, "Uninstall was not initiated", IDOK},
+         {"Uninstall", kCancelQuestion, IDNO}});
+    EXPECT_TRUE(fOpenAfterNo);
     EXPECT_EQ(journal, (std::vector<std::string>{"confirm C:\\App\\b.exe", "confirm C:\\App\\"}));
 }
 
@@ -189,13 +165,17 @@ TEST_F(ListFormTest, UndoFailureAnsweredNoKeepsTheDialogAndTheNextRunSkipsWhatWa
     EXPECT_EQ(failing->fDone, 1u);
 }
 
+// More items than the list shows at once change its label.
 TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDoAndHelpTellsTheHostOnce) {
     session.Add(DEA_FOLDER, "Folder \"C:\\App\\\"", "C:\\App\\");
     session.Add(DEA_RESTORE, "Changes to \"C:\\WINDOWS\\WIN.INI\"", "C:\\WINDOWS\\WIN.INI");
+    for (int i = 0; i < 40; ++i)
+        session.Add(DEA_FOLDER, "Folder " + std::to_string(i), "C:\\F" + std::to_string(i));
     session.AddCaution("File \"x\" was deleted");
-    std::string onFirst, onSecond, offList;
+    std::string onFirst, onSecond, offList, label;
     script.Expect("Uninstall", [&](HWND hDlg) {
         Settle(hDlg);
+        label = WindowText(GetDlgItem(hDlg, IDC_ITEMS_LABEL));
         HWND hStatus = GetDlgItem(hDlg, IDC_DIALOG_STATUS);
         onFirst = WindowText(hStatus);
         PressKey(GetDlgItem(hDlg, IDC_ITEM_LIST), VK_DOWN);
@@ -221,6 +201,7 @@ TEST_F(ListFormTest, StatusLineSaysWhatTheFocusedItemWillDoAndHelpTellsTheHostOn
     EXPECT_EQ(onSecond, "The selected checkbox will restore the file \"C:\\WINDOWS\\WIN.INI\" that "
                         "was altered by the installation process.");
     EXPECT_EQ(offList, "Only items that are checked will be uninstalled");
+    EXPECT_EQ(label, "&Select Items to Uninstall.  Use scrollbar to see more items.");
     EXPECT_EQ(host.notifications(),
               (std::vector<UINT>{WM_TRUN95_HELP_UNINSTALL, WM_TRUN95_HELP_CAUTIONS}));
 }
@@ -250,13 +231,17 @@ int UndoWhileUninstallIsPressedAgain(DEACTION* pact) {
 
 using CarryOutFaultTest = ListFormTest;
 
-TEST_F(CarryOutFaultTest, FaultInAnUndoIsReportedAndTheRestIsUndone) {
-    DEACTION* faulting = session.Add(DEA_FOLDER, "Folder one", "one", nullptr, UndoFaults);
-    DEACTION* next = session.Add(DEA_FOLDER, "Folder two", "two");
+// A confirm that throws and an undo that faults are each reported, and the
+// rest goes on.
+TEST_F(CarryOutFaultTest, ExceptionInAConfirmAndFaultInAnUndoAreReportedAndTheRestIsUndone) {
+    DEACTION* faulting = session.Add(DEA_FOLDER, "Folder one", "one", ConfirmRaises, UndoFaults);
+    DEACTION* next = session.Add(DEA_FOLDER, "Folder two", "two", ConfirmYes);
     ExpectUninstallPressed();
+    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in Dedlg line", IDYES);
     robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "3 in Dedlg line", IDYES);
     EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-    EXPECT_EQ(journal, (std::vector<std::string>{"undo faulted one", "undo two"}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"confirm raised one", "confirm two",
+                                                 "undo faulted one", "undo two"}));
     EXPECT_EQ(faulting->fDone, 0u);
     EXPECT_EQ(next->fDone, 1u);
 }
@@ -275,16 +260,6 @@ TEST_F(CarryOutFaultTest, FaultThatLeavesTheCarryingOutLetsTheNextOneRun) {
     session.Add(DEA_FOLDER, "Folder two", "two")->fSelected = 1;
     EXPECT_EQ(CarryOutActions(nullptr), 1);
     EXPECT_EQ(journal, (std::vector<std::string>{"undo failed one", "undo two"}));
-}
-
-TEST_F(CarryOutFaultTest, ExceptionInAConfirmIsReportedAndTheUninstallGoesOn) {
-    session.Add(DEA_FOLDER, "Folder one", "one", ConfirmRaises);
-    session.Add(DEA_FOLDER, "Folder two", "two", ConfirmYes);
-    ExpectUninstallPressed();
-    robot.ExpectBoxStartingWith(kTitle, std::string(kExceptionBoxStart) + "2 in Dedlg line", IDYES);
-    EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
-    EXPECT_EQ(journal, (std::vector<std::string>{"confirm raised one", "confirm two", "undo one",
-                                                 "undo two"}));
 }
 
 TEST_F(CarryOutFaultTest, ActionOfUnknownKindIsReportedOnceInTheTree) {

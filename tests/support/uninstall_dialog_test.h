@@ -10,7 +10,7 @@
 
 #include <functional>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 inline constexpr char kCancelQuestion[] =
@@ -23,17 +23,17 @@ class UninstallDialogTest : public HostedTest {
         script.Join();
         HostedTest::TearDown();
     }
-    // Runs the dialog: the steps, answering the boxes they bring up in turn,
-    // then Cancel answered Yes.
+    // Runs the dialog: the steps, answering the boxes they bring up in turn
+    // (caption, text, answer), then Cancel answered Yes.
     void RunThenCancel(std::function<void(HWND)> steps,
-                       const std::vector<std::pair<std::string, int>>& boxes = {}) {
+                       const std::vector<std::tuple<std::string, std::string, int>>& boxes = {}) {
         script.Expect("Uninstall", [steps](HWND hDlg) {
             Settle(hDlg);
             steps(hDlg);
             PressButton(hDlg, IDCANCEL);
         });
-        for (const auto& [text, idAnswer] : boxes)
-            robot.ExpectBox("Tarnel Uninstaller", text, idAnswer);
+        for (const auto& [caption, text, idAnswer] : boxes)
+            robot.ExpectBox(caption, text, idAnswer);
         robot.ExpectBox("Uninstall", kCancelQuestion, IDYES);
         EXPECT_EQ(show_deinstall_dialog(host.hwnd()), 1);
         script.Join();
