@@ -26,7 +26,8 @@ import sys
 import tempfile
 import time
 
-from trun95lib import Prefix, default_prefix, msiexec_command, run_host, setup_path, windows_path
+from trun95lib import (Prefix, default_prefix, leading_options, msiexec_command, run_host,
+                       setup_path, windows_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
@@ -197,9 +198,8 @@ def parse(argv):
     """Options first, then the setup program (or folder) and its arguments."""
     args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
             "exe_args": ["/S"]}
-    while argv and argv[0].startswith("--"):
-        option = argv.pop(0)
-        name, _, value = option.partition("=")
+    options, argv = leading_options(argv)
+    for option, name, value in options:
         if name == "--json" and value:
             args["json"] = os.path.abspath(value)
         elif name == "--prefix" and value:

@@ -15,7 +15,8 @@ import sys
 
 import check
 from trun95lib import (BIN, ROOT, SETTLE_SECONDS, Prefix, default_prefix, describe_status,
-                       find_paths, read_text, run_host, say, setup_path, windows_path)
+                       find_paths, leading_options, read_text, run_host, say, setup_path,
+                       windows_path)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -31,20 +32,15 @@ class Refused(Exception):
 def host_options(arguments):
     """The host's options up to the first other argument, file names as
     Windows paths; the rest of the arguments."""
-    options = []
-    while arguments and arguments[0].startswith("--"):
-        option = arguments.pop(0)
-        name, _, value = option.partition("=")
-        if name in ("--report", "--transcript") and value:
-            option = name + "=" + windows_path(value)
-        options.append(option)
-    return options, arguments
+    options, rest = leading_options(arguments)
+    return [name + "=" + windows_path(value) if name in ("--report", "--transcript") and value
+            else option for option, name, value in options], rest
 
 
 def host_arguments(arguments):
     """The host's options, then the setup program as Windows sees it and its
     arguments unchanged."""
-    options, rest = host_options(list(arguments))
+    options, rest = host_options(arguments)
     if not rest:
         raise Refused("no setup program given (see the top of %s)"
                       % os.environ.get("TRUN95_LAUNCHER", "trun95"))
@@ -137,7 +133,7 @@ def run_install(arguments):
 
 
 def run_uninstall(arguments):
-    options, names = host_options(list(arguments))
+    options, names = host_options(arguments)
     if len(names) != 1:
         raise Refused("uninstall takes one program name (see: trun95 list)")
     folder = find_log(names[0])

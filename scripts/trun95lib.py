@@ -88,6 +88,14 @@ def default_prefix():
     return os.path.abspath(os.environ.get("TRUN95_PREFIX") or os.path.join(data, "trun95", "prefix"))
 
 
+def leading_options(arguments):
+    """The options before the first other argument, each as (option, name,
+    value) from --NAME=VALUE, and the arguments after them."""
+    count = next((i for i, a in enumerate(arguments) if not a.startswith("--")), len(arguments))
+    return ([(a,) + tuple(a.partition("=")[::2]) for a in arguments[:count]],
+            list(arguments[count:]))
+
+
 def run_bounded(command, seconds, **options):
     """subprocess.run with a bound; a step that outlives it fails with what it printed."""
     try:
