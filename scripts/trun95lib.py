@@ -193,6 +193,7 @@ class Prefix:
         """What runs in this prefix, one "PID COMMAND" text each."""
         found = []
         marker = ("WINEPREFIX=" + self.path).encode()
+        ours = own_lineage()
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open("/proc/%s/environ" % pid, "rb") as stream:
@@ -202,7 +203,7 @@ class Prefix:
                     command = stream.read().replace(b"\0", b" ").decode(errors="replace")
             except OSError:
                 continue  # ended meanwhile, or not ours to read
-            if int(pid) != os.getpid():
+            if int(pid) not in ours:
                 found.append("%s %s" % (pid, " ".join(command.split())))
         return found
 
@@ -223,6 +224,17 @@ class Prefix:
                 % (self.path, seconds, "\n  ".join(running) or "(no process left)"))
             self.kill()
             return False
+
+
+def own_lineage():
+    """This process and the ones that started it: they may carry the prefix in
+    their environment, but they do not run in it."""
+    pids = [os.getpid()]
+    while pids[-1] > 1:
+        with open("/proc/%d/stat" % pids[-1]) as stream:
+            # The parent follows the command's name, which is in parentheses.
+            pids.append(int(stream.read().rsplit(")", 1)[1].split()[1]))
+    return set(pids)
 
 
 class HostRun:
