@@ -9,6 +9,7 @@ TRUN95_LAUNCHER names the launcher as it was called, for its messages.
 import contextlib
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -23,6 +24,8 @@ from trun95lib import (BIN, ROOT, SETTLE_SECONDS, Prefix, default_prefix, descri
 ACME_PATHS = ["*/Program Files/Acme Notes*", "*/Acme Notes.lnk",
               "*Start Menu/Programs/Acme Notes*"]
 ACME_KEYS = re.compile(r"^Software\\(Acme|Classes\\(\.acmenote|AcmeNotes)|.*Uninstall\\AcmeNotes)")
+# How long Xvfb may take to start.
+XVFB_SECONDS = 60
 
 
 class Refused(Exception):
@@ -62,13 +65,18 @@ def display():
     os.close(write)
     try:
         with os.fdopen(read) as stream:
-            number = stream.readline().strip()
+            # Xvfb writes its display's number once it takes clients.
+            ready = select.select([stream], [], [], XVFB_SECONDS)[0]
+            number = stream.readline().strip() if ready else ""
         if not number:
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("Xvfb gave no display within %d s" % XVFB_SECONDS)
         yield "x11", {"DISPLAY": ":" + number}
     finally:
         xvfb.terminate()
-        xvfb.wait(timeout=SETTLE_SECONDS)
+        try:
+            xvfb.wait(timeout=SETTLE_SECONDS)
+        except subprocess.TimeoutExpired:
+            xvfb.kill()
 
 
 def run_session(arguments, quiet_wine=True):
