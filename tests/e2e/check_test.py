@@ -19,8 +19,7 @@ import shutil
 import subprocess
 import sys
 
-import e2e
-# pylint: disable=wrong-import-order
+import e2e  # puts scripts/ on the import path
 from trun95lib import STEP_SECONDS, Prefix, printed_before, run_bounded
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")

@@ -30,8 +30,9 @@ import shutil
 import sys
 import time
 
+# The helpers shared with the launcher and check.py; the emulated machine
+# gets them at the same place beside this file (scripts/test-win32).
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-# pylint: disable=wrong-import-position
 from trun95lib import (GIVEN_UP, LOG_REFUSED, Prefix, msiexec_command, read_text, run_host,
                        windows_path)
 
