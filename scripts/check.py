@@ -22,18 +22,16 @@ import json
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 
-ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, "build", "win64", "bin")
+from trun95lib import (Prefix, default_prefix, leading_options, msiexec_command, run_host,
+                       setup_path, windows_path)
+
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
 KEEP_IN = os.environ.get("TRUN95_CHECK_WORK")
-WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
-WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 FORMAT_VERSION = 1
 UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 # The summary's groups, in the order in which they are shown, and the item
@@ -58,20 +56,11 @@ def say(text=""):
     print(text, flush=True)
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def default_prefix():
-    data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local/share")
-    return os.environ.get("TRUN95_PREFIX") or os.path.join(data, "trun95", "prefix")
-
-
 def setup_command(setup, arguments):
     """The command as Windows sees it: a package goes through msiexec."""
     if setup.lower().endswith(".msi") and os.path.exists(setup):
-        return ["msiexec.exe", "/i", windows_path(setup), "/qn"] + arguments
-    return [windows_path(setup) if os.path.exists(setup) else setup] + arguments
+        return msiexec_command(setup) + arguments
+    return [setup_path(setup)] + arguments
 
 
 class Run:
@@ -79,33 +68,19 @@ class Run:
 
     def __init__(self, base, work, name):
         self.folder = os.path.join(work, name)
-        self.prefix = os.path.join(self.folder, "prefix")
         os.makedirs(self.folder)
-        subprocess.run(["cp", "-a", base, self.prefix], check=True)
-        self.env = dict(os.environ, WINEPREFIX=self.prefix)
-        # The copy runs headless whatever display the base prefix uses.
-        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix"), self.prefix, "null"],
-                       env=self.env, check=True, stdout=subprocess.DEVNULL)
+        self.prefix = Prefix.copy_of(base, os.path.join(self.folder, "prefix"), headless=True)
 
     def file(self, name):
         return os.path.join(self.folder, name)
 
     def host(self, policy, command, options):
-        arguments = [WINE, os.path.join(BIN, "tarnel32.exe"), "--unattended=" + policy,
+        arguments = ["--unattended=" + policy,
                      "--report=" + windows_path(self.file("report.txt")),
                      "--transcript=" + windows_path(self.file("transcript.txt")),
                      "--items=" + windows_path(self.file("items.txt"))]
-        arguments += options + command
-        with subprocess.Popen(arguments, env=self.env, stderr=subprocess.PIPE, text=True,
-                              errors="replace") as process:
-            for line in process.stderr:
-                # Wine's notices about drive Z: say nothing about the session.
-                if "Read access denied for device" not in line:
-                    sys.stdout.write(line)
-                    sys.stdout.flush()
-        status = process.returncode
-        subprocess.run([WINESERVER, "-w"], env=self.env, check=False)
-        return status
+        return run_host(self.prefix, arguments + options + command, out=sys.stdout,
+                        transcript=self.file("transcript.txt")).status
 
     def items(self):
         items = []
@@ -121,20 +96,6 @@ class Run:
     def transcript(self):
         path = self.file("transcript.txt")
         return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
-
-    def registry_value(self, key, name):
-        """A string value from the prefix's machine registry (Wine's system.reg)."""
-        wanted = "[" + key.split("\\", 1)[1].replace("\\", "\\\\") + "]"
-        in_key = False
-        with open(os.path.join(self.prefix, "system.reg"), encoding="utf-8",
-                  errors="replace") as stream:
-            for line in stream:
-                if line.startswith("["):
-                    in_key = line.lower().startswith(wanted.lower())
-                elif in_key and line.lower().startswith('"%s"="' % name.lower()):
-                    raw = line.rstrip("\n")[len(name) + 4:-1]
-                    return raw.replace('\\"', '"').replace("\\\\", "\\")
-        return None
 
 
 def run_session(run, policy, command, args):
@@ -172,7 +133,8 @@ def check(setup, arguments, args):
                           if i["kind"] == "registry" and i["text"].startswith("Key Added")
                           and i["object"].lower().startswith(UNINSTALL_KEY.lower())
                           and "\\" not in i["object"][len(UNINSTALL_KEY):]]
-        registered = [footprint_run.registry_value(key, "UninstallString") for key in uninstall_keys]
+        registered = [footprint_run.prefix.registry_string(key, "UninstallString")
+                      for key in uninstall_keys]
         if registered:
             residue_run = Run(args["prefix"], work, "residue")
             residue = run_session(residue_run, "own-then-report", command, args)
@@ -193,8 +155,7 @@ def check(setup, arguments, args):
         result["exitStatus"] = failure.status
     finally:
         for name in ("footprint", "residue"):
-            subprocess.run([WINESERVER, "-k"], check=False, stderr=subprocess.DEVNULL,
-                           env=dict(os.environ, WINEPREFIX=os.path.join(work, name, "prefix")))
+            Prefix(os.path.join(work, name, "prefix")).kill()
         if not KEEP_IN:
             shutil.rmtree(work, ignore_errors=True)
     result["seconds"] = round(time.monotonic() - started, 1)
@@ -237,9 +198,8 @@ def parse(argv):
     """Options first, then the setup program (or folder) and its arguments."""
     args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
             "exe_args": ["/S"]}
-    while argv and argv[0].startswith("--"):
-        option = argv.pop(0)
-        name, _, value = option.partition("=")
+    options, argv = leading_options(argv)
+    for option, name, value in options:
         if name == "--json" and value:
             args["json"] = os.path.abspath(value)
         elif name == "--prefix" and value:
@@ -255,13 +215,12 @@ def parse(argv):
             raise CheckFailed(2, "unknown or incomplete option " + option)
     if not argv:
         raise CheckFailed(2, "no setup program given")
-    if args["prefix"] == default_prefix():
+    base = Prefix(args["prefix"])
+    if args["prefix"] == default_prefix() and not base.exists():
         # The launcher's prefix is made on first use, as for any other run;
         # an existing one is left exactly as it is.
-        if not os.path.isfile(os.path.join(args["prefix"], "system.reg")):
-            subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix"), args["prefix"], "null"],
-                           check=True, stdout=subprocess.DEVNULL)
-    if not os.path.isfile(os.path.join(args["prefix"], "system.reg")):
+        base.make("null")
+    if not base.exists():
         raise CheckFailed(2, "no Windows prefix in " + args["prefix"])
     return args, argv
 

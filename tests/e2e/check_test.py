@@ -12,7 +12,6 @@ prefix must be byte for byte as it was.
 usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
 """
 
-import argparse
 import hashlib
 import json
 import os
@@ -20,9 +19,12 @@ import shutil
 import subprocess
 import sys
 
-import e2e
+import e2e  # puts scripts/ on the import path
+from trun95lib import STEP_SECONDS, Prefix, printed_before, run_bounded
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
+# The bound of one check or check-all run: far above what they take here.
+CHECK_SECONDS = 1800
 ITEM_KINDS = {"file", "folder", "group", "icon", "restore", "registry"}
 # Registry roots as Wine stores them: file and key prefix. HKEY_USERS holds
 # the default user (userdef.reg) and the current one, whose key is HKCU.
@@ -71,9 +73,9 @@ def covers(item, line):
 def disagreements(result, base, runs):
     """Residue items the state diff does not see, and state-diff lines no item covers."""
     run = "residue" if result["ownUninstaller"]["registered"] else "footprint"
-    residue_prefix = e2e.Prefix.existing(os.path.join(runs, run, "prefix"))
+    residue_prefix = Prefix(os.path.join(runs, run, "prefix"))
     cautions = {"c:/" + state_diff_name(c) for c in result["cautions"]["residue"]}
-    lines = e2e.compare(e2e.snapshot(e2e.Prefix.existing(base)), e2e.snapshot(residue_prefix),
+    lines = e2e.compare(e2e.snapshot(Prefix(base)), e2e.snapshot(residue_prefix),
                         cautions)
     items = result["residue"]
     return (["not in the state diff: " + i["text"] for i in items
@@ -99,13 +101,24 @@ def format_errors(result):
     return errors
 
 
+def run_check(command, env, runs):
+    """The check run to its end; one that outlives its bound fails with what
+    it printed and what still ran in its prefixes."""
+    try:
+        return subprocess.run(command, env=env, stdout=subprocess.PIPE, text=True,
+                              timeout=CHECK_SECONDS)
+    except subprocess.TimeoutExpired as expired:
+        e2e.log(printed_before(expired))
+        for folder, _, _ in os.walk(runs):
+            prefix = Prefix(folder)
+            if prefix.exists():
+                e2e.log("still running in %s:\n  %s" % (folder, "\n  ".join(prefix.processes())))
+                prefix.kill()
+        raise
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case", choices=["check", "check-all"])
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
+    args = e2e.parse_arguments("case", ["check", "check-all"])
     setups = ["acme-setup.exe"] if args.case == "check" else ["acme-clean-setup.exe",
                                                               "acme-tools.msi"]
     missing = [name for name in setups if not os.path.exists(os.path.join(args.bin, name))]
@@ -116,7 +129,7 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     base, runs, report = (os.path.join(work, name) for name in ("base", "runs", "check.json"))
     os.makedirs(work)
-    subprocess.run(["cp", "-a", os.path.abspath(args.prefix), base], check=True)
+    run_bounded(["cp", "-a", os.path.abspath(args.prefix), base], STEP_SECONDS, check=True)
     if args.case == "check":
         command = ["check", os.path.join(args.bin, "acme-setup.exe"), "/S"]
     else:
@@ -125,10 +138,9 @@ def main():
             shutil.copy(os.path.join(args.bin, name), os.path.join(work, "setups"))
         command = ["check-all", os.path.join(work, "setups")]
     hashes = prefix_hashes(base)
-    env = dict(e2e.Prefix.existing(base).env(), TRUN95_BIN=os.path.abspath(args.bin),
-               TRUN95_CHECK_WORK=runs)
-    run = subprocess.run(["python3", CHECK, command[0], "--json=" + report, "--prefix=" + base,
-                          *command[1:]], env=env, stdout=subprocess.PIPE, text=True, timeout=1800)
+    env = Prefix(base).env(TRUN95_BIN=os.path.abspath(args.bin), TRUN95_CHECK_WORK=runs)
+    run = run_check(["python3", CHECK, command[0], "--json=" + report, "--prefix=" + base,
+                     *command[1:]], env, runs)
     e2e.log(run.stdout)
     with open(report, encoding="utf-8") as stream:
         document = json.load(stream)

@@ -1,0 +1,340 @@
+"""What the launcher (scripts/launcher.py), scripts/check.py and the
+end-to-end tests (tests/e2e/) share: Windows paths of Linux files, setup
+command lines, Wine prefixes and their registry files, and runs of the host
+program with every wait bounded.
+
+Wine's settings (WINE64, WINESERVER, WINEDEBUG, ...) come from scripts/wine-env,
+which whoever starts these scripts has sourced: the launcher, CTest and the
+emulated machine's run script.
+
+Run as a program, `trun95lib.py settle [SECONDS]` waits for the prefix in
+WINEPREFIX to end, as Prefix.settle does; the shell scripts use it.
+"""
+
+import fnmatch
+import os
+import shutil
+import subprocess
+import sys
+import threading
+
+ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, "build", "win64", "bin")
+WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
+# Wine's notices about drive Z: (the Linux root) say nothing about a session.
+WINE_NOISE = "Read access denied for device"
+
+# The host's exit statuses and what the launcher says about each.
+HOST_STATUSES = {
+    0: "the session ran to its end.",
+    1: "the session was abandoned after an internal failure.",
+    2: "the setup program could not be started (see above).",
+    4: "the host was closed before setup had finished; the session was abandoned.",
+    5: "the unattended run was given up (see above); the session was abandoned.",
+    6: "the install log was refused (see above); nothing was undone.",
+}
+GIVEN_UP = 5
+LOG_REFUSED = 6
+
+# How long Wine's services may take to end after the last program of a
+# prefix: a few seconds when the machine is quiet.
+SETTLE_SECONDS = 120
+# Copying a prefix, making one, and small programs such as reg.exe.
+STEP_SECONDS = 600
+# The host's own bound of an unattended run (its --timeout default), and what
+# Wine's start and the session's end may add to it.
+UNATTENDED_SECONDS = 1800
+HOST_MARGIN_SECONDS = 300
+# A person answering the dialogs has a working day.
+INTERACTIVE_SECONDS = 8 * 3600
+
+
+def say(text="", stream=None):
+    """Writes one line as the files it comes from hold it, whatever their bytes."""
+    stream = stream or sys.stderr
+    stream.flush()
+    stream.buffer.write(text.encode("utf-8", "surrogateescape") + b"\n")
+    stream.buffer.flush()
+
+
+def read_text(path):
+    """A file the host or Wine wrote, with its bytes kept (see say)."""
+    with open(path, encoding="utf-8", errors="surrogateescape") as stream:
+        return stream.read()
+
+
+def describe_status(status):
+    return "trun95: " + HOST_STATUSES.get(
+        status, "the session could not begin (status %d)." % status)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def setup_path(setup):
+    """A Linux file becomes a Z: path; a name such as msiexec.exe is left for
+    Windows to find."""
+    return windows_path(setup) if os.path.exists(setup) else setup
+
+
+def msiexec_command(package):
+    return ["msiexec.exe", "/i", windows_path(package), "/qn"]
+
+
+def default_prefix():
+    data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local/share")
+    return os.path.abspath(os.environ.get("TRUN95_PREFIX") or os.path.join(data, "trun95", "prefix"))
+
+
+def leading_options(arguments):
+    """The options before the first other argument, each as (option, name,
+    value) from --NAME=VALUE, and the arguments after them."""
+    count = next((i for i, a in enumerate(arguments) if not a.startswith("--")), len(arguments))
+    return ([(a,) + tuple(a.partition("=")[::2]) for a in arguments[:count]],
+            list(arguments[count:]))
+
+
+def run_bounded(command, seconds, **options):
+    """subprocess.run with a bound; a step that outlives it fails with what it printed."""
+    try:
+        return subprocess.run(command, timeout=seconds, **options)
+    except subprocess.TimeoutExpired as expired:
+        raise RuntimeError("%s did not end within %d s; it printed: %s"
+                           % (" ".join(command), seconds,
+                              printed_before(expired).strip() or "nothing")) from None
+
+
+def printed_before(expired):
+    """What a program that was stopped at its bound had printed (captured
+    output comes as bytes then, whatever the run asked for)."""
+    printed = expired.output or b""
+    return printed.decode(errors="replace") if isinstance(printed, bytes) else printed
+
+
+def read_registry(path):
+    """A Wine registry file as key name -> its value lines, in the file's
+    order; continued lines are joined and Wine's timestamps left out."""
+    keys = {}
+    current = None
+    pending = ""
+    with open(path, encoding="utf-8", errors="surrogateescape") as stream:
+        for raw in stream:
+            line = pending + raw.rstrip("\n")
+            if line.endswith("\\") and current is not None and not line.startswith("["):
+                pending = line[:-1]
+                continue
+            pending = ""
+            if line.startswith("["):
+                current = keys.setdefault(line[1:line.rindex("]")].replace("\\\\", "\\"), [])
+            elif current is not None and line and not line.startswith("#"):
+                current.append(line)
+    return keys
+
+
+class Prefix:
+    """A Wine prefix: the programs run in it, its files and its registry."""
+
+    def __init__(self, path):
+        self.path = path
+
+    @classmethod
+    def copy_of(cls, base, path, headless=False):
+        """A fresh copy of the base prefix at path, with its own wineserver."""
+        prefix = cls(path)
+        if os.path.exists(path):
+            prefix.kill()
+            shutil.rmtree(path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        run_bounded(["cp", "-a", base, path], STEP_SECONDS, check=True)
+        if headless:
+            # Whatever display the base prefix uses.
+            prefix.make("null")
+        return prefix
+
+    def make(self, display):
+        """Makes the prefix, or brings an existing one to the display driver."""
+        run_bounded([os.path.join(ROOT, "scripts", "wine-prefix"), self.path, display],
+                    STEP_SECONDS, env=self.env(), check=True, stdout=subprocess.DEVNULL)
+
+    def exists(self):
+        return os.path.isfile(os.path.join(self.path, "system.reg"))
+
+    def env(self, **more):
+        return dict(os.environ, WINEPREFIX=self.path, **more)
+
+    def run(self, *command, check=True, timeout=STEP_SECONDS):
+        """A program run to its end, its output (both streams) collected."""
+        return run_bounded(list(command), timeout, env=self.env(), check=check,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+    def wine(self, *arguments, check=True, timeout=STEP_SECONDS):
+        return self.run(WINE, *arguments, check=check, timeout=timeout)
+
+    def drive_c(self, relative=""):
+        return os.path.join(self.path, "drive_c", relative)
+
+    def registry(self, file_name):
+        return read_registry(os.path.join(self.path, file_name))
+
+    def registry_string(self, key, name):
+        """A string value of the machine's registry (HKEY_LOCAL_MACHINE\\...)."""
+        wanted = key.split("\\", 1)[1].lower()
+        start = '"%s"="' % name.lower()
+        for found, lines in self.registry("system.reg").items():
+            if found.lower() == wanted:
+                for line in lines:
+                    if line.lower().startswith(start):
+                        return line[len(start):-1].replace('\\"', '"').replace("\\\\", "\\")
+        return None
+
+    def processes(self):
+        """What runs in this prefix, one "PID COMMAND" text each."""
+        found = []
+        marker = ("WINEPREFIX=" + self.path).encode()
+        ours = own_lineage()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as stream:
+                    if marker not in stream.read().split(b"\0"):
+                        continue
+                with open("/proc/%s/cmdline" % pid, "rb") as stream:
+                    command = stream.read().replace(b"\0", b" ").decode(errors="replace")
+            except OSError:
+                continue  # ended meanwhile, or not ours to read
+            if int(pid) not in ours:
+                found.append("%s %s" % (pid, " ".join(command.split())))
+        return found
+
+    def kill(self):
+        run_bounded([WINESERVER, "-k"], STEP_SECONDS, env=self.env(), check=False,
+                    stderr=subprocess.DEVNULL)
+
+    def settle(self, seconds=SETTLE_SECONDS):
+        """Waits until the prefix's wineserver has written the registry and
+        ended. A prefix still busy after the bound is ended, and what ran in it
+        is said; the result tells whether it ended by itself."""
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=seconds, check=False)
+            return True
+        except subprocess.TimeoutExpired:
+            running = self.processes()
+            say("trun95: Wine in %s had not ended after %d s; ending what still ran:\n  %s"
+                % (self.path, seconds, "\n  ".join(running) or "(no process left)"))
+            self.kill()
+            return False
+
+
+def own_lineage():
+    """This process and the ones that started it: they may carry the prefix in
+    their environment, but they do not run in it."""
+    pids = [os.getpid()]
+    while pids[-1] > 1:
+        with open("/proc/%d/stat" % pids[-1]) as stream:
+            # The parent follows the command's name, which is in parentheses.
+            pids.append(int(stream.read().rsplit(")", 1)[1].split()[1]))
+    return set(pids)
+
+
+class HostRun:
+    """One run of tarnel32.exe in a prefix: its exit status, what it printed
+    (without Wine's noise) and whether it was stopped at its bound."""
+
+    def __init__(self, status, lines, stopped):
+        self.status = status
+        self.lines = lines
+        self.stopped = stopped
+
+    @property
+    def text(self):
+        return "".join(self.lines)
+
+
+def host_bound(arguments):
+    """How long a host run may take: its own --timeout when unattended, with room
+    for Wine's start and the session's end; a working day with a person."""
+    unattended = any(a.startswith("--unattended=") for a in arguments)
+    given = [a.split("=", 1)[1] for a in arguments if a.startswith("--timeout=")]
+    if given and given[-1].isdigit():
+        return int(given[-1]) + HOST_MARGIN_SECONDS
+    return UNATTENDED_SECONDS + HOST_MARGIN_SECONDS if unattended else INTERACTIVE_SECONDS
+
+
+def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, transcript=None,
+             env=None, binaries=BIN, seconds=None):
+    """Runs the host with arguments in the prefix, collecting what it writes to
+    standard error (and, with merge_output, to standard output) and copying it
+    into out as it comes (None: standard error, False: nowhere).
+
+    The run is bounded (seconds, else host_bound); a host that outlives its bound is ended
+    with everything in the prefix, and what ran there and the transcript so
+    far are said. Then the prefix is left to settle (see Prefix.settle)."""
+    out = sys.stderr if out is None else out
+    command = [WINE, os.path.join(binaries, "tarnel32.exe")] + list(arguments)
+    lines = []
+    stdout = subprocess.PIPE if merge_output else None
+    stderr = subprocess.STDOUT if merge_output else (subprocess.PIPE if quiet_wine else None)
+    process = subprocess.Popen(command, env=env or prefix.env(), stdout=stdout, stderr=stderr)
+    pipe = process.stdout if merge_output else process.stderr
+    copier = threading.Thread(target=copy_lines, args=(pipe, out, lines), daemon=True)
+    if pipe:
+        copier.start()
+    seconds = seconds or host_bound(arguments)
+    stopped = False
+    try:
+        process.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        stopped = True
+        say_stopped(prefix, seconds, transcript)
+        process.kill()
+        prefix.kill()
+        process.wait(timeout=SETTLE_SECONDS)
+    prefix.settle()
+    if pipe:
+        # Wine's services hold the pipe until they end, which settle waited for.
+        copier.join(timeout=SETTLE_SECONDS)
+    return HostRun(GIVEN_UP if stopped else process.returncode, lines, stopped)
+
+
+def copy_lines(pipe, out, lines):
+    for raw in pipe:
+        line = raw.decode("utf-8", "surrogateescape")
+        if WINE_NOISE not in line:
+            lines.append(line)
+            if out:
+                say(line.rstrip("\n"), out)
+
+
+def say_stopped(prefix, seconds, transcript):
+    say("trun95: the host had not ended after %d s; it is ended. Running in the prefix:\n  %s"
+        % (seconds, "\n  ".join(prefix.processes()) or "(no process)"))
+    if transcript and os.path.exists(transcript):
+        say("trun95: the host's transcript so far:\n" + read_text(transcript))
+
+
+def find_paths(root, patterns):
+    """Paths below root that match any of the patterns, as find(1) lists them."""
+    found = []
+    try:
+        entries = list(os.scandir(root))
+    except OSError:
+        return found
+    for entry in entries:
+        if any(fnmatch.fnmatchcase(entry.path, pattern) for pattern in patterns):
+            found.append(entry.path)
+        if entry.is_dir(follow_symlinks=False):
+            found += find_paths(entry.path, patterns)
+    return found
+
+
+def main(argv):
+    if argv[:1] == ["settle"] and len(argv) <= 2:
+        seconds = int(argv[1]) if len(argv) == 2 else SETTLE_SECONDS
+        return 0 if Prefix(os.environ["WINEPREFIX"]).settle(seconds) else 1
+    say("usage: trun95lib.py settle [SECONDS]")
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
