@@ -3,6 +3,7 @@
 // stops it.
 #include "actions/deaction.h"
 
+#include "common/file_in_use.h"
 #include "common/util.h"
 #include "resources/resource.h"
 

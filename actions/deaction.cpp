@@ -4,7 +4,7 @@
 
 #include "common/util.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <cstddef>
 #include <cstdio>

@@ -45,8 +45,6 @@ void FreeActionList();
 void SetStartsChecked(const DEACTION* pact, bool fChecked);
 int StartsCheckedAsSaid(const DEACTION* pact);
 
-int IsFileInUse(const char* pszPath);
-
 // Confirm procedures.
 int ConfirmFolderDelete(DEACTION* pact);
 int ConfirmFileDelete(DEACTION* pact);

@@ -10,7 +10,7 @@
 #include "files/recorder.h"
 #include "files/snapshot.h"
 #include "monitor/protocol.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 
 #include "files/recorder.h"
 #include "monitor/monitor.h"
-#include "session/session.h"
+#include "common/library.h"
 #include "tests/support/host_window.h"
 
 #include <algorithm>
@@ -44,6 +44,7 @@ double BurstOff(const std::string& folder) {
 // The monitor is stopped as soon as the burst has ended: everything the
 // burst did must still arrive.
 double BurstOn(const std::string& folder, long* pLost) {
+    SetMonitorSink(RecordFileChange);
     StartMonitor();
     DWORD dwBefore = MonitorRecordsHandedOver();
     double seconds = TimedBurst(folder, "burst-on");

@@ -10,7 +10,7 @@
 
 #include "registry/registry.h"
 #include "tests/support/host_window.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,7 +7,8 @@
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
 #include <shlobj.h>
 

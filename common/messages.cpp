@@ -4,7 +4,7 @@
 
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <cstdio>
 

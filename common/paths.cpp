@@ -2,9 +2,9 @@
 // undo procedures and the snapshots use.
 #include "common/util.h"
 
-#include "actions/deaction.h"
+#include "common/file_in_use.h"
 #include "common/pathsearch.h"
-#include "files/links.h"
+#include "common/links.h"
 #include "resources/resource.h"
 
 #include <cstdio>

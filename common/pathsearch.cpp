@@ -1,5 +1,6 @@
 #include "common/pathsearch.h"
 
+#include "common/state_reset.h"
 #include "common/util.h"
 
 #include <cstddef>
@@ -132,3 +133,17 @@ void CloseSearchesAfter(const SearchMark& mark) {
     while (pActiveListings && pActiveListings != mark.pListings)
         CloseInnermostListings();
 }
+
+namespace {
+
+// A fault's guard closes the listings its stretch opened, so that later
+// searches ask the disk again; a new session starts with none.
+const bool kSearchesReset = RegisterStateReset(
+    {[] { return StateValue{reinterpret_cast<uintptr_t>(MarkSearches().pListings)}; },
+     [](StateValue mark) {
+         CloseSearchesAfter(
+             SearchMark{reinterpret_cast<SearchScope::Listings*>(static_cast<uintptr_t>(mark))});
+     },
+     true});
+
+} // namespace

@@ -3,7 +3,7 @@
 #include "common/util.h"
 
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
 
 namespace {
 HCURSOR hcurBusy; // the loaded wait cursor while busy; doubles as the busy flag

@@ -1,7 +1,7 @@
 // Texts from the string table, copies of texts and caution texts.
 #include "common/util.h"
 
-#include "session/session.h"
+#include "common/library.h"
 
 #include <cstdio>
 #include <cstdlib>

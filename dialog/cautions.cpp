@@ -5,7 +5,7 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
 
 namespace {
 
@@ -55,7 +55,8 @@ void HandleCautionMessage(HWND hDlg, UINT uMsg, WPARAM wParam) {
 
 } // namespace
 
-INT_PTR WINAPI caution_dlg_proc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+// Exported: the host may run the cautions dialog itself.
+extern "C" INT_PTR WINAPI caution_dlg_proc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     GuardedDialogBody(hDlg, [&]() -> INT_PTR {
         HandleCautionMessage(hDlg, uMsg, wParam);
         return 0;

@@ -9,8 +9,9 @@
 #include "registry/registry.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/state_reset.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,13 @@ bool fCarryingOut;
 namespace {
 
 constexpr char kModule[] = "Dedlg";
+
+// A fault's guard ends the carrying out its stretch began, so that Uninstall
+// works again; a new session starts with none.
+const bool kCarryingOutReset =
+    RegisterStateReset({[] { return StateValue{fCarryingOut}; },
+                        [](StateValue mark) { fCarryingOut = mark != 0; }, true});
+
 constexpr int kQuestionChars = 660;
 // State of one uninstall dialog, kept as properties of its window: the font
 // of its status line and the action whose unknown kind was reported last.
@@ -128,7 +136,8 @@ bool RunUndoPass() {
 
 } // namespace
 
-int __cdecl show_deinstall_dialog(HWND hwndOwner) {
+// Exported: the host may run the dialog itself.
+extern "C" int __cdecl show_deinstall_dialog(HWND hwndOwner) {
     TreeviewForm = GetPrivateProfileIntA("Tarnel", "UninstallerTreeview", 1, "tarnel32.ini");
     if (!hwndOwner)
         InternalError(kModule, __LINE__);

@@ -6,7 +6,6 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
 
 #include <vector>
 

@@ -5,7 +5,7 @@
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <commdlg.h>
 

@@ -9,8 +9,8 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 
 #include <commctrl.h>
 

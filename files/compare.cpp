@@ -11,7 +11,7 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <cstring>
 #include <new>

@@ -11,7 +11,6 @@
 #include "common/pathsearch.h"
 #include "common/util.h"
 #include "files/lists.h"
-#include "monitor/monitor.h"
 #include "monitor/protocol.h"
 
 #include <cstdlib>
@@ -319,14 +318,7 @@ void FreeRecordedChanges() {
     pEventHead = pEventTail = nullptr;
 }
 
-void StartRecording() {
-    StartMonitor();
-}
-
-// Where the monitor lost changes the lists may be short: the user is told.
-void StopRecording() {
-    StopMonitor();
-    DWORD dwMissed = TakeMonitorMissedDrives();
+void CautionMissedDrives(DWORD dwMissed) {
     char szDrive[] = "A:";
     for (int i = 0; i < 26; ++i) {
         szDrive[0] = static_cast<char>('A' + i);

@@ -2,7 +2,7 @@
 // entry points looked up by name and checked against their fixed ordinals.
 #pragma once
 
-#include "session/session.h"
+#include "session/exports.h"
 
 #include <windows.h>
 

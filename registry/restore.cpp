@@ -8,8 +8,7 @@
 #include "common/util.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
 
 #include <cstdlib>
 #include <cstring>

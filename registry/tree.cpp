@@ -4,7 +4,6 @@
 
 #include "common/util.h"
 #include "common/guard.h"
-#include "session/session.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,9 +7,9 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "resources/resource.h"
-#include "session/abandon.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 #include "session/session.h"
 
 #include <shlobj.h>

@@ -1,7 +1,6 @@
 // String-table texts, message boxes and the busy state, window placement.
 #include "common/util.h"
 #include "resources/resource.h"
-#include "session/session.h"
 #include "support/hosted_test.h"
 
 #include <gtest/gtest.h>

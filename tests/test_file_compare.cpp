@@ -5,6 +5,7 @@
 #include "common/util.h"
 #include "files/lists.h"
 #include "files/snapshot.h"
+#include "session/session.h"
 #include "support/file_session.h"
 #include "support/prefix_files.h"
 

@@ -8,7 +8,7 @@
 #include "host/transcript.h"
 #include "common/util.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "session/exports.h"
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
 #include "support/host_window.h"

@@ -3,7 +3,6 @@
 #include "common/pathsearch.h"
 #include "common/util.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/file_holder.h"
 #include "support/hosted_test.h"
 #include "support/prefix_files.h"

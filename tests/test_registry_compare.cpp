@@ -3,7 +3,6 @@
 #include "actions/deaction.h"
 #include "common/util.h"
 #include "registry/registry.h"
-#include "session/session.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,6 @@
 #include "files/lists.h"
 #include "registry/registry.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,6 @@
 #include "common/util.h"
 #include "registry/registry.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"
 

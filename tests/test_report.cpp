@@ -8,7 +8,8 @@
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "files/lists.h"
 #include "monitor/monitor.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "session/exports.h"
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
 #include "support/file_session.h"

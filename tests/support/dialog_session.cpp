@@ -2,7 +2,7 @@
 
 #include "common/util.h"
 #include "files/lists.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <shlobj.h>
 

@@ -4,7 +4,7 @@
 
 #include "host_window.h"
 #include "robot.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <gtest/gtest.h>
 

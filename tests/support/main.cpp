@@ -1,6 +1,6 @@
 // Test programs link the library's code and its resources directly, so the
 // library's instance is the test program itself.
-#include "session/session.h"
+#include "common/library.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "prefix_files.h"
 
-#include "files/links.h"
+#include "common/links.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Whether a file is held by another process or loaded as a module here.
-#include "actions/deaction.h"
+#include "common/file_in_use.h"
 
 #include "common/util.h"
 
