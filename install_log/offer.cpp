@@ -2,7 +2,7 @@
 // as it is now: what is gone is done, what changed since install is held
 // back (unchecked, or not rewritten) with a caution, and a folder setup made
 // loses only the files setup made.
-#include "session/install_log.h"
+#include "install_log/offer.h"
 
 #include "actions/deaction.h"
 #include "common/util.h"

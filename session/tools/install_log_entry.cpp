@@ -1,7 +1,9 @@
 // The entry points that the tools library, trun95check.dll, adds for install
 // logs: after a watched setup the session is saved as a log instead of being
 // offered, and later a log is offered and carried out like a session.
-#include "session/install_log.h"
+#include "install_log/capture.h"
+#include "install_log/manifest.h"
+#include "install_log/offer.h"
 
 #include "actions/deaction.h"
 #include "common/util.h"
