@@ -4,7 +4,9 @@
 #include "actions/deaction.h"
 
 #include "common/file_in_use.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "resources/resource.h"
 
 #include <cstdio>

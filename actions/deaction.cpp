@@ -2,7 +2,8 @@
 // inline, kept in order-key order, sorted stably, released under a guard.
 #include "actions/deaction.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "common/guard.h"
 #include "common/internal_error.h"
 

@@ -3,7 +3,9 @@
 #include "actions/deaction.h"
 
 #include "common/handles.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/backup.h"
 #include "resources/resource.h"
 

@@ -8,7 +8,11 @@
 // snapshot's memory per key is measured from a fresh process.
 #include "bench_util.h"
 
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/uninstaller.h"
+#include "registry/restore.h"
+#include "registry/rdelkey.h"
 #include "tests/support/host_window.h"
 #include "common/library.h"
 

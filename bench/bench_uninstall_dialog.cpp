@@ -3,7 +3,7 @@
 #include "bench_util.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -4,7 +4,7 @@
 #include "common/handles.h"
 
 #include "common/state_reset.h"
-#include "common/util.h"
+#include "common/boxes.h"
 
 #include <new>
 #include <vector>

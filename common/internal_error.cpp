@@ -2,7 +2,7 @@
 // user wants to go on.
 #include "common/internal_error.h"
 
-#include "common/util.h"
+#include "common/boxes.h"
 #include "common/guard.h"
 
 #include <cstdio>

@@ -1,6 +1,9 @@
 // The session's temporary folder and the path and folder operations that the
 // undo procedures and the snapshots use.
-#include "common/util.h"
+#include "common/paths.h"
+
+#include "common/strings.h"
+#include "common/boxes.h"
 
 #include "common/file_in_use.h"
 #include "common/pathsearch.h"

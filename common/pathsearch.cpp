@@ -1,7 +1,7 @@
 #include "common/pathsearch.h"
 
 #include "common/state_reset.h"
-#include "common/util.h"
+#include "common/strings.h"
 
 #include <cstddef>
 #include <cstring>

@@ -2,7 +2,7 @@
 // leaves changed.
 #include "common/state_reset.h"
 
-#include "common/util.h"
+#include "common/boxes.h"
 
 namespace {
 

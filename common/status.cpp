@@ -1,6 +1,8 @@
 // The status line, message pumping and the busy state with its notifications
 // to the host window.
-#include "common/util.h"
+#include "common/status.h"
+
+#include "common/boxes.h"
 
 #include "resources/resource.h"
 #include "common/library.h"

@@ -1,5 +1,7 @@
 // Texts from the string table, copies of texts and caution texts.
-#include "common/util.h"
+#include "common/strings.h"
+
+#include "common/boxes.h"
 
 #include "common/library.h"
 

@@ -1,6 +1,5 @@
 // The cautions dialog: the changes of setup that cannot be undone, in the
 // order of the caution list.
-#include "common/util.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

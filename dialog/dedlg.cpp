@@ -4,9 +4,11 @@
 #include "dialog/dedlg.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/compare.h"
 #include "resources/resource.h"
 #include "common/guard.h"
 #include "common/state_reset.h"

@@ -1,7 +1,7 @@
 // The uninstall dialog's list form: an owner-drawn multiple-selection list in
 // which an item's selection is its check mark.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/boxes.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -1,7 +1,8 @@
 // The report: the session's cautions and the actions still on offer, written
 // as a text file that the user names.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -4,7 +4,7 @@
 #include "dialog/treeview.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/boxes.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -5,7 +5,9 @@
 #include "files/backup.h"
 
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 

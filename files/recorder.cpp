@@ -9,7 +9,9 @@
 #include "files/recorder.h"
 
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "monitor/protocol.h"
 

@@ -4,9 +4,12 @@
 #include "install_log/capture.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/restore.h"
+#include "registry/keypath.h"
 
 #include <ctime>
 

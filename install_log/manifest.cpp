@@ -5,9 +5,10 @@
 
 #include "actions/deaction.h"
 #include "common/handles.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
 
 #include <wincrypt.h>
 

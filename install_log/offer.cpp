@@ -5,9 +5,15 @@
 #include "install_log/offer.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/restore.h"
+#include "registry/keypath.h"
+#include "common/handles.h"
 #include "resources/resource.h"
 
 #include <algorithm>

@@ -3,7 +3,8 @@
 // (the change recorder); StartMonitor and StopMonitor start and end the thread.
 #include "monitor/monitor.h"
 
-#include "common/util.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
 #include "common/guard.h"

@@ -5,7 +5,7 @@
 //   screenshot_gallery setup   a stand-in setup program for the host's
 //                              picture: it shows nothing and runs until killed
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"

@@ -3,7 +3,8 @@
 #include "common/library.h"
 #include "session/exports.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
 #include "common/internal_error.h"

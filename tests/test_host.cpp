@@ -6,7 +6,7 @@
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
-#include "common/util.h"
+#include "common/strings.h"
 #include "resources/resource.h"
 #include "session/exports.h"
 #include "support/dialog_script.h"

@@ -1,7 +1,7 @@
 // The temporary folder's base and name, and the recursive folder operations
 // against real files of the test prefix.
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "common/guard.h"
 #include "support/file_holder.h"
 #include "support/hosted_test.h"

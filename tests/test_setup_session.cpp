@@ -5,7 +5,7 @@
 // tree form and uninstalls, and afterwards the prefix's files are as before
 // setup, except that file and the changes listed as cautions.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "monitor/monitor.h"

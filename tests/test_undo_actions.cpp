@@ -3,7 +3,8 @@
 // another process, a folder that is the current directory, and restores
 // from the backup folder.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/paths.h"
 #include "files/backup.h"
 #include "support/file_holder.h"
 #include "support/file_session.h"

@@ -1,6 +1,6 @@
 #include "dialog_session.h"
 
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "common/library.h"
 

@@ -1,10 +1,11 @@
 #include "file_session.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "files/recorder.h"
-#include "files/snapshot.h"
+#include "files/compare.h"
+#include "files/verify.h"
 #include "monitor/protocol.h"
 #include "resources/resource.h"
 

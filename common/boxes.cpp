@@ -1,6 +1,9 @@
 // Message boxes with the library's title, the internal-error reports, and
 // placing a dialog over its parent.
-#include "common/util.h"
+#include "common/boxes.h"
+
+#include "common/strings.h"
+#include "common/status.h"
 
 #include "resources/resource.h"
 #include "common/guard.h"
