@@ -6,7 +6,7 @@
 #include "common/strings.h"
 #include "common/boxes.h"
 #include "common/paths.h"
-#include "files/backup.h"
+#include "common/file_times.h"
 #include "resources/resource.h"
 
 #include <cstring>
