@@ -7,7 +7,7 @@
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "common/library.h"
-#include "tests/support/host_window.h"
+#include "tests/support/test_host_window.h"
 
 #include <algorithm>
 #include <string>

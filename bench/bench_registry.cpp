@@ -13,7 +13,7 @@
 #include "registry/uninstaller.h"
 #include "registry/restore.h"
 #include "registry/rdelkey.h"
-#include "tests/support/host_window.h"
+#include "tests/support/test_host_window.h"
 #include "common/library.h"
 
 #include <algorithm>

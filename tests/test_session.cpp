@@ -3,7 +3,7 @@
 #include "common/paths.h"
 #include "session/session.h"
 #include "support/dialog_script.h"
-#include "support/host_window.h"
+#include "support/test_host_window.h"
 #include "support/prefix_files.h"
 #include "support/robot.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host_window.h"
+#include "test_host_window.h"
 
 FileHolder::FileHolder(const std::string& path) {
     // The holder keeps the file until it is ended; starting a Wine process can take

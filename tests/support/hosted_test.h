@@ -2,7 +2,7 @@
 // host window stands in as hwndParent and the robot answers the boxes.
 #pragma once
 
-#include "host_window.h"
+#include "test_host_window.h"
 #include "robot.h"
 #include "common/library.h"
 

@@ -17,6 +17,14 @@ ScratchFolder::~ScratchFolder() {
     RemoveTree(path_);
 }
 
+std::string TempFile(const char* pszName) {
+    char szFolder[MAX_PATH];
+    GetTempPathA(sizeof szFolder, szFolder);
+    std::string path = std::string(szFolder) + pszName;
+    DeleteFileA(path.c_str());
+    return path;
+}
+
 void WriteTextFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;

@@ -1,4 +1,4 @@
-#include "host_window.h"
+#include "test_host_window.h"
 
 #include "resources/resource.h"
 
