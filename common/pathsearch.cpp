@@ -1,3 +1,5 @@
+// Path searches answered from folder listings while a SearchScope lives, and
+// the listings a fault's guard closes.
 #include "common/pathsearch.h"
 
 #include "common/state_reset.h"

@@ -1,3 +1,5 @@
+// Loading TRUN95.dll or the tools library from the host's folder and finding
+// each entry point by name and ordinal; the host's INI file.
 #include "host/library.h"
 
 #include <string>

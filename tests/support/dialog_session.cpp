@@ -1,3 +1,4 @@
+// Setting up and freeing the session state the uninstall dialog reads.
 #include "dialog_session.h"
 
 #include "common/paths.h"

@@ -1,3 +1,4 @@
+// Starting and ending the helper process that holds a file open.
 #include "file_holder.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The file side's lists as plain values, and the recorder fed as the monitor does.
 #include "file_session.h"
 
 #include "actions/deaction.h"

@@ -1,3 +1,4 @@
+// Scratch folders, files and links inside the test prefix's drive C.
 #include "prefix_files.h"
 
 #include "common/links.h"

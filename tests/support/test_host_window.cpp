@@ -1,3 +1,4 @@
+// The test host window, and running the build's helper programs.
 #include "test_host_window.h"
 
 #include "resources/resource.h"
