@@ -4,7 +4,6 @@
 
 #include "actions/deaction.h"
 #include "common/paths.h"
-#include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/library.h"

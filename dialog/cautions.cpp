@@ -1,6 +1,6 @@
 // The cautions dialog: the changes of setup that cannot be undone, in the
 // order of the caution list.
-#include "dialog/dedlg.h"
+#include "dialog/cautions.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"

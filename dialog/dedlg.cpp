@@ -3,6 +3,11 @@
 // out of the chosen actions.
 #include "dialog/dedlg.h"
 
+#include "dialog/list_form.h"
+#include "dialog/treeview.h"
+#include "dialog/report.h"
+#include "dialog/cautions.h"
+
 #include "actions/deaction.h"
 #include "common/strings.h"
 #include "common/status.h"

@@ -1,9 +1,10 @@
 // The report: the session's cautions and the actions still on offer, written
 // as a text file that the user names.
+#include "dialog/report.h"
+
 #include "actions/deaction.h"
 #include "common/strings.h"
 #include "common/boxes.h"
-#include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/library.h"

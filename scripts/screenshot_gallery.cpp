@@ -7,6 +7,7 @@
 #include "actions/deaction.h"
 #include "common/paths.h"
 #include "dialog/dedlg.h"
+#include "dialog/cautions.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/library.h"

@@ -6,7 +6,6 @@
 // setup, except that file and the changes listed as cautions.
 #include "actions/deaction.h"
 #include "common/paths.h"
-#include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "monitor/monitor.h"
 #include "resources/resource.h"
