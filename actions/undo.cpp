@@ -1,6 +1,6 @@
 // Undo procedures of folder, file, group, icon and restore actions: nonzero
 // when the action is carried out or has nothing left to do, 0 when it failed.
-#include "actions/deaction.h"
+#include "actions/undo.h"
 
 #include "common/handles.h"
 #include "common/strings.h"

@@ -5,7 +5,8 @@
 // caution texts.
 #include "files/compare.h"
 
-#include "actions/deaction.h"
+#include "actions/confirm.h"
+#include "actions/undo.h"
 #include "common/pathsearch.h"
 #include "common/strings.h"
 #include "common/boxes.h"

@@ -4,7 +4,7 @@
 // texts and undo procedures.
 #include "files/groups.h"
 
-#include "actions/deaction.h"
+#include "actions/undo.h"
 #include "common/strings.h"
 #include "common/boxes.h"
 #include "resources/resource.h"

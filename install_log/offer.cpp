@@ -4,7 +4,8 @@
 // loses only the files setup made.
 #include "install_log/offer.h"
 
-#include "actions/deaction.h"
+#include "actions/confirm.h"
+#include "actions/undo.h"
 #include "common/strings.h"
 #include "common/boxes.h"
 #include "common/paths.h"

@@ -1,6 +1,5 @@
 // Comparison of two registry snapshots: which keys become "Key Added",
 // "Key Deleted" and "Value Changed" actions, and how trees are matched.
-#include "actions/deaction.h"
 #include "registry/compare.h"
 #include "support/test_registry.h"
 
