@@ -1,9 +1,12 @@
 // Confirm procedures: called for every action still to offer, chosen or not,
 // before anything is undone. 1 or IDYES lets the uninstall go ahead, IDNO
 // stops it.
-#include "actions/deaction.h"
+#include "actions/confirm.h"
 
-#include "common/util.h"
+#include "common/file_in_use.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "resources/resource.h"
 
 #include <cstdio>

@@ -2,9 +2,10 @@
 // inline, kept in order-key order, sorted stably, released under a guard.
 #include "actions/deaction.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <cstddef>
 #include <cstdio>

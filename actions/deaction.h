@@ -1,5 +1,4 @@
-// The one list of undo actions: record, order, sort, release, and the
-// confirm and undo procedures of file, folder, group, icon and restore actions.
+// The one list of undo actions: record, order, sort and release.
 #pragma once
 
 #include <windows.h>
@@ -44,20 +43,3 @@ void FreeActionList();
 // changed since install. -1 when nothing was said about the action.
 void SetStartsChecked(const DEACTION* pact, bool fChecked);
 int StartsCheckedAsSaid(const DEACTION* pact);
-
-int IsFileInUse(const char* pszPath);
-
-// Confirm procedures.
-int ConfirmFolderDelete(DEACTION* pact);
-int ConfirmFileDelete(DEACTION* pact);
-int ConfirmSkipRestore(DEACTION* pact);
-// Asks whether to go on although an action with this verb is not chosen
-// while deletions are; returns the answer (IDYES or IDNO).
-int WarnSkipRestore(const char* pszVerb, const DEACTION* pact);
-
-// Undo procedures.
-int UndoDeleteFile(DEACTION* pact);
-int UndoDeleteIcon(DEACTION* pact);
-int UndoDeleteFolder(DEACTION* pact);
-int UndoDeleteGroup(DEACTION* pact);
-int UndoRestoreFile(DEACTION* pact);

@@ -1,10 +1,12 @@
 // Undo procedures of folder, file, group, icon and restore actions: nonzero
 // when the action is carried out or has nothing left to do, 0 when it failed.
-#include "actions/deaction.h"
+#include "actions/undo.h"
 
 #include "common/handles.h"
-#include "common/util.h"
-#include "files/backup.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
+#include "common/file_times.h"
 #include "resources/resource.h"
 
 #include <cstring>

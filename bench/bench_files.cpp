@@ -5,12 +5,13 @@
 // the time covers ResolveRecordedChanges, CompareFiles and VerifyNewItems.
 #include "actions/deaction.h"
 #include "bench_util.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "files/recorder.h"
-#include "files/snapshot.h"
+#include "files/compare.h"
+#include "files/verify.h"
 #include "monitor/protocol.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,8 +6,8 @@
 
 #include "files/recorder.h"
 #include "monitor/monitor.h"
-#include "session/session.h"
-#include "tests/support/host_window.h"
+#include "common/library.h"
+#include "tests/support/test_host_window.h"
 
 #include <algorithm>
 #include <string>
@@ -44,6 +44,7 @@ double BurstOff(const std::string& folder) {
 // The monitor is stopped as soon as the burst has ended: everything the
 // burst did must still arrive.
 double BurstOn(const std::string& folder, long* pLost) {
+    SetMonitorSink(RecordFileChange);
     StartMonitor();
     DWORD dwBefore = MonitorRecordsHandedOver();
     double seconds = TimedBurst(folder, "burst-on");

@@ -8,9 +8,13 @@
 // snapshot's memory per key is measured from a fresh process.
 #include "bench_util.h"
 
-#include "registry/registry.h"
-#include "tests/support/host_window.h"
-#include "session/session.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/uninstaller.h"
+#include "registry/restore.h"
+#include "registry/rdelkey.h"
+#include "tests/support/test_host_window.h"
+#include "common/library.h"
 
 #include <algorithm>
 #include <cstdio>

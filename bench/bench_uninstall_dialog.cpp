@@ -3,11 +3,11 @@
 #include "bench_util.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
-#include "dialog/dedlg.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
 #include <shlobj.h>
 

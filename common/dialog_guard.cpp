@@ -2,8 +2,9 @@
 // Each dialog run by DialogBoxGuarded has a frame; an exception is kept in the
 // frame of the dialog whose procedure it left and raised once that dialog is
 // gone, never in another one.
-#include "session/abandon.h"
 #include "common/guard.h"
+
+#include "common/state_reset.h"
 
 struct DialogFrame {
     DLGPROC pfnProc;
@@ -32,15 +33,17 @@ DialogFrame* FrameOfDialog(HWND hDlg) {
     return nullptr;
 }
 
+// A fault's guard forgets the dialogs its stretch was running; a new session
+// keeps the ones the host runs.
+const bool kDialogFramesReset =
+    RegisterStateReset({[] { return StateValue{reinterpret_cast<uintptr_t>(pInnermostFrame)}; },
+                        [](StateValue mark) {
+                            pInnermostFrame =
+                                reinterpret_cast<DialogFrame*>(static_cast<uintptr_t>(mark));
+                        },
+                        false});
+
 } // namespace
-
-DialogFrame* InnermostDialogFrame() {
-    return pInnermostFrame;
-}
-
-void SetInnermostDialogFrame(DialogFrame* pFrame) {
-    pInnermostFrame = pFrame;
-}
 
 // A dialog that the host runs with an exported procedure has no frame: its
 // exception ends it and goes no further.

@@ -3,7 +3,7 @@
 // outer frame with a structured-exception handler of its own.
 #include "common/guard.h"
 
-#include "session/abandon.h"
+#include "common/state_reset.h"
 
 #include <excpt.h>
 

@@ -3,7 +3,8 @@
 // out of order.
 #include "common/handles.h"
 
-#include "common/util.h"
+#include "common/state_reset.h"
+#include "common/boxes.h"
 
 #include <new>
 #include <vector>
@@ -71,3 +72,13 @@ void CloseHandlesOpenedAfter(HandleMark mark) {
 size_t CountOpenHandles() {
     return listedHandles.size();
 }
+
+namespace {
+
+// A fault's guard closes the handles its stretch opened; a new session closes
+// every one left open.
+const bool kHandlesReset =
+    RegisterStateReset({[] { return StateValue{MarkOpenHandles()}; },
+                        [](StateValue mark) { CloseHandlesOpenedAfter(mark); }, true});
+
+} // namespace

@@ -1,10 +1,13 @@
 // The session's temporary folder and the path and folder operations that the
 // undo procedures and the snapshots use.
-#include "common/util.h"
+#include "common/paths.h"
 
-#include "actions/deaction.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+
+#include "common/file_in_use.h"
 #include "common/pathsearch.h"
-#include "files/links.h"
+#include "common/links.h"
 #include "resources/resource.h"
 
 #include <cstdio>

@@ -1,6 +1,9 @@
+// Path searches answered from folder listings while a SearchScope lives, and
+// the listings a fault's guard closes.
 #include "common/pathsearch.h"
 
-#include "common/util.h"
+#include "common/state_reset.h"
+#include "common/strings.h"
 
 #include <cstddef>
 #include <cstring>
@@ -132,3 +135,17 @@ void CloseSearchesAfter(const SearchMark& mark) {
     while (pActiveListings && pActiveListings != mark.pListings)
         CloseInnermostListings();
 }
+
+namespace {
+
+// A fault's guard closes the listings its stretch opened, so that later
+// searches ask the disk again; a new session starts with none.
+const bool kSearchesReset = RegisterStateReset(
+    {[] { return StateValue{reinterpret_cast<uintptr_t>(MarkSearches().pListings)}; },
+     [](StateValue mark) {
+         CloseSearchesAfter(
+             SearchMark{reinterpret_cast<SearchScope::Listings*>(static_cast<uintptr_t>(mark))});
+     },
+     true});
+
+} // namespace

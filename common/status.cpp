@@ -1,9 +1,11 @@
 // The status line, message pumping and the busy state with its notifications
 // to the host window.
-#include "common/util.h"
+#include "common/status.h"
+
+#include "common/boxes.h"
 
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
 
 namespace {
 HCURSOR hcurBusy; // the loaded wait cursor while busy; doubles as the busy flag

@@ -1,7 +1,9 @@
 // Texts from the string table, copies of texts and caution texts.
-#include "common/util.h"
+#include "common/strings.h"
 
-#include "session/session.h"
+#include "common/boxes.h"
+
+#include "common/library.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,11 +1,10 @@
 // The cautions dialog: the changes of setup that cannot be undone, in the
 // order of the caution list.
-#include "common/util.h"
-#include "dialog/dedlg.h"
+#include "dialog/cautions.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
 
 namespace {
 
@@ -55,7 +54,8 @@ void HandleCautionMessage(HWND hDlg, UINT uMsg, WPARAM wParam) {
 
 } // namespace
 
-INT_PTR WINAPI caution_dlg_proc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+// Exported: the host may run the cautions dialog itself.
+extern "C" INT_PTR WINAPI caution_dlg_proc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     GuardedDialogBody(hDlg, [&]() -> INT_PTR {
         HandleCautionMessage(hDlg, uMsg, wParam);
         return 0;

@@ -3,14 +3,22 @@
 // out of the chosen actions.
 #include "dialog/dedlg.h"
 
+#include "dialog/list_form.h"
+#include "dialog/treeview.h"
+#include "dialog/report.h"
+#include "dialog/cautions.h"
+
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/compare.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/state_reset.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +31,13 @@ bool fCarryingOut;
 namespace {
 
 constexpr char kModule[] = "Dedlg";
+
+// A fault's guard ends the carrying out its stretch began, so that Uninstall
+// works again; a new session starts with none.
+const bool kCarryingOutReset =
+    RegisterStateReset({[] { return StateValue{fCarryingOut}; },
+                        [](StateValue mark) { fCarryingOut = mark != 0; }, true});
+
 constexpr int kQuestionChars = 660;
 // State of one uninstall dialog, kept as properties of its window: the font
 // of its status line and the action whose unknown kind was reported last.
@@ -128,7 +143,8 @@ bool RunUndoPass() {
 
 } // namespace
 
-int __cdecl show_deinstall_dialog(HWND hwndOwner) {
+// Exported: the host may run the dialog itself.
+extern "C" int __cdecl show_deinstall_dialog(HWND hwndOwner) {
     TreeviewForm = GetPrivateProfileIntA("Tarnel", "UninstallerTreeview", 1, "tarnel32.ini");
     if (!hwndOwner)
         InternalError(kModule, __LINE__);

@@ -1,5 +1,5 @@
-// The uninstall selection dialog (list and tree forms), the report and the
-// cautions dialog.
+// The uninstall selection dialog: its entry, the carrying out of the chosen
+// actions, and what its list and tree forms share.
 #pragma once
 
 #include <windows.h>
@@ -38,17 +38,5 @@ void AnswerHelp(HWND hDlg, const HELPINFO* pInfo);
 bool ConfirmCancel(HWND hDlg);
 // While the undo pass runs, the dialog keeps the busy cursor.
 bool AnswerBusyCursor(HWND hDlg);
-
-INT_PTR CALLBACK ListDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK TreeDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
-
-void WriteReport(HWND hwndOwner);
-// Writes the report into the named file, or tells the user that it could not
-// be written whole.
-void SaveReport(HWND hwndOwner, const char* pszFile);
-// Writes the same items for programs to read: one line each, kind, object and
-// the report's text, separated by tabs; cautions first.
-void WriteItemListTo(FILE* pFile);
-void ShowCautions(HWND hwndOwner);
 
 inline constexpr char kOnlyCheckedText[] = "Only items that are checked will be uninstalled";

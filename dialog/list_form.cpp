@@ -1,12 +1,14 @@
 // The uninstall dialog's list form: an owner-drawn multiple-selection list in
 // which an item's selection is its check mark.
+#include "dialog/list_form.h"
+
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/boxes.h"
+
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
 
 #include <vector>
 

@@ -1,11 +1,13 @@
 // The report: the session's cautions and the actions still on offer, written
 // as a text file that the user names.
+#include "dialog/report.h"
+
 #include "actions/deaction.h"
-#include "common/util.h"
-#include "dialog/dedlg.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <commdlg.h>
 

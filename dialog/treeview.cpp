@@ -4,13 +4,13 @@
 #include "dialog/treeview.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/boxes.h"
 #include "dialog/dedlg.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 
 #include <commctrl.h>
 

@@ -39,4 +39,5 @@ void RefreshCategoryStates();
 int ExpandOnEnter(HWND hDlg);
 void FreeTreeNodes();
 UINT TreeItemState(HTREEITEM hItem);
+INT_PTR CALLBACK TreeDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TreeKeyProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

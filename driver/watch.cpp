@@ -6,7 +6,7 @@
 #include "driver/watch.h"
 
 #include "driver/changes.h"
-#include "files/links.h"
+#include "common/links.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,10 @@
 #include "files/backup.h"
 
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/file_times.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 
@@ -17,36 +20,7 @@ namespace {
 const UINT kStartupFiles[] = {IDS_AUTOEXEC_BAT, IDS_CONFIG_SYS,   IDS_AUTOEXEC_DOS,
                               IDS_CONFIG_DOS,   IDS_AUTOEXEC_W40, IDS_CONFIG_W40};
 
-FileHandle OpenForTimes(const char* pszPath, DWORD dwAccess) {
-    return FileHandle(CreateFileA(pszPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 } // namespace
-
-int CopyFileTimes(const char* pszTarget, const char* pszSource) {
-    FILETIME ftCreation, ftAccess, ftWrite;
-    {
-        FileHandle source = OpenForTimes(pszSource, GENERIC_READ);
-        if (!source)
-            InternalErrorMsg(GetResString(IDS_CANNOT_SET_FILE_TIME), "File", __LINE__);
-        if (!GetFileTime(source.get(), &ftCreation, &ftAccess, &ftWrite))
-            InternalErrorMsg(GetResString(IDS_CANNOT_GET_FILE_TIME), "File", __LINE__);
-    }
-    FileHandle target = OpenForTimes(pszTarget, GENERIC_READ | GENERIC_WRITE);
-    if (!target) {
-        // A read-only file cannot be opened for writing its times; only that
-        // attribute is cleared, and it stays cleared.
-        DWORD dwAttributes = GetFileAttributesA(pszTarget);
-        if (dwAttributes != INVALID_FILE_ATTRIBUTES)
-            SetFileAttributesA(pszTarget, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-        target = OpenForTimes(pszTarget, GENERIC_READ | GENERIC_WRITE);
-    }
-    if (!target)
-        InternalErrorMsg(GetResString(IDS_CANNOT_GET_FILE_TIME), "File", __LINE__);
-    SetFileTime(target.get(), &ftCreation, &ftAccess, &ftWrite);
-    return 1;
-}
 
 int BackupFile(const char* pszFolder, const char* pszName) {
     if (!pszFolder || !*pszFolder || !pszName || !*pszName) {

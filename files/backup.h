@@ -6,4 +6,3 @@
 
 int BackupSystemFiles();
 int BackupFile(const char* pszFolder, const char* pszName);
-int CopyFileTimes(const char* pszTarget, const char* pszSource);

@@ -3,15 +3,18 @@
 // backed-up files whose time changed become restore actions unless an .ini
 // file still holds the same bytes. Changes that cannot be undone become
 // caution texts.
-#include "files/snapshot.h"
+#include "files/compare.h"
 
-#include "actions/deaction.h"
+#include "actions/confirm.h"
+#include "actions/undo.h"
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <cstring>
 #include <new>

@@ -3,7 +3,9 @@
 #include "files/lists.h"
 
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/backup.h"
 #include "resources/resource.h"
 

@@ -2,14 +2,15 @@
 // Start Menu and an icon a shortcut file there or on the Desktop. Folder and
 // file actions found there become group and icon actions with their own
 // texts and undo procedures.
-#include "files/snapshot.h"
+#include "files/groups.h"
 
-#include "actions/deaction.h"
-#include "common/util.h"
+#include "actions/undo.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 
 #include <shlobj.h>
 

@@ -10,7 +10,8 @@
 // entry as before. Either way the list itself is the same.
 #include "files/lists.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,9 +9,10 @@
 #include "files/recorder.h"
 
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "monitor/monitor.h"
 #include "monitor/protocol.h"
 
 #include <cstdlib>
@@ -323,14 +324,7 @@ void FreeRecordedChanges() {
     pEventHead = pEventTail = nullptr;
 }
 
-void StartRecording() {
-    StartMonitor();
-}
-
-// Where the monitor lost changes the lists may be short: the user is told.
-void StopRecording() {
-    StopMonitor();
-    DWORD dwMissed = TakeMonitorMissedDrives();
+void CautionMissedDrives(DWORD dwMissed) {
     char szDrive[] = "A:";
     for (int i = 0; i < 26; ++i) {
         szDrive[0] = static_cast<char>('A' + i);

@@ -24,6 +24,6 @@ FILEEVENT* FirstRecordedEvent();
 void ResolveRecordedChanges();
 void FreeRecordedChanges();
 
-// The monitor's start and stop, as the session calls them.
-void StartRecording();
-void StopRecording();
+// Cautions for the drives (bit i: drive 'A' + i) where the monitor may have
+// missed changes: the lists may be short there.
+void CautionMissedDrives(DWORD dwMissed);

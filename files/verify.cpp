@@ -1,14 +1,18 @@
 // Verification of new items: folder and file actions that name something
 // gone, a drive root or one of the system's own folders are never offered.
-#include "files/snapshot.h"
+#include "files/verify.h"
+
+#include "files/lists.h"
 
 #include "actions/deaction.h"
 #include "common/handles.h"
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,3 +1,5 @@
+// Enumerating the visible dialogs and message boxes of a set of processes and
+// reading their captions, texts and buttons.
 #include "host/found_windows.h"
 
 #include <algorithm>

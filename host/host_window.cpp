@@ -1,3 +1,5 @@
+// The host's main window: its status lines, busy indicator and the button that
+// says setup is done.
 #include "host/host_window.h"
 
 #include "host/progress.h"

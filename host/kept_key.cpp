@@ -1,3 +1,5 @@
+// Saving a user's registry key before a common dialog writes into it and
+// putting it back afterwards.
 #include "host/kept_key.h"
 
 namespace {

@@ -1,3 +1,5 @@
+// Loading TRUN95.dll or the tools library from the host's folder and finding
+// each entry point by name and ordinal; the host's INI file.
 #include "host/library.h"
 
 #include <string>
@@ -36,7 +38,7 @@ bool Trun95Library::Load() {
     return LoadFrom("TRUN95.dll");
 }
 
-bool Trun95Library::LoadCheckLibrary() {
+bool Trun95Library::LoadToolsLibrary() {
     return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", 100, pfnWriteItemList) &&
            Find(hModule, "save_install_log", 101, pfnSaveInstallLog) &&
            Find(hModule, "uninstall_from_log", 102, pfnUninstallFromLog);

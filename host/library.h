@@ -2,7 +2,7 @@
 // entry points looked up by name and checked against their fixed ordinals.
 #pragma once
 
-#include "session/session.h"
+#include "session/exports.h"
 
 #include <windows.h>
 
@@ -15,7 +15,7 @@ struct Trun95Library {
     decltype(&post_setup_uninstall) pfnPostSetupUninstall = nullptr;
     decltype(&post_setup_cleanup) pfnPostSetupCleanup = nullptr;
     decltype(&uninstall_standalone) pfnUninstallStandalone = nullptr;
-    // Only in the check library: writes the offered items for programs to read.
+    // Only in the tools library: writes the offered items for programs to read.
     int (*pfnWriteItemList)(const char* pszPath) = nullptr;
     // Only in the tools library: install logs saved and carried out.
     int (*pfnSaveInstallLog)(HWND hwndParent, HWND hwndStatus, const char* pszLogs,
@@ -28,7 +28,7 @@ struct Trun95Library {
     bool Load();
     // The same library with the entry points of its own tools: check runs
     // and install logs.
-    bool LoadCheckLibrary();
+    bool LoadToolsLibrary();
 
   private:
     bool LoadFrom(const char* pszName);

@@ -1,3 +1,5 @@
+// Parsing the host's command line into its options, with the reason for each
+// mistake.
 #include "host/options.h"
 
 #include <cstring>

@@ -31,7 +31,7 @@ struct HostOptions {
     Policy policy = Policy::Interactive;
     std::string reportPath;     // empty: no report
     std::string transcriptPath; // empty: no transcript
-    std::string itemsPath;      // empty: no item list (needs the check library)
+    std::string itemsPath;      // empty: no item list (needs the tools library)
     std::string installLogs;    // setup's session is saved as a log below this folder
     std::string logName;        // the name of that log; empty: the program's own
     std::string uninstallLog;   // the folder of the log to uninstall, instead of a setup

@@ -1,3 +1,4 @@
+// The job object that counts every process setup or an own uninstaller starts.
 #include "host/process_job.h"
 
 #include <tlhelp32.h>

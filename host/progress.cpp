@@ -1,3 +1,4 @@
+// Progress lines of an unattended run on the standard error output.
 #include "host/progress.h"
 
 #include <windows.h>

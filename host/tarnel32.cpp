@@ -339,7 +339,7 @@ int Prepare() {
     }
     bool fCheck =
         !options.itemsPath.empty() || !options.installLogs.empty() || !options.uninstallLog.empty();
-    if (!(fCheck ? g_host.library.LoadCheckLibrary() : g_host.library.Load())) {
+    if (!(fCheck ? g_host.library.LoadToolsLibrary() : g_host.library.Load())) {
         WriteError(std::string(fCheck ? "trun95check.dll" : "TRUN95.dll") +
                    " could not be loaded from the host's folder, or one of its entry points "
                    "is missing or not at its ordinal");

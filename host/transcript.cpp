@@ -1,3 +1,4 @@
+// Writing the transcript of an unattended run, one escaped line per answer.
 #include "host/transcript.h"
 
 #include "host/progress.h"

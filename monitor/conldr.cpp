@@ -1,14 +1,14 @@
 // The monitor thread: loads the driver "tr95.vxd", shares the ring buffer
-// with it, waits for its notifications and hands every record to the change
-// recorder; StartMonitor and StopMonitor start and end the thread.
+// with it, waits for its notifications and hands every record to its sink
+// (the change recorder); StartMonitor and StopMonitor start and end the thread.
 #include "monitor/monitor.h"
 
-#include "common/util.h"
-#include "files/recorder.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,12 +44,15 @@ HANDLE hNotifyEvent;
 HANDLE hDriverEvent;
 bool fStartSet;
 volatile LONG cRecordsHandedOver;
+// Set before the thread starts, read by it.
+MonitorSink pfnRecordSink;
 // Drives where changes may have been lost; read by the session once the
 // thread has ended.
 DWORD dwMissedDrives;
 
 void HandOver(void* pBuffer, int iSlot) {
-    RecordFileChange(0, MonitorSlot(pBuffer, iSlot));
+    if (pfnRecordSink)
+        pfnRecordSink(0, MonitorSlot(pBuffer, iSlot));
     InterlockedIncrement(&cRecordsHandedOver);
 }
 
@@ -359,6 +362,10 @@ void CloseMonitor() {
     if (hStartEvent)
         CloseHandle(hStartEvent);
     hStartEvent = nullptr;
+}
+
+void SetMonitorSink(MonitorSink pfnSink) {
+    pfnRecordSink = pfnSink;
 }
 
 void StartMonitor() {

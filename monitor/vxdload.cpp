@@ -2,7 +2,7 @@
 // calls into a loaded driver, and its unloading.
 #include "monitor/vxdload.h"
 
-#include "common/util.h"
+#include "common/strings.h"
 
 #include <cstring>
 

@@ -1,13 +1,17 @@
 // Comparison of two registry snapshots: every key only before is reported as
 // deleted, every key only after as added, every key in both whose values
 // differ as changed; the reports become registry undo actions.
-#include "registry/registry.h"
+#include "registry/compare.h"
+
+#include "registry/snapshot.h"
+#include "registry/restore.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/status.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,9 @@
 // Opening, creating and deleting keys by a path below a root key. Wine's
 // ANSI registry functions take at most 255 characters of path, so a longer
 // path is walked a piece at a time, each piece relative to the key before.
-#include "registry/registry.h"
+#include "registry/keypath.h"
+
+#include "common/handles.h"
 
 #include <cstring>
 

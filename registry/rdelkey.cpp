@@ -3,11 +3,16 @@
 // is deleted, never the key it points at. A key whose reading is refused is
 // left in place with a caution, and so are the keys above it: one the
 // snapshot could not read, or one whose reading is refused now.
-#include "registry/registry.h"
+#include "registry/rdelkey.h"
+
+#include "registry/snapshot.h"
+#include "registry/keypath.h"
+#include "common/handles.h"
 
 #include "files/lists.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 
 #include <cstring>
 #include <string>

@@ -2,14 +2,19 @@
 // below it, a deleted key is re-created from the before snapshot, a key with
 // changed values is deleted and re-created. Also the shell's AlwaysUnloadDLL
 // setting, switched on while the undo actions are offered and carried out.
-#include "registry/registry.h"
+#include "registry/restore.h"
+
+#include "registry/snapshot.h"
+#include "registry/rdelkey.h"
+#include "registry/keypath.h"
+#include "common/handles.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
 
 #include <cstdlib>
 #include <cstring>

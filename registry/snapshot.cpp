@@ -1,11 +1,17 @@
 // The registry tables (what is scanned, how it is shown, what is skipped)
 // and the recursive reader that copies four parts of the registry.
-#include "registry/registry.h"
+#include "registry/snapshot.h"
 
-#include "common/util.h"
+#include "registry/tree.h"
+#include "registry/keypath.h"
+#include "common/handles.h"
+
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 #include <algorithm>
 #include <cstdio>

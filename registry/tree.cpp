@@ -1,10 +1,12 @@
 // Registry key nodes and value records: allocation, sentinel checks and
 // freeing of single nodes, chains and whole snapshots.
-#include "registry/registry.h"
+#include "registry/tree.h"
 
-#include "common/util.h"
+#include "registry/snapshot.h"
+
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "common/guard.h"
-#include "session/session.h"
 
 #include <cstdio>
 #include <cstdlib>

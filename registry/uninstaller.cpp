@@ -1,13 +1,16 @@
 // The setup's own uninstaller: every Uninstall entry that setup added is
 // offered to the user before anything is compared, and after running one the
 // user decides whether our own uninstall still looks for what is left.
-#include "registry/registry.h"
+#include "registry/uninstaller.h"
 
-#include "common/util.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
-#include "session/session.h"
+#include "common/internal_error.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,11 +5,13 @@
 //   screenshot_gallery setup   a stand-in setup program for the host's
 //                              picture: it shows nothing and runs until killed
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "dialog/dedlg.h"
+#include "dialog/cautions.h"
 #include "files/lists.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
 #include <shlobj.h>
 

@@ -2,25 +2,32 @@
 // its steps from the first snapshot to the final cleanup.
 #include "session/session.h"
 
+#include "common/library.h"
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "files/recorder.h"
-#include "files/snapshot.h"
-#include "registry/registry.h"
+#include "session/recording.h"
+#include "files/compare.h"
+#include "files/verify.h"
+#include "files/groups.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/uninstaller.h"
+#include "registry/restore.h"
 #include "resources/resource.h"
-#include "session/abandon.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/state_reset.h"
+#include "common/internal_error.h"
 
 #include <malloc.h>
 #include <shlobj.h>
 
-HINSTANCE hinstLib;
-HWND hwndParent;
 WORD fInSession;
 ATOM atomRunning;
-IMalloc* pShellMalloc;
 
 namespace {
 

@@ -1,11 +1,13 @@
 // The standalone form of a session: the library's own small dialog, in which
 // the dialog is the host window and its static control the status line.
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
 
 namespace {
 

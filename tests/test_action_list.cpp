@@ -1,7 +1,6 @@
 // The action list keeps records in order-key order, sorts stably after order
 // keys change, and formats descriptions safely.
 #include "actions/deaction.h"
-#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // String-table texts, message boxes and the busy state, window placement.
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
 #include "resources/resource.h"
-#include "session/session.h"
 #include "support/hosted_test.h"
 
 #include <gtest/gtest.h>

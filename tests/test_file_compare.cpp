@@ -2,9 +2,12 @@
 // .ini contents against their backups, which new files and folders are
 // offered, the verification, and groups and icons.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "files/snapshot.h"
+#include "files/compare.h"
+#include "files/verify.h"
+#include "files/groups.h"
+#include "session/session.h"
 #include "support/file_session.h"
 #include "support/prefix_files.h"
 

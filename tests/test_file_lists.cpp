@@ -1,6 +1,7 @@
 // Directory lists of one folder, the sorted name lists with their removed
 // entries, and the path helpers of the file snapshot.
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/paths.h"
 #include "files/backup.h"
 #include "files/lists.h"
 #include "support/file_session.h"

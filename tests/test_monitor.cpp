@@ -5,7 +5,7 @@
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
-#include "session/session.h"
+#include "common/library.h"
 #include "support/dialog_script.h"
 #include "support/monitored_test.h"
 #include "support/monitor_wait.h"
@@ -27,6 +27,7 @@ class RingDrainTest : public testing::Test {
   protected:
     void SetUp() override {
         FreeRecordedChanges();
+        SetMonitorSink(RecordFileChange);
         buffer_.assign(kMonitorBufferBytes / sizeof(uint32_t) + 1, 0);
         for (int i = 0; i < kMonitorSlots; ++i) {
             MONITOR_RECORD* pRecord = MonitorSlot(View(), i);

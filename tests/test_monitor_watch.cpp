@@ -7,6 +7,7 @@
 #include "files/recorder.h"
 #include "monitor/monitor.h"
 #include "monitor/protocol.h"
+#include "session/recording.h"
 #include "support/file_session.h"
 #include "support/monitored_test.h"
 #include "support/prefix_files.h"

@@ -1,9 +1,8 @@
 // The temporary folder's base and name, and the recursive folder operations
 // against real files of the test prefix.
 #include "common/pathsearch.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/file_holder.h"
 #include "support/hosted_test.h"
 #include "support/prefix_files.h"

@@ -1,9 +1,6 @@
 // Comparison of two registry snapshots: which keys become "Key Added",
 // "Key Deleted" and "Value Changed" actions, and how trees are matched.
-#include "actions/deaction.h"
-#include "common/util.h"
-#include "registry/registry.h"
-#include "session/session.h"
+#include "registry/compare.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>

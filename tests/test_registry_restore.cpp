@@ -3,11 +3,12 @@
 // put back exactly; failures are reported; the shell's AlwaysUnloadDLL
 // setting is set and put back.
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/restore.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,7 @@
 // The registry snapshot: what the reader records of keys, values and
 // subkeys, what it leaves out, and how nodes are freed.
-#include "common/util.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
 #include "common/guard.h"
-#include "session/session.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"
 

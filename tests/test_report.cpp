@@ -4,11 +4,13 @@
 #include "support/hosted_test.h"
 #include "support/prefix_files.h"
 
-#include "dialog/dedlg.h"
+#include "dialog/report.h"
+#include "dialog/cautions.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
+#include "session/exports.h"
 
 #include <gtest/gtest.h>
 

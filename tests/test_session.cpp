@@ -1,9 +1,9 @@
 // One session from pre_setup_save to post_setup_cleanup, the standalone
 // dialog, and the checks that keep a second session from starting.
-#include "common/util.h"
+#include "common/paths.h"
 #include "session/session.h"
 #include "support/dialog_script.h"
-#include "support/host_window.h"
+#include "support/test_host_window.h"
 #include "support/prefix_files.h"
 #include "support/robot.h"
 

@@ -5,12 +5,11 @@
 // tree form and uninstalls, and afterwards the prefix's files are as before
 // setup, except that file and the changes listed as cautions.
 #include "actions/deaction.h"
-#include "common/util.h"
-#include "dialog/dedlg.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "monitor/monitor.h"
 #include "resources/resource.h"
-#include "session/session.h"
+#include "session/exports.h"
 #include "support/dialog_script.h"
 #include "support/dialog_session.h"
 #include "support/file_session.h"

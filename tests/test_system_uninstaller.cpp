@@ -1,8 +1,8 @@
 // The offer of a setup's own uninstaller: which Uninstall entries are
 // offered, what runs on "Yes", and when the session stops.
 #include "actions/deaction.h"
-#include "common/util.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/uninstaller.h"
 #include "resources/resource.h"
 #include "session/session.h"
 #include "support/dialog_script.h"

@@ -2,8 +2,10 @@
 // actions against real files of the prefix: read-only files, files held by
 // another process, a folder that is the current directory, and restores
 // from the backup folder.
-#include "actions/deaction.h"
-#include "common/util.h"
+#include "actions/confirm.h"
+#include "actions/undo.h"
+#include "common/strings.h"
+#include "common/paths.h"
 #include "files/backup.h"
 #include "support/file_holder.h"
 #include "support/file_session.h"

@@ -3,7 +3,7 @@
 // questions and failures.
 #include "support/uninstall_dialog_test.h"
 
-#include "common/util.h"
+#include "common/status.h"
 #include "files/lists.h"
 #include "resources/resource.h"
 #include "common/guard.h"

@@ -1,8 +1,9 @@
+// Setting up and freeing the session state the uninstall dialog reads.
 #include "dialog_session.h"
 
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <shlobj.h>
 

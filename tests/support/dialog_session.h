@@ -3,7 +3,7 @@
 // "tarnel32.ini", and actions and cautions that are freed afterwards.
 #pragma once
 
-#include "host_window.h"
+#include "test_host_window.h"
 
 #include "actions/deaction.h"
 

@@ -1,8 +1,9 @@
+// Starting and ending the helper process that holds a file open.
 #include "file_holder.h"
 
 #include <gtest/gtest.h>
 
-#include "host_window.h"
+#include "test_host_window.h"
 
 FileHolder::FileHolder(const std::string& path) {
     // The holder keeps the file until it is ended; starting a Wine process can take

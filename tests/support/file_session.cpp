@@ -1,10 +1,12 @@
+// The file side's lists as plain values, and the recorder fed as the monitor does.
 #include "file_session.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/paths.h"
 #include "files/lists.h"
 #include "files/recorder.h"
-#include "files/snapshot.h"
+#include "files/compare.h"
+#include "files/verify.h"
 #include "monitor/protocol.h"
 #include "resources/resource.h"
 

@@ -2,9 +2,9 @@
 // host window stands in as hwndParent and the robot answers the boxes.
 #pragma once
 
-#include "host_window.h"
+#include "test_host_window.h"
 #include "robot.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Test programs link the library's code and its resources directly, so the
 // library's instance is the test program itself.
 #include "case_watchdog.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <gtest/gtest.h>
 

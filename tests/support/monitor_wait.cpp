@@ -1,3 +1,4 @@
+// Bounded waits for the monitor's records, and the threads of this process.
 #include "monitor_wait.h"
 
 #include "monitor/monitor.h"

@@ -1,5 +1,6 @@
-// A fixture for tests that run the file-system monitor: the recorder starts
-// empty, and the monitor is stopped and the recorder emptied at the end.
+// A fixture for tests that run the file-system monitor: the monitor feeds the
+// recorder, which starts empty; the monitor is stopped and the recorder
+// emptied at the end.
 #pragma once
 
 #include "files/recorder.h"
@@ -11,6 +12,7 @@ class MonitoredTest : public HostedTest {
     void SetUp() override {
         HostedTest::SetUp();
         FreeRecordedChanges();
+        SetMonitorSink(RecordFileChange);
     }
     void TearDown() override {
         StopMonitor();

@@ -1,6 +1,7 @@
+// Scratch folders, files and links inside the test prefix's drive C.
 #include "prefix_files.h"
 
-#include "files/links.h"
+#include "common/links.h"
 
 #include <windows.h>
 
@@ -15,6 +16,14 @@ ScratchFolder::ScratchFolder(const std::string& name) : path_("C:\\trun95-tests\
 
 ScratchFolder::~ScratchFolder() {
     RemoveTree(path_);
+}
+
+std::string TempFile(const char* pszName) {
+    char szFolder[MAX_PATH];
+    GetTempPathA(sizeof szFolder, szFolder);
+    std::string path = std::string(szFolder) + pszName;
+    DeleteFileA(path.c_str());
+    return path;
 }
 
 void WriteTextFile(const std::string& path, const std::string& content) {

@@ -20,6 +20,9 @@ class ScratchFolder {
     std::string path_;
 };
 
+// A file of the given name in the Windows temporary folder, deleted first.
+std::string TempFile(const char* pszName);
+
 void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -3,7 +3,9 @@
 #include "support/test_registry.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
+#include "common/strings.h"
+#include "registry/compare.h"
+#include "registry/snapshot.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry.h"
+#include "registry/tree.h"
 
 struct DEACTION;
 

@@ -7,6 +7,7 @@
 #include "hosted_test.h"
 
 #include "dialog/dedlg.h"
+#include "session/exports.h"
 
 #include <functional>
 #include <string>

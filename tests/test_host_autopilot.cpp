@@ -1,125 +1,23 @@
-// The host program's parts: its command line, its transcript, the unattended
-// autopilot against real message boxes and dialogs, and tarnel32.exe itself.
+// The host's unattended autopilot against real message boxes and dialogs.
 #include "host/autopilot.h"
-#include "host/host_window.h"
-#include "host/kept_key.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
-#include "common/util.h"
+#include "common/strings.h"
 #include "resources/resource.h"
-#include "session/session.h"
-#include "support/dialog_script.h"
+#include "session/exports.h"
 #include "support/dialog_session.h"
-#include "support/host_window.h"
+#include "support/test_host_window.h"
 #include "support/prefix_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string TempFile(const char* pszName) {
-    char szFolder[MAX_PATH];
-    GetTempPathA(sizeof szFolder, szFolder);
-    std::string path = std::string(szFolder) + pszName;
-    DeleteFileA(path.c_str());
-    return path;
-}
-
-// ---- command line ----
-
-class HostCommandLine : public testing::Test {
-  protected:
-    bool Parse(const char* pszArgs) { return ParseHostCommandLine(pszArgs, options, error); }
-    HostOptions options;
-    std::string error;
-};
-
-TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsTyped) {
-    EXPECT_STREQ(SkipProgramName("\"C:\\a b\\tarnel32.exe\"  setup.exe /S"), "setup.exe /S");
-    EXPECT_STREQ(SkipProgramName("tarnel32.exe"), "");
-    ASSERT_TRUE(Parse("   "));
-    EXPECT_EQ(options.policy, Policy::Interactive);
-    EXPECT_TRUE(options.setupProgram.empty());
-    EXPECT_EQ(options.timeoutSeconds, 1800u);
-    ASSERT_TRUE(
-        Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --items=C:\\i.txt "
-              "--quiet --timeout=30 \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
-    EXPECT_EQ(options.timeoutSeconds, 30u);
-    EXPECT_EQ(options.reportPath, "C:\\r.txt");
-    EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
-    EXPECT_EQ(options.itemsPath, "C:\\i.txt");
-    EXPECT_TRUE(options.fQuiet);
-    EXPECT_EQ(options.setupProgram, "C:\\My Setup\\setup.exe");
-    EXPECT_EQ(options.setupCommandLine, "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no");
-}
-
-TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
-    const char* const apszWrong[] = {"--unattended=most setup.exe",
-                                     "--unattended=all",
-                                     "--report=C:\\r.txt setup.exe",
-                                     "--unattended=all --report= x",
-                                     "--colour=red setup.exe",
-                                     "--unattended=all \"\" /S",
-                                     "--timeout=30 setup.exe",
-                                     "--unattended=all --timeout=0 setup.exe",
-                                     "--unattended=all --timeout=9999999 setup.exe",
-                                     "--unattended=all --timeout=1m setup.exe",
-                                     "--quiet setup.exe"};
-    for (const char* pszArgs : apszWrong) {
-        error.clear();
-        EXPECT_FALSE(Parse(pszArgs)) << pszArgs;
-        EXPECT_FALSE(error.empty()) << pszArgs;
-    }
-}
-
-// ---- transcript ----
-
-TEST(HostTranscript, LinesAreEscapedAndWrittenInOrderAndTheFileIsRewrittenEachRun) {
-    EXPECT_EQ(
-        TranscriptLine("Tarnel Uninstaller", "Could not uninstall item: x\r\nContinue?", "Yes"),
-        "Tarnel Uninstaller\tCould not uninstall item: x\\r\\nContinue?\tYes\n");
-    std::string path = TempFile("trun95-transcript.txt");
-    {
-        Transcript transcript;
-        ASSERT_TRUE(transcript.Open(path));
-        transcript.Write("old", "", "");
-    }
-    Transcript transcript;
-    ASSERT_TRUE(transcript.Open(path));
-    transcript.Write("A", "one\ntwo", "OK");
-    transcript.Write("B", "", "Yes");
-    EXPECT_EQ(ReadTextFile(path), "A\tone\\ntwo\tOK\nB\t\tYes\n");
-    EXPECT_FALSE(Transcript().Open("C:\\no such folder\\t.txt"));
-}
-
-// ---- processes ----
-
-// A probe that holds a new file for the given time and then ends.
-std::string HoldFileCommand(const char* pszFileName, int ms) {
-    std::string heldFile = TempFile(pszFileName);
-    std::ofstream(heldFile) << "held";
-    return BuildPath("trun95_probe.exe") + " hold-file " + heldFile + " " + std::to_string(ms);
-}
-
-// Starts another process without waiting; the caller closes the handle.
-HANDLE StartProcess(std::string commandLine) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    EXPECT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &si, &pi));
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
-// ---- autopilot ----
 
 class HostAutopilot : public testing::Test {
   protected:
@@ -343,42 +241,6 @@ TEST_F(HostAutopilotSelection, PolicyCancelCancelsTheSelectionAndConfirms) {
                   std::string(kDialog) + "Cancel",
                   "Uninstall\tDo you want to cancel the Uninstall?  If you choose Yes you will not "
                   "be able to use Tarnel to uninstall this program.\tYes"}));
-}
-
-// ---- tarnel32.exe ----
-
-std::string Tarnel32(const std::string& arguments) {
-    return BuildPath("tarnel32.exe") + " " + arguments;
-}
-
-TEST(HostProgram, BadArgumentsAMissingSetupAndAnUnusableReportNameEndWithStatusTwo) {
-    for (const std::string& arguments :
-         {std::string("--unattended=sometimes setup.exe"), std::string("--unattended=all"),
-          std::string("--unattended=all C:\\no\\such\\setup.exe"),
-          std::string("--unattended=all --report=C:\\no\\such\\folder\\r.txt cmd.exe /c exit"),
-          "--unattended=all --report=C:\\" + std::string(600, 'r') + " cmd.exe /c exit"})
-        EXPECT_EQ(RunProgram(Tarnel32(arguments)), 2u) << arguments.substr(0, 60);
-}
-
-TEST(HostProgram, ClosingTheWindowDuringSetupAbandonsTheSessionWithStatusFour) {
-    HANDLE hProcess = StartProcess(Tarnel32(HoldFileCommand("trun95-setup-held.txt", 15000)));
-    // The button is enabled once setup runs.
-    HWND hwndHost = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            hwndHost = FindWindowA("Tarnel32Host", nullptr);
-            return hwndHost && IsWindowEnabled(FindWindowExA(hwndHost, nullptr, "BUTTON", nullptr));
-        },
-        "the host's \"Setup is done\" button",
-        120000)); // the first snapshot takes long on a busy machine
-    EXPECT_NE(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
-    PostMessageA(hwndHost, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(hProcess, 60000), WAIT_OBJECT_0);
-    DWORD dwStatus = 0;
-    GetExitCodeProcess(hProcess, &dwStatus);
-    CloseHandle(hProcess);
-    EXPECT_EQ(dwStatus, 4u);
-    EXPECT_EQ(GlobalFindAtomA("Tarnel Uninstall Is Running"), 0);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-#include "host_window.h"
+// The test host window, and running the build's helper programs.
+#include "test_host_window.h"
 
 #include "resources/resource.h"
 

@@ -1,7 +1,7 @@
-// The one entry point that the check library, trun95check.dll, adds to the
+// The one entry point that the tools library, trun95check.dll, adds to the
 // shipping library's ten: the host of a check run reads with it what the
 // session offers, with each item's kind and object, for programs to read.
-#include "dialog/dedlg.h"
+#include "dialog/report.h"
 
 #include <cstdio>
 

@@ -2,12 +2,19 @@
 // as it is now: what is gone is done, what changed since install is held
 // back (unchecked, or not rewritten) with a caution, and a folder setup made
 // loses only the files setup made.
-#include "session/install_log.h"
+#include "install_log/offer.h"
 
-#include "actions/deaction.h"
-#include "common/util.h"
+#include "actions/confirm.h"
+#include "actions/undo.h"
+#include "common/strings.h"
+#include "common/boxes.h"
+#include "common/paths.h"
 #include "files/lists.h"
-#include "registry/registry.h"
+#include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "registry/restore.h"
+#include "registry/keypath.h"
+#include "common/handles.h"
 #include "resources/resource.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // link itself. Wine 8 has no call that does: every deletion there reaches the
 // object behind a link, so under Wine on Linux links are removed with the
 // host's own unlink, which never follows the last name.
-#include "files/links.h"
+#include "common/links.h"
 
 #include <cstdint>
 #include <cstring>

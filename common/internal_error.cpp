@@ -1,8 +1,8 @@
 // The internal-exception box: which guard caught a failure, and whether the
 // user wants to go on.
-#include "session/report.h"
+#include "common/internal_error.h"
 
-#include "common/util.h"
+#include "common/boxes.h"
 #include "common/guard.h"
 
 #include <cstdio>

@@ -1,10 +1,13 @@
 // Message boxes with the library's title, the internal-error reports, and
 // placing a dialog over its parent.
-#include "common/util.h"
+#include "common/boxes.h"
+
+#include "common/strings.h"
+#include "common/status.h"
 
 #include "resources/resource.h"
 #include "common/guard.h"
-#include "session/session.h"
+#include "common/library.h"
 
 #include <cstdio>
 

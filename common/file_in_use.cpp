@@ -1,7 +1,8 @@
 // Whether a file is held by another process or loaded as a module here.
-#include "actions/deaction.h"
+#include "common/file_in_use.h"
 
-#include "common/util.h"
+#include "common/strings.h"
+#include "common/boxes.h"
 
 int IsFileInUse(const char* pszPath) {
     if (!pszPath || !*pszPath) {

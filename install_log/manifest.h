@@ -1,6 +1,7 @@
 // Install logs: what the undo of one program needs later, taken when it was
 // installed, kept in a folder per program ("manifest.txt" and the backed-up
-// copies in "backup"). docs/install-log.md describes the format.
+// copies in "backup"). The manifest's records, written and read back;
+// docs/install-log.md describes the format.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,6 @@
 #include <vector>
 
 struct RTREE;
-struct DEACTION;
 
 inline constexpr int kInstallLogVersion = 1;
 inline constexpr char kInstallLogMagic[] = "TRUN95 install log";
@@ -74,33 +74,3 @@ std::string ReadManifest(const std::string& text, InstallLog& log);
 std::string LoadInstallLog(const std::string& folder, InstallLog& log);
 // Writes the manifest into the folder (made when missing); false on failure.
 bool WriteInstallLog(const std::string& folder, const InstallLog& log);
-
-// The session's action list and cautions as a log; the restored files'
-// copies are taken from the session's temporary folder into the log folder.
-bool SaveSessionAsLog(const std::string& folder, InstallLog& log);
-// The name a log goes by: the display name of the Uninstall key setup added,
-// else the setup program's name without its folder and ".exe".
-std::string ProgramNameOf(const InstallLog& log, const std::string& setup);
-// A name usable as a folder name.
-std::string LogFolderName(const std::string& name);
-
-// Turns the log's items into the session's actions and cautions, each
-// checked against the machine as it is now.
-void OfferLogItems(InstallLog& log);
-// Marks the items whose actions were carried out or were gone. True when
-// the log is still needed: an action offered checked was not carried out
-// (the person unticked it, cancelled, or it failed). What was held back for
-// changing since install and left unchecked is the person's to keep.
-bool KeepItemsLeft(InstallLog& log);
-// Releases what OfferLogItems made for the actions.
-void ForgetLogActions();
-// The registry key of an item's Uninstall entry, read as it is now; null
-// when the log has none or it is gone. Freed by the caller.
-RTREE* ReadRecordedUninstallKey(const InstallLog& log);
-
-// Undo of a folder setup made: only the files setup made and that are
-// unchanged are deleted, then the folders setup made that are left empty.
-int UndoDeleteRecordedFolder(DEACTION* pact);
-// Nothing of the user's goes with such a folder: no question, only the check
-// that none of its files is in use.
-int ConfirmRecordedFolderDelete(DEACTION* pact);

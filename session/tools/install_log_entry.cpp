@@ -1,15 +1,21 @@
 // The entry points that the tools library, trun95check.dll, adds for install
 // logs: after a watched setup the session is saved as a log instead of being
 // offered, and later a log is offered and carried out like a session.
-#include "session/install_log.h"
+#include "install_log/capture.h"
+#include "install_log/manifest.h"
+#include "install_log/offer.h"
 
 #include "actions/deaction.h"
-#include "common/util.h"
-#include "registry/registry.h"
+#include "common/strings.h"
+#include "common/status.h"
+#include "common/boxes.h"
+#include "common/paths.h"
+#include "registry/uninstaller.h"
+#include "registry/restore.h"
 #include "resources/resource.h"
-#include "session/abandon.h"
 #include "common/guard.h"
-#include "session/report.h"
+#include "common/internal_error.h"
+#include "common/library.h"
 #include "session/session.h"
 
 #include <shlobj.h>

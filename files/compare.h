@@ -1,8 +1,10 @@
-// After setup: comparison of files, verification of new items, and program
-// groups and icons.
+// After setup: the folders and files compared with their state before, and
+// the folder, file and restore actions the comparison offers.
 #pragma once
 
 #include "files/lists.h"
+
+#include <windows.h>
 
 struct DEACTION;
 
@@ -14,8 +16,3 @@ DEACTION* AddFileAction(WORD wOrder, UINT uFormat, const char* pszPath);
 int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder);
 int SameAsBackup(const char* pszPath, const char* pszBackupName);
 DWORD GetLongPath(const char* pszPath, char* pszOut, DWORD cchOut);
-int GetSpecialFolderPath(char* pszBuffer, int iFolder);
-void LoadProtectedFolders();
-void FreeProtectedFolders();
-void VerifyNewItems();
-void CheckGroupsAndIcons();

@@ -1,0 +1,116 @@
+// The install log's manifest: every item kind reads back as it was written,
+// and a damaged log, one of another format or one without its copies is
+// refused with what is wrong, before any action is made from it.
+#include "actions/deaction.h"
+#include "common/strings.h"
+#include "install_log/manifest.h"
+#include "registry/tree.h"
+#include "support/prefix_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+// A key with one value, as a snapshot holds it, below pParent when given.
+RTREE* KeyWithValue(const char* pszName, const char* pszValue, RTREE* pParent = nullptr) {
+    RTREE* pKey = NewRegistryNode();
+    std::free(pKey->pszName);
+    pKey->pszName = DupString(pszName);
+    pKey->pData =
+        NewRegistryData(REG_SZ, 3, reinterpret_cast<const BYTE*>("v\t"), pszValue, nullptr);
+    if ((pKey->pParent = pParent))
+        pParent->pChild = pKey;
+    return pKey;
+}
+
+class ManifestTest : public testing::Test {
+  protected:
+    // One item of every kind, with texts holding the characters that are escaped.
+    void SetUp() override {
+        log.name = "Acme\tNotes\\2";
+        log.setup = "C:\\setup.exe /S\r\n";
+        log.installed = "2026-01-02 03:04:05 UTC";
+        log.cautions = {"caution one"};
+        for (WORD wKind = DEA_GROUP; wKind <= DEA_REGISTRY; ++wKind) {
+            LogItem& item = log.items.emplace_back();
+            item.wKind = wKind;
+            item.wOrder = static_cast<WORD>(wKind * 10);
+            const std::string number = std::to_string(wKind);
+            item.description = "Delete item " + number;
+            item.object = "C:\\acme\\" + number;
+        }
+        log.items[0].extra = "Acme group";
+        log.items[2].folders = {"C:\\acme\\3\\sub"};
+        log.items[2].files = {{"C:\\acme\\3\\a.txt", 12, 1234567, std::string(40, 'a')},
+                              {"C:\\acme\\3\\b.txt", 0, 1, ""}};
+        log.items[4].backup = "win.ini";
+        LogItem& key = log.items[5];
+        key.dwChange = REG_VALUES_CHANGED;
+        key.iRoot = 2;
+        key.keyPath = "Acme\\Notes";
+        key.pBefore = KeyWithValue("Notes", "old");
+        KeyWithValue("Sub", "deeper", key.pBefore);
+        key.pAfter = KeyWithValue("Notes", "new");
+        text = ManifestText(log);
+    }
+    // The manifest with the first occurrence of a text replaced.
+    std::string Replaced(const std::string& find, const std::string& with) const {
+        size_t iAt = text.find(find);
+        return text.substr(0, iAt) + with + text.substr(iAt + find.size());
+    }
+    InstallLog log;
+    std::string text;
+};
+
+TEST_F(ManifestTest, EveryItemKindReadsBackAsWritten) {
+    InstallLog read;
+    ASSERT_EQ(ReadManifest(text, read), "");
+    EXPECT_EQ(ManifestText(read), text);
+    EXPECT_EQ(read.name, log.name);
+    EXPECT_EQ(read.setup, log.setup);
+    ASSERT_EQ(read.items.size(), 6u);
+    EXPECT_EQ(read.items[5].pBefore->pChild->pData->pszName, std::string("deeper"));
+}
+
+TEST_F(ManifestTest, DamagedOrForeignManifestsAreRefusedNamingWhatIsWrong) {
+    const std::pair<std::string, const char*> kCases[] = {
+        {Replaced("\t1\n", "\t0\n"),
+         "the log is of format version 0; this TRUN95 reads version 1 only"},
+        {Replaced("install log", "install lag"), "line 1: this is not a TRUN95 install log"},
+        {"", "the manifest is empty"},
+        {Replaced("\nitem\t1\t", "\nitem\tx\t"), "unknown item kind \"x\""},
+        {Replaced("\nname\t", "\nnames\t"), "unknown record \"names\""},
+        {Replaced("\nsetup\t", "\nsetup\tx\t"), "the setup record has 3 fields instead of 2"},
+        {Replaced("\ninstalled\t", "\ninstalled\t\\q"), "bad escape in the installed record"},
+        {Replaced("sub\n", std::string(260, 's') + "\n"), "a path of more than 259 characters"},
+        {Replaced("\nname\t", "\nfolder\tC:\\x\nname\t"), "a folder record before the first item"},
+        {Replaced("\nbackup\t", "\nkey\t3\t0\tx\nbackup\t"), "a key record in an item that is not"},
+        {Replaced("\nnode\tb\t1\t", "\nnode\tb\t3\t"), "a node deeper than its parent"},
+        {Replaced("\nvalue\tb\t", "\nvalue\tq\t"), "bad value record"},
+        {Replaced("\ncaution\tcaution one", ""), "lines, but the manifest has 6 in"},
+        {text.substr(0, text.rfind("end\t")), "the manifest is cut short: its end record"},
+        {text + "caution\tlate\n", "there is text after the end record"},
+    };
+    for (const auto& [damaged, pszError] : kCases) {
+        InstallLog read;
+        EXPECT_NE(ReadManifest(damaged, read).find(pszError), std::string::npos) << pszError;
+    }
+}
+
+TEST_F(ManifestTest, ALogIsRefusedWhenItsFolderOrARestoredFilesCopyIsMissing) {
+    ScratchFolder scratch{"manifest"};
+    InstallLog read;
+    EXPECT_NE(LoadInstallLog(scratch / "gone", read).find("uninstalled already"),
+              std::string::npos);
+    ASSERT_TRUE(WriteInstallLog(scratch.path(), log));
+    EXPECT_EQ(LoadInstallLog(scratch.path(), read), "the backed-up copy of C:\\acme\\5 is missing");
+    CreateDirectoryA((scratch / "backup").c_str(), nullptr);
+    WriteTextFile(scratch / "backup\\win.ini", "[x]");
+    InstallLog complete;
+    EXPECT_EQ(LoadInstallLog(scratch.path(), complete), "");
+}
+
+} // namespace
