@@ -1,3 +1,5 @@
+// The unattended user: its thread finds the windows of the session and of
+// setup, answers them by its policy and gives the run up when it is stuck.
 #include "host/autopilot.h"
 
 #include "host/found_windows.h"

@@ -1,3 +1,4 @@
+// The last bound on every test case, and what it prints when a case overruns.
 #include "case_watchdog.h"
 
 #include "robot.h"

@@ -1,3 +1,5 @@
+// The dialog script: a thread that drives a dialog as a person would, and
+// the bounded waits and presses it uses.
 #include "dialog_script.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The UI robot: answers the boxes and dialogs a test expects, leaves a window
+// behind a box of its own alone, and ends a failed case that is stuck.
 #include "robot.h"
 
 #include <gtest/gtest.h>
