@@ -292,8 +292,8 @@ def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message
 
 
 def install_then_uninstall(prefix, binaries, work, scenario):
-    """Acme Notes installed with an install log, used, refused as a damaged log
-    and as one of another format, uninstalled from the log, then asked again."""
+    """Acme Notes installed with an install log, used, refused as a damaged log,
+    uninstalled from the log, then asked again."""
     logs = os.path.join(prefix.path, "trun95-logs")
     os.makedirs(logs, exist_ok=True)
     status, _, _ = run_session(prefix, binaries, work, scenario,
@@ -305,14 +305,12 @@ def install_then_uninstall(prefix, binaries, work, scenario):
     use_acme_notes(prefix)
     failures = []
     used = snapshot(prefix)
+    # Every refusal has its unit test; this run shows that a refused log
+    # changes nothing in the prefix.
     good = open(manifest, "rb").read()
-    for damage, message in ((lambda text: text.replace(b"\t1\n", b"\t0\n", 1),
-                             "format version 0"),
-                            (lambda text: text.replace(b"\nitem\t", b"\nitem\tx", 1),
-                             'unknown item kind "x')):
-        open(manifest, "wb").write(damage(good))
-        failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
-                                       message)[0]
+    open(manifest, "wb").write(good.replace(b"\nitem\t", b"\nitem\tx", 1))
+    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
+                                   'unknown item kind "x')[0]
     open(manifest, "wb").write(good)
     failures += ["refused log changed: " + line for line in compare(used, snapshot(prefix), set())]
     found, texts = uninstall_from_log(prefix, binaries, work, scenario, folder, 0, None)
