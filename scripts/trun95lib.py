@@ -83,17 +83,86 @@ def msiexec_command(package):
     return ["msiexec.exe", "/i", windows_path(package), "/qn"]
 
 
+# Where an isolated run keeps the setup program (in drive C:) and the host's
+# own files (beside drive C:, through RUN_DRIVE).
+STAGED_SETUPS = "trun95-setup"
+RUN_FOLDER = "trun95-run"
+RUN_DRIVE = "t:"
+# What the host needs of the build's binaries.
+HOST_FILES = ("tarnel32.exe", "TRUN95.dll", "trun95check.dll", "tr95.vxd")
+DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
+
+
+def staged_path(setup):
+    """The Windows path of a setup file staged into an isolated prefix."""
+    return "C:\\%s\\%s" % (STAGED_SETUPS, os.path.basename(setup))
+
+
 def default_prefix():
     data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local/share")
     return os.path.abspath(os.environ.get("TRUN95_PREFIX") or os.path.join(data, "trun95", "prefix"))
 
 
-def leading_options(arguments):
-    """The options before the first other argument, each as (option, name,
-    value) from --NAME=VALUE, and the arguments after them."""
-    count = next((i for i, a in enumerate(arguments) if not a.startswith("--")), len(arguments))
-    return ([(a,) + tuple(a.partition("=")[::2]) for a in arguments[:count]],
-            list(arguments[count:]))
+class Refused(Exception):
+    """Arguments a command cannot take: said in one line, status 2."""
+
+
+# Characters no Windows file name may hold.
+NOT_IN_WINDOWS_NAMES = set('?*<>|":')
+# The code page of Wine's ANSI functions here, through which the library's
+# Save As dialog passes the report's name.
+ANSI_CODE_PAGE = "cp1252"
+
+
+def parse_options(arguments, known, anywhere=False):
+    """The options of a command line and its other arguments.
+
+    known maps each option's name to "flag" (--quiet), "text" (--json=FILE)
+    or "count" (--timeout=SECONDS, a whole number above 0); "-j N" and "-jN"
+    stand for --jobs=N. Options end at the first other argument, whose own
+    arguments follow it unread, unless anywhere is set. The options come back
+    as (name, value) in their order; an unknown or incomplete one is Refused."""
+    options, rest = [], []
+    words = list(arguments)
+    while words:
+        word = words.pop(0)
+        if rest and not anywhere or not word.startswith("-") or word == "-":
+            rest.append(word)
+            continue
+        if word == "-j" and words:
+            word = "--jobs=" + words.pop(0)
+        elif word.startswith("-j") and not word.startswith("--"):
+            word = "--jobs=" + word[2:]
+        name, equals, value = word.partition("=")
+        kind = known.get(name)
+        if kind is None:
+            raise Refused("unknown option " + name)
+        if (kind == "flag") == bool(equals) or (kind != "flag" and not value) or (
+                kind == "count" and not (value.isdigit() and int(value) > 0)):
+            raise Refused("option %s takes %s" % (name, {"flag": "no value",
+                                                          "text": "a value",
+                                                          "count": "a whole number above 0"}[kind]))
+        options.append((name, value if equals else True))
+    return options, rest
+
+
+def file_name_problem(path):
+    """Why Windows cannot write a file of that name through a Save As dialog,
+    or None: a character outside its code page or one no file name may hold,
+    a missing folder, or a read-only file."""
+    name = os.path.basename(path)
+    if not name or set(name) & NOT_IN_WINDOWS_NAMES:
+        return "a Windows file name cannot hold any of ?*<>|\":"
+    try:
+        name.encode(ANSI_CODE_PAGE)
+    except UnicodeEncodeError:
+        return "the name has characters outside Windows' code page (%s)" % ANSI_CODE_PAGE
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        return "there is no folder " + folder
+    if os.path.exists(path) and not os.stat(path).st_mode & 0o222:
+        return "the file is read-only"
+    return None
 
 
 def run_bounded(command, seconds, **options):
@@ -188,6 +257,66 @@ class Prefix:
                     if line.lower().startswith(start):
                         return line[len(start):-1].replace('\\"', '"').replace("\\\\", "\\")
         return None
+
+    def isolate(self):
+        """Cuts the prefix off from the Linux files: every drive or device
+        whose folder lies outside the prefix (Z:, the Linux root, among them)
+        is removed, and the host's own files go through RUN_DRIVE, the
+        prefix's own folder, which the monitor never watches (Wine is told it
+        is a network drive). The prefix must not be running. Returns the
+        removed links, for put_back."""
+        devices = os.path.join(self.path, "dosdevices")
+        inside = os.path.realpath(self.path) + os.sep
+        removed = []
+        for name in sorted(os.listdir(devices)):
+            link = os.path.join(devices, name)
+            if os.path.islink(link) and not os.path.realpath(link).startswith(inside):
+                removed.append((link, os.readlink(link)))
+                os.remove(link)
+        run_drive = os.path.join(devices, RUN_DRIVE)
+        if not os.path.lexists(run_drive):
+            os.symlink("..", run_drive)
+        if self.registry_string(DRIVES_KEY, RUN_DRIVE) != "network":
+            with open(os.path.join(self.path, "system.reg"), "a", encoding="utf-8") as stream:
+                stream.write('\n[%s] 0\n"%s"="network"\n'
+                             % (DRIVES_KEY.split("\\", 1)[1].replace("\\", "\\\\"), RUN_DRIVE))
+        os.makedirs(self.run_file(""), exist_ok=True)
+        return removed
+
+    def put_back(self, removed):
+        """The links that isolate removed, as they were."""
+        os.remove(os.path.join(self.path, "dosdevices", RUN_DRIVE))
+        for link, target in removed:
+            if not os.path.lexists(link):
+                os.symlink(target, link)
+
+    def run_file(self, name):
+        """A file of an isolated run's host (report, transcript, items)."""
+        return os.path.join(self.path, RUN_FOLDER, name)
+
+    @staticmethod
+    def run_file_windows(name):
+        return "%s\\%s\\%s" % (RUN_DRIVE.upper(), RUN_FOLDER, name)
+
+    def stage_host(self, binaries=BIN):
+        """A copy of the host and its libraries in the run folder: without a
+        drive for the Linux files, Wine finds them only inside the prefix.
+        Returns the copy's folder, for run_host."""
+        folder = self.run_file("bin")
+        os.makedirs(folder, exist_ok=True)
+        for name in HOST_FILES:
+            shutil.copy(os.path.join(binaries, name), folder)
+        return folder
+
+    def stage(self, setup):
+        """A copy of the setup file in the prefix's drive C:, as Windows
+        sees it there; a name such as msiexec.exe is left for Windows to find."""
+        if not os.path.isfile(setup):
+            return setup
+        folder = self.drive_c(STAGED_SETUPS)
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(setup, folder)
+        return staged_path(setup)
 
     def processes(self):
         """What runs in this prefix, one "PID COMMAND" text each."""

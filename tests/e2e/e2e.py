@@ -44,6 +44,7 @@ IGNORED_FILES = [
     re.compile(r"^windows/temp/", re.I),
     re.compile(r"^windows/installer/", re.I),          # msiexec's package cache
     re.compile(r"^trun95-prefix\.reg$"),
+    re.compile(r"^trun95-setup/"),                     # the setup file an isolated run copied in
 ]
 # Registry keys that Wine rewrites by itself, and the uninstaller's skip list.
 IGNORED_KEYS = [
