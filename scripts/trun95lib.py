@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
 
 ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, "build", "win64", "bin")
@@ -40,6 +41,11 @@ LOG_REFUSED = 6
 # How long Wine's services may take to end after the last program of a
 # prefix: a few seconds when the machine is quiet.
 SETTLE_SECONDS = 120
+# How long what setup left running after the host may take to end by
+# itself before it is ended.
+LEFTOVER_SECONDS = 5
+WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
+                 "conhost.exe", "winemenubuilder.exe", "start.exe"}
 # Copying a prefix, making one, and small programs such as reg.exe.
 STEP_SECONDS = 600
 # The host's own bound of an unattended run (its --timeout default), and what
@@ -336,6 +342,24 @@ class Prefix:
                 found.append("%s %s" % (pid, " ".join(command.split())))
         return found
 
+    def leftovers(self):
+        """What runs in the prefix apart from Wine's own background programs."""
+        return [p for p in self.processes() if not is_wine_service(p.split(" ", 1)[1])]
+
+    def end_leftovers(self, grace=LEFTOVER_SECONDS):
+        """After the host: what setup left running (a folder window, a
+        service) gets a few seconds to end, then it is ended with everything
+        in the prefix and named. Returns what was ended."""
+        deadline = time.monotonic() + grace
+        left = self.leftovers()
+        while left and time.monotonic() < deadline:
+            time.sleep(0.2)
+            left = self.leftovers()
+        if left:
+            say("trun95: still running after the host ended; it is ended:\n  " + "\n  ".join(left))
+            self.kill()
+        return left
+
     def kill(self):
         run_bounded([WINESERVER, "-k"], STEP_SECONDS, env=self.env(), check=False,
                     stderr=subprocess.DEVNULL)
@@ -353,6 +377,15 @@ class Prefix:
                 % (self.path, seconds, "\n  ".join(running) or "(no process left)"))
             self.kill()
             return False
+
+
+def is_wine_service(command):
+    """Whether a process of a prefix is one of Wine's background programs,
+    which end by themselves a little after the last program."""
+    program = command.split(" ", 1)[0].replace("\\", "/").rsplit("/", 1)[-1].lower()
+    if program == "explorer.exe":
+        return "/desktop" in command  # a folder window is the user's
+    return program in WINE_SERVICES or program.startswith("wineserver")
 
 
 def own_lineage():
@@ -398,9 +431,14 @@ def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, t
 
     The run is bounded (seconds, else host_bound); a host that outlives its bound is ended
     with everything in the prefix, and what ran there and the transcript so
-    far are said. Then the prefix is left to settle (see Prefix.settle)."""
+    far are said. Then what setup left running is ended (Prefix.end_leftovers)
+    and the prefix settles, unless the prefix was in use before the host
+    started (another session, which a second host refuses at once): that is
+    neither waited for nor ended."""
     out = sys.stderr if out is None else out
     command = [WINE, os.path.join(binaries, "tarnel32.exe")] + list(arguments)
+    # Another session's programs: not this run's to wait for or to end.
+    shared = bool(prefix.leftovers())
     lines = []
     stdout = subprocess.PIPE if merge_output else None
     stderr = subprocess.STDOUT if merge_output else (subprocess.PIPE if quiet_wine else None)
@@ -419,9 +457,15 @@ def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, t
         process.kill()
         prefix.kill()
         process.wait(timeout=SETTLE_SECONDS)
-    prefix.settle()
+    if not shared:
+        prefix.end_leftovers()
+        # Wine's services take seconds to end by themselves and hold nothing
+        # of the session's: the wineserver writes the registry as it ends.
+        prefix.kill()
+        prefix.settle()
     if pipe:
-        # Wine's services hold the pipe until they end, which settle waited for.
+        # Wine's services hold the pipe until they end, which settle waited
+        # for; services of another session never had it.
         copier.join(timeout=SETTLE_SECONDS)
     return HostRun(GIVEN_UP if stopped else process.returncode, lines, stopped)
 
