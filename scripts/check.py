@@ -121,17 +121,17 @@ class Run:
                 items.append({"kind": kind, "object": obj, "text": text})
         return items
 
-    def transcript(self):
-        path = self.file("transcript.txt")
-        return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
+
+def transcript_lines(path):
+    return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
 
 
-def run_session(run, policy, command, args):
-    if not args["quiet"]:
+def run_session(run, policy, command, args, shown=True):
+    if shown and not args["quiet"]:
         say("== %s ==" % ("footprint: setup under watch, nothing undone" if policy == "report-only"
                           else "residue: setup, then the program's own uninstaller"))
     status = run.host(policy, command, args["host_options"],
-                      False if args["quiet"] or args["jobs"] > 1 else sys.stdout)
+                      sys.stdout if shown and not args["quiet"] and args["jobs"] == 1 else False)
     if status != 0:
         raise CheckFailed(status, "the host ended with status %d in the %s run" % (status, policy))
     return run.items()
@@ -139,6 +139,30 @@ def run_session(run, policy, command, args):
 
 def split_cautions(items):
     return ([i for i in items if i["kind"] != "caution"], [i for i in items if i["kind"] == "caution"])
+
+
+class ResidueRun:
+    """The residue run, started beside the footprint run when the machine has
+    a core for it (a single check), else once the footprint asks for it. The
+    footprint tells whether it is needed; when not, it is ended unused."""
+
+    def __init__(self, setup, command, args, work):
+        self.started = None
+        self.call = lambda: run_session(Run(args["prefix"], work, "residue", setup),
+                                        "own-then-report", command, args,
+                                        shown=not args["side_by_side"])
+        self.prefix = Prefix(os.path.join(work, "residue", "prefix"))
+        if args["side_by_side"]:
+            self.started = concurrent.futures.ThreadPoolExecutor(max_workers=1)
+            self.result = self.started.submit(self.call)
+
+    def items(self):
+        return self.result.result() if self.started else self.call()
+
+    def drop(self):
+        if self.started:
+            self.prefix.kill()
+            self.started.shutdown(wait=True)
 
 
 def check(setup, arguments, args):
@@ -154,7 +178,9 @@ def check(setup, arguments, args):
     else:
         work = tempfile.mkdtemp(prefix="trun95-check-")
     started = time.monotonic()
+    residue_run = None
     try:
+        residue_run = ResidueRun(setup, command, args, work)
         footprint_run = Run(args["prefix"], work, "footprint", setup)
         footprint = run_session(footprint_run, "report-only", command, args)
         # The library writes the root keys as "Hkey_local_machine".
@@ -165,11 +191,12 @@ def check(setup, arguments, args):
         registered = [footprint_run.prefix.registry_string(key, "UninstallString")
                       for key in uninstall_keys]
         if registered:
-            residue_run = Run(args["prefix"], work, "residue", setup)
-            residue = run_session(residue_run, "own-then-report", command, args)
+            residue = residue_run.items()
             ran = any(line.startswith(OWN_UNINSTALLER_CAPTION + "\t" + OWN_UNINSTALLER_OFFER)
-                      and line.endswith("\tYes") for line in residue_run.transcript())
+                      and line.endswith("\tYes") for line in transcript_lines(
+                          residue_run.prefix.run_file("transcript.txt")))
         else:
+            residue_run.drop()
             residue, ran = footprint, False
             result["note"] = "no uninstaller registered"
         result["ownUninstaller"] = {"registered": registered[0] if registered else None,
@@ -186,6 +213,8 @@ def check(setup, arguments, args):
         result["note"] = "the check failed: %s" % failure
         result["exitStatus"] = CHECK_BROKE
     finally:
+        if residue_run:
+            residue_run.drop()
         for name in ("footprint", "residue"):
             Prefix(os.path.join(work, name, "prefix")).kill()
         if not KEEP_IN:
@@ -232,7 +261,7 @@ def parse(command, argv):
     options, rest = parse_options(argv, CHECK_ALL_OPTIONS if command == "check-all"
                                   else CHECK_OPTIONS, anywhere=command == "check-all")
     args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
-            "exe_args": ["/S"], "jobs": 1, "shard": (1, 1)}
+            "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
     for name, value in options:
         if name in ("--json", "--prefix"):
             args[name[2:]] = os.path.abspath(value)
