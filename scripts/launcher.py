@@ -7,6 +7,7 @@ TRUN95_LAUNCHER names the launcher as it was called, for its messages.
 """
 
 import contextlib
+import fcntl
 import os
 import re
 import select
@@ -27,6 +28,8 @@ ACME_PATHS = ["*/Program Files/Acme Notes*", "*/Acme Notes.lnk",
 ACME_KEYS = re.compile(r"^Software\\(Acme|Classes\\(\.acmenote|AcmeNotes)|.*Uninstall\\AcmeNotes)")
 # How long Xvfb may take to start.
 XVFB_SECONDS = 60
+# How long a demo waits for another one to end.
+DEMO_WAIT_SECONDS = 600
 
 
 POLICIES = ("all", "own-then-continue", "own-then-stop", "cancel", "report-only",
@@ -250,8 +253,31 @@ def say_transcript(path):
         say("  [%s] %s\n      -> %s" % (caption, text, answer))
 
 
+@contextlib.contextmanager
+def held(path, seconds):
+    """A lock on a file, waited for at most seconds: two demos share their
+    folder, so the second one waits for the first rather than break it."""
+    with open(path, "w") as stream:
+        deadline = time.monotonic() + seconds
+        while True:
+            try:
+                fcntl.flock(stream, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise Refused("another demo still ran after %d s" % seconds) from None
+                time.sleep(0.5)
+        yield
+
+
 def run_demo(arguments=()):
     session_options(arguments, {"--verbose": "flag"})
+    os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+    with held(os.path.join(ROOT, "build", "demo.lock"), DEMO_WAIT_SECONDS):
+        return demo()
+
+
+def demo():
     work = os.path.join(ROOT, "build", "demo")
     say("== TRUN95 demo: installing and uninstalling Acme Notes (NSIS) ==")
     base = Prefix(os.path.join(ROOT, "build", "win64", "wineprefix"))
