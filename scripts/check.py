@@ -31,8 +31,8 @@ import tempfile
 import threading
 import time
 
-from trun95lib import (Prefix, Refused, file_name_problem, default_prefix, parse_options,
-                       run_host, staged_path)
+from trun95lib import (VERBOSE, Prefix, Refused, default_prefix, file_name_problem,
+                       parse_options, phase, run_host, staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
@@ -54,7 +54,8 @@ OWN_UNINSTALLER_OFFER = "The installed program ("
 CHECK_BROKE = 7
 # What each command takes; check-all's options may come anywhere, check's
 # end at the setup program, whose own arguments follow it.
-CHECK_OPTIONS = {"--json": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag"}
+CHECK_OPTIONS = {"--json": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag",
+                 "--verbose": "flag"}
 CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
                                            "--shard": "text"})
 MERGE_OPTIONS = {"--json": "text"}
@@ -130,8 +131,10 @@ def run_session(run, policy, command, args, shown=True):
     if shown and not args["quiet"]:
         say("== %s ==" % ("footprint: setup under watch, nothing undone" if policy == "report-only"
                           else "residue: setup, then the program's own uninstaller"))
+    phase("%s: prefix copy ready" % policy)
     status = run.host(policy, command, args["host_options"],
                       sys.stdout if shown and not args["quiet"] and args["jobs"] == 1 else False)
+    phase("%s: host ended" % policy)
     if status != 0:
         raise CheckFailed(status, "the host ended with status %d in the %s run" % (status, policy))
     return run.items()
@@ -276,6 +279,8 @@ def parse(command, argv):
             args["jobs"] = int(value)
         elif name == "--shard":
             args["shard"] = parse_shard(value)
+        elif name == "--verbose":
+            VERBOSE[0] = True
     if command == "check-all" and not any(n == "--jobs" for n, _ in options):
         args["jobs"] = os.cpu_count() or 1
     if args["json"] and file_name_problem(args["json"]):

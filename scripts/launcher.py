@@ -14,10 +14,13 @@ import select
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 import check
-from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, STAGED_SETUPS, Prefix, Refused,
+from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, STAGED_SETUPS, STEP_SECONDS,
+                       VERBOSE, Prefix,
+                       Refused, phase,
                        default_prefix, describe_status, file_name_problem, find_paths,
                        parse_options, read_text, run_host, say, setup_path, windows_path)
 
@@ -147,16 +150,6 @@ def bring_out(prefix, options, command):
     shutil.rmtree(prefix.drive_c(STAGED_SETUPS), ignore_errors=True)
 
 
-# The start of this run, and whether each phase's time is said (--verbose).
-STARTED = time.monotonic()
-VERBOSE = [False]
-
-
-def phase(name):
-    if VERBOSE[0]:
-        say("trun95: [%5.1f s] %s" % (time.monotonic() - STARTED, name))
-
-
 def logs_folder():
     """Install logs live in the prefix, beside its drive C: one folder a program."""
     return os.path.join(default_prefix(), "trun95-logs")
@@ -282,7 +275,7 @@ def demo():
     say("== TRUN95 demo: installing and uninstalling Acme Notes (NSIS) ==")
     base = Prefix(os.path.join(ROOT, "build", "win64", "wineprefix"))
     base.make("null")
-    shutil.rmtree(work, ignore_errors=True)
+    remover = set_aside(work)
     phase("base prefix ready")
     prefix = Prefix.copy_of(base.path, os.path.join(work, "prefix"))
     phase("prefix copied")
@@ -311,7 +304,20 @@ def demo():
         say("  " + line)
     say(describe_status(status))
     say("(report: %s, transcript: %s)" % (report, transcript))
+    remover.join(timeout=STEP_SECONDS)
     return status
+
+
+def set_aside(folder):
+    """Moves the last run's folder aside and removes it while this run
+    works: freeing a prefix's space takes a second on a busy machine."""
+    old = folder + ".old"
+    shutil.rmtree(old, ignore_errors=True)  # left by a run that was stopped
+    if os.path.exists(folder):
+        os.rename(folder, old)
+    remover = threading.Thread(target=shutil.rmtree, args=(old, True))
+    remover.start()
+    return remover
 
 
 def run_standalone(arguments=()):

@@ -70,6 +70,18 @@ def read_text(path):
         return stream.read()
 
 
+# The start of this command (the launcher's, when it started this script),
+# and whether each phase's time is said (--verbose), so that a user sees
+# where the time goes.
+STARTED = int(os.environ.get("TRUN95_STARTED") or time.time_ns()) / 1e9
+VERBOSE = [False]
+
+
+def phase(name):
+    if VERBOSE[0]:
+        say("trun95: [%5.1f s] %s" % (time.time() - STARTED, name))
+
+
 def describe_status(status):
     return "trun95: " + HOST_STATUSES.get(
         status, "the session could not begin (status %d)." % status)
@@ -230,8 +242,24 @@ class Prefix:
 
     def make(self, display):
         """Makes the prefix, or brings an existing one to the display driver."""
+        if self.ready(display):
+            return
         run_bounded([os.path.join(ROOT, "scripts", "wine-prefix"), self.path, display],
                     STEP_SECONDS, env=self.env(), check=True, stdout=subprocess.DEVNULL)
+
+    def ready(self, display):
+        """Whether scripts/wine-prefix would change nothing (it takes a second
+        on a busy machine): made for this display, and no shell folder is a
+        link, which could lead into the Linux home."""
+        try:
+            with open(os.path.join(self.path, ".trun95-prefix")) as stream:
+                if stream.read().strip() != "version=win95 display=" + display:
+                    return False
+        except OSError:
+            return False
+        users = self.drive_c("users")
+        return self.exists() and not any(links_below(os.path.join(users, home), 3)
+                                          for home in os.listdir(users))
 
     def exists(self):
         return os.path.isfile(os.path.join(self.path, "system.reg"))
@@ -377,6 +405,20 @@ class Prefix:
                 % (self.path, seconds, "\n  ".join(running) or "(no process left)"))
             self.kill()
             return False
+
+
+def links_below(folder, depth):
+    """Symbolic links in folder and up to depth levels below it."""
+    try:
+        entries = list(os.scandir(folder))
+    except OSError:
+        return []
+    found = [e.path for e in entries if e.is_symlink()]
+    if depth > 1:
+        for entry in entries:
+            if entry.is_dir(follow_symlinks=False):
+                found += links_below(entry.path, depth - 1)
+    return found
 
 
 def is_wine_service(command):
