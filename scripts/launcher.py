@@ -19,10 +19,9 @@ import time
 
 import check
 from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, STAGED_SETUPS, STEP_SECONDS,
-                       VERBOSE, Prefix,
-                       Refused, phase,
-                       default_prefix, describe_status, file_name_problem, find_paths,
-                       parse_options, read_text, run_host, say, setup_path, windows_path)
+                       VERBOSE, Prefix, Refused, default_prefix, describe_status,
+                       file_name_problem, find_paths, parse_options, phase, read_text, run_host,
+                       say, setup_path, windows_path)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -31,6 +30,8 @@ ACME_PATHS = ["*/Program Files/Acme Notes*", "*/Acme Notes.lnk",
 ACME_KEYS = re.compile(r"^Software\\(Acme|Classes\\(\.acmenote|AcmeNotes)|.*Uninstall\\AcmeNotes)")
 # How long Xvfb may take to start.
 XVFB_SECONDS = 60
+# The host's status when a session cannot begin (another one runs).
+SESSION_NOT_BEGUN = 3
 # How long a demo waits for another one to end.
 DEMO_WAIT_SECONDS = 600
 
@@ -122,6 +123,10 @@ def run_session(options, command=(), quiet_wine=True):
     with display() as (driver, variables):
         prefix.make(driver)
         phase("prefix ready")
+        if isolated and prefix.leftovers():
+            # Its drives are not this run's to take away.
+            say("trun95: another session runs in the prefix:\n  " + "\n  ".join(prefix.leftovers()))
+            return SESSION_NOT_BEGUN
         removed = prefix.isolate() if isolated else None
         try:
             arguments = [host_option(prefix, name, value, isolated) for name, value in options
@@ -135,12 +140,12 @@ def run_session(options, command=(), quiet_wine=True):
             phase("host ended")
         finally:
             if isolated:
-                bring_out(prefix, options, command)
+                bring_out(prefix, options)
                 prefix.put_back(removed)
     return status
 
 
-def bring_out(prefix, options, command):
+def bring_out(prefix, options):
     """After an isolated run: the host's files where the user asked for
     them; the staged setup file removed."""
     for name, value in options:

@@ -299,6 +299,7 @@ class Prefix:
         prefix's own folder, which the monitor never watches (Wine is told it
         is a network drive). The prefix must not be running. Returns the
         removed links, for put_back."""
+        self.settle()
         devices = os.path.join(self.path, "dosdevices")
         inside = os.path.realpath(self.path) + os.sep
         removed = []
