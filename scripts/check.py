@@ -3,31 +3,36 @@
 
   check [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet] SETUP [ARGS...]
   check-all DIR [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet]
-            [--exe-args=ARGS]
+            [--exe-args=ARGS] [-j N] [--shard=K/N]
+  check-merge [--json=FILE] RESULT.json...
 
 Started by the launcher (./trun95 check, ./trun95 check-all), which has built
 the host and set up Wine's environment. Each check works in two throwaway
-copies of the base prefix, which itself is never changed:
+copies of the base prefix, which itself is never changed, each cut off from
+the Linux files (Prefix.isolate) with the setup program copied into it:
   footprint: setup runs under watch; the session declines the program's own
              uninstaller, writes its report and undoes nothing;
   residue:   setup runs again in a fresh copy; the session runs the program's
              registered uninstaller, then writes the report of what is still
              on offer, undoing nothing.
-Exit status: 0 clean, 1 something left behind, else the host's own status
-(2 bad arguments or setup cannot start, 3 the session could not begin, ...).
+Exit status: 0 clean, 1 something left behind, 7 the check itself failed,
+else the host's own status (2 bad arguments or setup cannot start, 3 the
+session could not begin, ...).
 The JSON format is described in docs/check.md.
 """
 
+import concurrent.futures
 import json
 import os
 import re
 import shutil
 import sys
 import tempfile
+import threading
 import time
 
-from trun95lib import (Prefix, default_prefix, leading_options, msiexec_command, run_host,
-                       setup_path, windows_path)
+from trun95lib import (VERBOSE, Prefix, Refused, default_prefix, file_name_problem,
+                       parse_options, phase, run_host, staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
@@ -44,6 +49,16 @@ GROUPS = [("files and folders", ("file", "folder")),
 # The caption of the library's questions about a program's own uninstaller.
 OWN_UNINSTALLER_CAPTION = "Program Uninstall Detected"
 OWN_UNINSTALLER_OFFER = "The installed program ("
+# The status of a check that failed in itself (a copy that could not be
+# made, an error of this script): no status of the host's means it.
+CHECK_BROKE = 7
+# What each command takes; check-all's options may come anywhere, check's
+# end at the setup program, whose own arguments follow it.
+CHECK_OPTIONS = {"--json": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag",
+                 "--verbose": "flag"}
+CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
+                                           "--shard": "text"})
+MERGE_OPTIONS = {"--json": "text"}
 
 
 class CheckFailed(Exception):
@@ -52,35 +67,49 @@ class CheckFailed(Exception):
         self.status = status
 
 
+# Lines of checks that run side by side do not mix.
+SAYING = threading.Lock()
+
+
 def say(text=""):
-    print(text, flush=True)
+    with SAYING:
+        print(text, flush=True)
 
 
 def setup_command(setup, arguments):
-    """The command as Windows sees it: a package goes through msiexec."""
-    if setup.lower().endswith(".msi") and os.path.exists(setup):
-        return msiexec_command(setup) + arguments
-    return [setup_path(setup)] + arguments
+    """The command as Windows sees it in an isolated copy, where the setup
+    file is staged into drive C:: a package goes through msiexec, a batch
+    file through cmd.exe."""
+    if not os.path.isfile(setup):
+        return [setup] + arguments
+    staged = staged_path(setup)
+    if setup.lower().endswith(".msi"):
+        return ["msiexec.exe", "/i", staged, "/qn"] + arguments
+    if setup.lower().endswith((".cmd", ".bat")):
+        return ["cmd.exe", "/c", staged] + arguments
+    return [staged] + arguments
 
 
 class Run:
-    """One session in a throwaway copy of the base prefix."""
+    """One session in an isolated throwaway copy of the base prefix."""
 
-    def __init__(self, base, work, name):
+    def __init__(self, base, work, name, setup):
         self.folder = os.path.join(work, name)
         os.makedirs(self.folder)
         self.prefix = Prefix.copy_of(base, os.path.join(self.folder, "prefix"), headless=True)
+        self.prefix.isolate()
+        self.binaries = self.prefix.stage_host()
+        self.prefix.stage(setup)
 
     def file(self, name):
-        return os.path.join(self.folder, name)
+        return self.prefix.run_file(name)
 
-    def host(self, policy, command, options):
-        arguments = ["--unattended=" + policy,
-                     "--report=" + windows_path(self.file("report.txt")),
-                     "--transcript=" + windows_path(self.file("transcript.txt")),
-                     "--items=" + windows_path(self.file("items.txt"))]
-        return run_host(self.prefix, arguments + options + command, out=sys.stdout,
-                        transcript=self.file("transcript.txt")).status
+    def host(self, policy, command, options, out):
+        arguments = ["--unattended=" + policy] + [
+            "--%s=%s" % (name, Prefix.run_file_windows(name + ".txt"))
+            for name in ("report", "transcript", "items")]
+        return run_host(self.prefix, arguments + options + command, out=out,
+                        transcript=self.file("transcript.txt"), binaries=self.binaries).status
 
     def items(self):
         items = []
@@ -93,16 +122,19 @@ class Run:
                 items.append({"kind": kind, "object": obj, "text": text})
         return items
 
-    def transcript(self):
-        path = self.file("transcript.txt")
-        return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
+
+def transcript_lines(path):
+    return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
 
 
-def run_session(run, policy, command, args):
-    if not args["quiet"]:
+def run_session(run, policy, command, args, shown=True):
+    if shown and not args["quiet"]:
         say("== %s ==" % ("footprint: setup under watch, nothing undone" if policy == "report-only"
                           else "residue: setup, then the program's own uninstaller"))
-    status = run.host(policy, command, args["host_options"])
+    phase("%s: prefix copy ready" % policy)
+    status = run.host(policy, command, args["host_options"],
+                      sys.stdout if shown and not args["quiet"] and args["jobs"] == 1 else False)
+    phase("%s: host ended" % policy)
     if status != 0:
         raise CheckFailed(status, "the host ended with status %d in the %s run" % (status, policy))
     return run.items()
@@ -110,6 +142,30 @@ def run_session(run, policy, command, args):
 
 def split_cautions(items):
     return ([i for i in items if i["kind"] != "caution"], [i for i in items if i["kind"] == "caution"])
+
+
+class ResidueRun:
+    """The residue run, started beside the footprint run when the machine has
+    a core for it (a single check), else once the footprint asks for it. The
+    footprint tells whether it is needed; when not, it is ended unused."""
+
+    def __init__(self, setup, command, args, work):
+        self.started = None
+        self.call = lambda: run_session(Run(args["prefix"], work, "residue", setup),
+                                        "own-then-report", command, args,
+                                        shown=not args["side_by_side"])
+        self.prefix = Prefix(os.path.join(work, "residue", "prefix"))
+        if args["side_by_side"]:
+            self.started = concurrent.futures.ThreadPoolExecutor(max_workers=1)
+            self.result = self.started.submit(self.call)
+
+    def items(self):
+        return self.result.result() if self.started else self.call()
+
+    def drop(self):
+        if self.started:
+            self.prefix.kill()
+            self.started.shutdown(wait=True)
 
 
 def check(setup, arguments, args):
@@ -125,8 +181,10 @@ def check(setup, arguments, args):
     else:
         work = tempfile.mkdtemp(prefix="trun95-check-")
     started = time.monotonic()
+    residue_run = None
     try:
-        footprint_run = Run(args["prefix"], work, "footprint")
+        residue_run = ResidueRun(setup, command, args, work)
+        footprint_run = Run(args["prefix"], work, "footprint", setup)
         footprint = run_session(footprint_run, "report-only", command, args)
         # The library writes the root keys as "Hkey_local_machine".
         uninstall_keys = [i["object"] for i in footprint
@@ -136,11 +194,12 @@ def check(setup, arguments, args):
         registered = [footprint_run.prefix.registry_string(key, "UninstallString")
                       for key in uninstall_keys]
         if registered:
-            residue_run = Run(args["prefix"], work, "residue")
-            residue = run_session(residue_run, "own-then-report", command, args)
+            residue = residue_run.items()
             ran = any(line.startswith(OWN_UNINSTALLER_CAPTION + "\t" + OWN_UNINSTALLER_OFFER)
-                      and line.endswith("\tYes") for line in residue_run.transcript())
+                      and line.endswith("\tYes") for line in transcript_lines(
+                          residue_run.prefix.run_file("transcript.txt")))
         else:
+            residue_run.drop()
             residue, ran = footprint, False
             result["note"] = "no uninstaller registered"
         result["ownUninstaller"] = {"registered": registered[0] if registered else None,
@@ -153,7 +212,12 @@ def check(setup, arguments, args):
     except CheckFailed as failure:
         result["note"] = str(failure)
         result["exitStatus"] = failure.status
+    except Exception as failure:  # the check's own fault, said in its result
+        result["note"] = "the check failed: %s" % failure
+        result["exitStatus"] = CHECK_BROKE
     finally:
+        if residue_run:
+            residue_run.drop()
         for name in ("footprint", "residue"):
             Prefix(os.path.join(work, name, "prefix")).kill()
         if not KEEP_IN:
@@ -194,68 +258,135 @@ def write_json(path, document):
         stream.write("\n")
 
 
-def parse(argv):
-    """Options first, then the setup program (or folder) and its arguments."""
+def parse(command, argv):
+    """The options of check (before the setup program) or check-all
+    (anywhere), checked before anything runs; the other arguments."""
+    options, rest = parse_options(argv, CHECK_ALL_OPTIONS if command == "check-all"
+                                  else CHECK_OPTIONS, anywhere=command == "check-all")
     args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
-            "exe_args": ["/S"]}
-    options, argv = leading_options(argv)
-    for option, name, value in options:
-        if name == "--json" and value:
-            args["json"] = os.path.abspath(value)
-        elif name == "--prefix" and value:
-            args["prefix"] = os.path.abspath(value)
-        elif name == "--timeout" and value.isdigit():
-            args["host_options"].append(option)
-        elif option == "--quiet":
+            "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
+    for name, value in options:
+        if name in ("--json", "--prefix"):
+            args[name[2:]] = os.path.abspath(value)
+        elif name == "--timeout":
+            args["host_options"].append("--timeout=" + value)
+        elif name == "--quiet":
             args["quiet"] = True
-            args["host_options"].append(option)
+            args["host_options"].append(name)
         elif name == "--exe-args":
             args["exe_args"] = value.split()
-        else:
-            raise CheckFailed(2, "unknown or incomplete option " + option)
-    if not argv:
-        raise CheckFailed(2, "no setup program given")
+        elif name == "--jobs":
+            args["jobs"] = int(value)
+        elif name == "--shard":
+            args["shard"] = parse_shard(value)
+        elif name == "--verbose":
+            VERBOSE[0] = True
+    if command == "check-all" and not any(n == "--jobs" for n, _ in options):
+        args["jobs"] = os.cpu_count() or 1
+    if args["json"] and file_name_problem(args["json"]):
+        raise Refused("cannot write %s: %s" % (args["json"], file_name_problem(args["json"])))
+    if not rest:
+        raise Refused("no setup program given" if command == "check" else "no folder given")
+    if command == "check-all" and (len(rest) > 1 or not os.path.isdir(rest[0])):
+        raise Refused("check-all takes one folder, not: " + " ".join(rest))
+    if command == "check" and not os.path.isfile(rest[0]) and os.path.sep in rest[0]:
+        raise Refused("no setup program " + rest[0])
     base = Prefix(args["prefix"])
     if args["prefix"] == default_prefix() and not base.exists():
         # The launcher's prefix is made on first use, as for any other run;
         # an existing one is left exactly as it is.
         base.make("null")
     if not base.exists():
-        raise CheckFailed(2, "no Windows prefix in " + args["prefix"])
-    return args, argv
+        raise Refused("no Windows prefix in " + args["prefix"])
+    return args, rest
 
 
-def setups_in(folder):
+def parse_shard(text):
+    """K/N: the K-th of N slices, 1 <= K <= N."""
+    part, _, count = text.partition("/")
+    if not (part.isdigit() and count.isdigit() and 1 <= int(part) <= int(count)):
+        raise Refused("--shard takes K/N with 1 <= K <= N, not " + text)
+    return int(part), int(count)
+
+
+def setups_in(folder, shard=(1, 1)):
+    """The folder's setups in name order; of N shards, the K-th takes every
+    N-th from the K-th on, so that shards of a sorted list stay alike."""
     names = sorted(n for n in os.listdir(folder) if n.lower().endswith((".exe", ".msi")))
-    return [os.path.join(folder, n) for n in names]
+    part, count = shard
+    return [os.path.join(folder, n) for n in names[part - 1::count]]
 
 
-def check_all(folder, args):
-    if not os.path.isdir(folder):
-        raise CheckFailed(2, "no folder " + folder)
-    results = []
-    for setup in setups_in(folder):
-        arguments = args["exe_args"] if setup.lower().endswith(".exe") else []
-        results.append(check(setup, arguments, args))
-        say("\n".join(summary(results[-1])) + "\n")
+def say_table(results):
     say("%-32s %9s %8s  %s" % ("setup", "footprint", "residue", "status"))
-    for setup, result in zip(setups_in(folder), results):
+    for result in results:
         counted = result["status"] != "failed"
         say("%-32s %9s %8s  %s" % (
-            os.path.basename(setup)[:32],
+            setup_name(result)[:32],
             len(result["footprint"]) + len(result["cautions"]["footprint"]) if counted else "-",
             result["leftBehind"] if counted else "-",
             result["status"] if counted else "failed (%d)" % result["exitStatus"]))
-    if args["json"]:
-        write_json(args["json"], {"version": FORMAT_VERSION, "checks": results})
+
+
+def setup_name(result):
+    """The setup file's name, from the command as Windows saw it."""
+    command = result["setup"]
+    path = command[2] if command[0].lower() in ("msiexec.exe", "cmd.exe") else command[0]
+    return path.replace("\\", "/").rsplit("/", 1)[-1]
+
+
+def overall_status(results):
+    """The first failure's status, else 1 when anything is left behind, else 0."""
     failures = [r["exitStatus"] for r in results if r["status"] == "failed"]
     return failures[0] if failures else int(any(r["status"] == "residue" for r in results))
+
+
+def check_all(folder, args):
+    setups = setups_in(folder, args["shard"])
+
+    def check_one(setup):
+        arguments = args["exe_args"] if setup.lower().endswith(".exe") else []
+        result = check(setup, arguments, args)
+        say("\n".join(summary(result)) + "\n")
+        return result
+
+    # Each check has prefix copies of its own, so they can run side by side.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args["jobs"]) as pool:
+        results = list(pool.map(check_one, setups))
+    say_table(results)
+    if args["json"]:
+        write_json(args["json"], {"version": FORMAT_VERSION, "checks": results})
+    return overall_status(results)
+
+
+def merge(paths, args):
+    """check-all results (or single checks) joined into one check-all file."""
+    results = []
+    for path in paths:
+        with open(path, encoding="utf-8") as stream:
+            document = json.load(stream)
+        if document.get("version") != FORMAT_VERSION:
+            raise Refused("%s is not a check result of version %d" % (path, FORMAT_VERSION))
+        results += document["checks"] if "checks" in document else [document]
+    results.sort(key=setup_name)
+    say_table(results)
+    document = {"version": FORMAT_VERSION, "checks": results}
+    if args["json"]:
+        write_json(args["json"], document)
+    return overall_status(results)
 
 
 def main(argv):
     command = argv.pop(0) if argv else ""
     try:
-        args, rest = parse(argv)
+        if command == "check-merge":
+            options, paths = parse_options(argv, MERGE_OPTIONS, anywhere=True)
+            missing = [p for p in paths if not os.path.isfile(p)]
+            if not paths or missing:
+                raise Refused("check-merge takes result files; missing: %s"
+                              % (" ".join(missing) or "all"))
+            return merge(paths, {"json": dict(options).get("--json")})
+        args, rest = parse(command, argv)
         if command == "check-all":
             return check_all(rest[0], args)
         result = check(rest[0], rest[1:], args)
@@ -263,9 +394,9 @@ def main(argv):
         if args["json"]:
             write_json(args["json"], result)
         return result["exitStatus"]
-    except CheckFailed as failure:
-        print("trun95 %s: %s" % (command, failure), file=sys.stderr)
-        return failure.status
+    except Refused as refused:
+        print("trun95 %s: %s" % (command, refused), file=sys.stderr)
+        return 2
 
 
 if __name__ == "__main__":

@@ -7,17 +7,21 @@ TRUN95_LAUNCHER names the launcher as it was called, for its messages.
 """
 
 import contextlib
+import fcntl
 import os
 import re
 import select
 import shutil
 import subprocess
 import sys
+import threading
+import time
 
 import check
-from trun95lib import (BIN, ROOT, SETTLE_SECONDS, Prefix, default_prefix, describe_status,
-                       find_paths, leading_options, read_text, run_host, say, setup_path,
-                       windows_path)
+from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, STAGED_SETUPS, STEP_SECONDS,
+                       VERBOSE, Prefix, Refused, default_prefix, describe_status,
+                       file_name_problem, find_paths, parse_options, phase, read_text, run_host,
+                       say, setup_path, windows_path)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -26,28 +30,59 @@ ACME_PATHS = ["*/Program Files/Acme Notes*", "*/Acme Notes.lnk",
 ACME_KEYS = re.compile(r"^Software\\(Acme|Classes\\(\.acmenote|AcmeNotes)|.*Uninstall\\AcmeNotes)")
 # How long Xvfb may take to start.
 XVFB_SECONDS = 60
+# The host's status when a session cannot begin (another one runs).
+SESSION_NOT_BEGUN = 3
+# How long a demo waits for another one to end.
+DEMO_WAIT_SECONDS = 600
 
 
-class Refused(Exception):
-    """Arguments the launcher cannot take: said with its name, status 2."""
+POLICIES = ("all", "own-then-continue", "own-then-stop", "cancel", "report-only",
+            "own-then-report")
+# The options each command takes before its setup program (or name); the
+# launcher's own (--isolate, --verbose) are not passed to the host.
+SESSION_OPTIONS = {"--unattended": "text", "--report": "text", "--transcript": "text",
+                   "--timeout": "count", "--quiet": "flag", "--verbose": "flag"}
+SETUP_OPTIONS = dict(SESSION_OPTIONS, **{"--isolate": "flag"})
+INSTALL_OPTIONS = dict(SETUP_OPTIONS, **{"--name": "text"})
+LAUNCHER_OWN = ("--isolate", "--verbose")
+# Options that name a file the host writes, and folders inside the prefix.
+OUTPUT_OPTIONS = ("--report", "--transcript")
+PREFIX_FOLDER_OPTIONS = ("--install-log", "--uninstall-log")
 
 
-def host_options(arguments):
-    """The host's options up to the first other argument, file names as
-    Windows paths; the rest of the arguments."""
-    options, rest = leading_options(arguments)
-    return [name + "=" + windows_path(value) if name in ("--report", "--transcript") and value
-            else option for option, name, value in options], rest
+def session_options(arguments, known=SESSION_OPTIONS):
+    """The options before the first other argument, as (name, value), with
+    what Windows could not take Refused here rather than by a dialog; the
+    other arguments."""
+    options, rest = parse_options(arguments, known)
+    VERBOSE[0] = ("--verbose", True) in options
+    for name, value in options:
+        if name == "--unattended" and value not in POLICIES:
+            raise Refused("unknown policy %s (one of: %s)" % (value, ", ".join(POLICIES)))
+        if name == "--report" and file_name_problem(value):
+            raise Refused("cannot save the report as %s: %s" % (value, file_name_problem(value)))
+    return options, rest
 
 
-def host_arguments(arguments):
-    """The host's options, then the setup program as Windows sees it and its
-    arguments unchanged."""
-    options, rest = host_options(arguments)
+def setup_given(rest):
     if not rest:
         raise Refused("no setup program given (see the top of %s)"
                       % os.environ.get("TRUN95_LAUNCHER", "trun95"))
-    return options + [setup_path(rest[0])] + rest[1:]
+    return rest
+
+
+def host_option(prefix, name, value, isolated):
+    """One option as the host takes it: Linux files as Windows paths, through
+    the run drive in an isolated prefix (see Prefix.isolate)."""
+    if value is True:
+        return name
+    if name in OUTPUT_OPTIONS:
+        value = (Prefix.run_file_windows(os.path.basename(value)) if isolated
+                 else windows_path(value))
+    elif name in PREFIX_FOLDER_OPTIONS:
+        value = (RUN_DRIVE.upper() + "\\" + os.path.relpath(value, prefix.path).replace("/", "\\")
+                 if isolated else windows_path(value))
+    return name + "=" + value
 
 
 @contextlib.contextmanager
@@ -79,13 +114,45 @@ def display():
             xvfb.kill()
 
 
-def run_session(arguments, quiet_wine=True):
-    """The host in the launcher's prefix, with a display when there is one."""
+def run_session(options, command=(), quiet_wine=True):
+    """The host in the launcher's prefix, with a display when there is one;
+    with --isolate the prefix has no drive outside itself for the run, and
+    the setup file is copied into it."""
     prefix = Prefix(default_prefix())
+    isolated = ("--isolate", True) in options
     with display() as (driver, variables):
         prefix.make(driver)
-        return run_host(prefix, arguments, quiet_wine=quiet_wine,
-                        env=prefix.env(**variables)).status
+        phase("prefix ready")
+        if isolated and prefix.leftovers():
+            # Its drives are not this run's to take away.
+            say("trun95: another session runs in the prefix:\n  " + "\n  ".join(prefix.leftovers()))
+            return SESSION_NOT_BEGUN
+        removed = prefix.isolate() if isolated else None
+        try:
+            arguments = [host_option(prefix, name, value, isolated) for name, value in options
+                         if name not in LAUNCHER_OWN]
+            if command:
+                setup = prefix.stage(command[0]) if isolated else setup_path(command[0])
+                arguments += [setup] + list(command[1:])
+            status = run_host(prefix, arguments, quiet_wine=quiet_wine,
+                              env=prefix.env(**variables),
+                              binaries=prefix.stage_host() if isolated else BIN).status
+            phase("host ended")
+        finally:
+            if isolated:
+                bring_out(prefix, options)
+                prefix.put_back(removed)
+    return status
+
+
+def bring_out(prefix, options):
+    """After an isolated run: the host's files where the user asked for
+    them; the staged setup file removed."""
+    for name, value in options:
+        if name in OUTPUT_OPTIONS and os.path.exists(prefix.run_file(os.path.basename(value))):
+            shutil.move(prefix.run_file(os.path.basename(value)), value)
+    shutil.rmtree(prefix.run_file(""), ignore_errors=True)
+    shutil.rmtree(prefix.drive_c(STAGED_SETUPS), ignore_errors=True)
 
 
 def logs_folder():
@@ -117,6 +184,8 @@ def find_log(name):
 
 
 def run_list(arguments=()):
+    if arguments:
+        raise Refused("list takes no arguments")
     found = logs()
     if not found:
         say("trun95: no install logs (install a program with: trun95 install SETUP.EXE)")
@@ -130,9 +199,9 @@ def run_list(arguments=()):
 
 
 def run_install(arguments):
+    options, rest = session_options(arguments, INSTALL_OPTIONS)
     os.makedirs(logs_folder(), exist_ok=True)
-    status = run_session(host_arguments(["--install-log=" + windows_path(logs_folder())]
-                                        + arguments))
+    status = run_session([("--install-log", logs_folder())] + options, setup_given(rest))
     if status != 0:
         say(describe_status(status))
         return status
@@ -141,7 +210,7 @@ def run_install(arguments):
 
 
 def run_uninstall(arguments):
-    options, names = host_options(arguments)
+    options, names = session_options(arguments)
     if len(names) != 1:
         raise Refused("uninstall takes one program name (see: trun95 list)")
     folder = find_log(names[0])
@@ -149,7 +218,7 @@ def run_uninstall(arguments):
         say('trun95: there is no install log of "%s": it was uninstalled already, or never '
             "installed with trun95 install." % names[0])
         return 2
-    status = run_session(options + ["--uninstall-log=" + windows_path(folder)])
+    status = run_session(options + [("--uninstall-log", folder)])
     say(describe_status(status))
     if status == 0 and os.path.isdir(folder):
         say('trun95: the install log of "%s" is kept with %s items left.'
@@ -182,18 +251,45 @@ def say_transcript(path):
         say("  [%s] %s\n      -> %s" % (caption, text, answer))
 
 
+@contextlib.contextmanager
+def held(path, seconds):
+    """A lock on a file, waited for at most seconds: two demos share their
+    folder, so the second one waits for the first rather than break it."""
+    with open(path, "w") as stream:
+        deadline = time.monotonic() + seconds
+        while True:
+            try:
+                fcntl.flock(stream, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise Refused("another demo still ran after %d s" % seconds) from None
+                time.sleep(0.5)
+        yield
+
+
 def run_demo(arguments=()):
+    session_options(arguments, {"--verbose": "flag"})
+    os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+    with held(os.path.join(ROOT, "build", "demo.lock"), DEMO_WAIT_SECONDS):
+        return demo()
+
+
+def demo():
     work = os.path.join(ROOT, "build", "demo")
     say("== TRUN95 demo: installing and uninstalling Acme Notes (NSIS) ==")
     base = Prefix(os.path.join(ROOT, "build", "win64", "wineprefix"))
     base.make("null")
-    shutil.rmtree(work, ignore_errors=True)
+    remover = set_aside(work)
+    phase("base prefix ready")
     prefix = Prefix.copy_of(base.path, os.path.join(work, "prefix"))
+    phase("prefix copied")
     report, transcript = (os.path.join(work, name) for name in ("report.txt", "transcript.txt"))
     status = run_host(prefix, ["--unattended=all", "--report=" + windows_path(report),
                                "--transcript=" + windows_path(transcript),
                                windows_path(os.path.join(BIN, "acme-setup.exe")), "/S"],
                       transcript=transcript).status
+    phase("host ended")
     say()
     say("-- What TRUN95 was asked, and what the unattended user answered --")
     say_transcript(transcript)
@@ -213,7 +309,20 @@ def run_demo(arguments=()):
         say("  " + line)
     say(describe_status(status))
     say("(report: %s, transcript: %s)" % (report, transcript))
+    remover.join(timeout=STEP_SECONDS)
     return status
+
+
+def set_aside(folder):
+    """Moves the last run's folder aside and removes it while this run
+    works: freeing a prefix's space takes a second on a busy machine."""
+    old = folder + ".old"
+    shutil.rmtree(old, ignore_errors=True)  # left by a run that was stopped
+    if os.path.exists(folder):
+        os.rename(folder, old)
+    remover = threading.Thread(target=shutil.rmtree, args=(old, True))
+    remover.start()
+    return remover
 
 
 def run_standalone(arguments=()):
@@ -222,7 +331,8 @@ def run_standalone(arguments=()):
 
 def run_setup(arguments):
     """A setup program watched, then the user's choice of what to undo."""
-    status = run_session(host_arguments(arguments), quiet_wine=False)
+    options, rest = session_options(arguments, SETUP_OPTIONS)
+    status = run_session(options, setup_given(rest), quiet_wine=False)
     say(describe_status(status))
     return status
 
@@ -232,7 +342,7 @@ COMMANDS = {"demo": run_demo, "install": run_install, "list": run_list,
 
 
 def main(argv):
-    if argv[0] in ("check", "check-all"):
+    if argv[0] in ("check", "check-all", "check-merge"):
         return check.main(argv)
     try:
         if argv[0] in COMMANDS:

@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
 
 ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, "build", "win64", "bin")
@@ -40,6 +41,11 @@ LOG_REFUSED = 6
 # How long Wine's services may take to end after the last program of a
 # prefix: a few seconds when the machine is quiet.
 SETTLE_SECONDS = 120
+# How long what setup left running after the host may take to end by
+# itself before it is ended.
+LEFTOVER_SECONDS = 5
+WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
+                 "conhost.exe", "winemenubuilder.exe", "start.exe"}
 # Copying a prefix, making one, and small programs such as reg.exe.
 STEP_SECONDS = 600
 # The host's own bound of an unattended run (its --timeout default), and what
@@ -64,6 +70,18 @@ def read_text(path):
         return stream.read()
 
 
+# The start of this command (the launcher's, when it started this script),
+# and whether each phase's time is said (--verbose), so that a user sees
+# where the time goes.
+STARTED = int(os.environ.get("TRUN95_STARTED") or time.time_ns()) / 1e9
+VERBOSE = [False]
+
+
+def phase(name):
+    if VERBOSE[0]:
+        say("trun95: [%5.1f s] %s" % (time.time() - STARTED, name))
+
+
 def describe_status(status):
     return "trun95: " + HOST_STATUSES.get(
         status, "the session could not begin (status %d)." % status)
@@ -83,17 +101,86 @@ def msiexec_command(package):
     return ["msiexec.exe", "/i", windows_path(package), "/qn"]
 
 
+# Where an isolated run keeps the setup program (in drive C:) and the host's
+# own files (beside drive C:, through RUN_DRIVE).
+STAGED_SETUPS = "trun95-setup"
+RUN_FOLDER = "trun95-run"
+RUN_DRIVE = "t:"
+# What the host needs of the build's binaries.
+HOST_FILES = ("tarnel32.exe", "TRUN95.dll", "trun95check.dll", "tr95.vxd")
+DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
+
+
+def staged_path(setup):
+    """The Windows path of a setup file staged into an isolated prefix."""
+    return "C:\\%s\\%s" % (STAGED_SETUPS, os.path.basename(setup))
+
+
 def default_prefix():
     data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local/share")
     return os.path.abspath(os.environ.get("TRUN95_PREFIX") or os.path.join(data, "trun95", "prefix"))
 
 
-def leading_options(arguments):
-    """The options before the first other argument, each as (option, name,
-    value) from --NAME=VALUE, and the arguments after them."""
-    count = next((i for i, a in enumerate(arguments) if not a.startswith("--")), len(arguments))
-    return ([(a,) + tuple(a.partition("=")[::2]) for a in arguments[:count]],
-            list(arguments[count:]))
+class Refused(Exception):
+    """Arguments a command cannot take: said in one line, status 2."""
+
+
+# Characters no Windows file name may hold.
+NOT_IN_WINDOWS_NAMES = set('?*<>|":')
+# The code page of Wine's ANSI functions here, through which the library's
+# Save As dialog passes the report's name.
+ANSI_CODE_PAGE = "cp1252"
+
+
+def parse_options(arguments, known, anywhere=False):
+    """The options of a command line and its other arguments.
+
+    known maps each option's name to "flag" (--quiet), "text" (--json=FILE)
+    or "count" (--timeout=SECONDS, a whole number above 0); "-j N" and "-jN"
+    stand for --jobs=N. Options end at the first other argument, whose own
+    arguments follow it unread, unless anywhere is set. The options come back
+    as (name, value) in their order; an unknown or incomplete one is Refused."""
+    options, rest = [], []
+    words = list(arguments)
+    while words:
+        word = words.pop(0)
+        if rest and not anywhere or not word.startswith("-") or word == "-":
+            rest.append(word)
+            continue
+        if word == "-j" and words:
+            word = "--jobs=" + words.pop(0)
+        elif word.startswith("-j") and not word.startswith("--"):
+            word = "--jobs=" + word[2:]
+        name, equals, value = word.partition("=")
+        kind = known.get(name)
+        if kind is None:
+            raise Refused("unknown option " + name)
+        if (kind == "flag") == bool(equals) or (kind != "flag" and not value) or (
+                kind == "count" and not (value.isdigit() and int(value) > 0)):
+            raise Refused("option %s takes %s" % (name, {"flag": "no value",
+                                                          "text": "a value",
+                                                          "count": "a whole number above 0"}[kind]))
+        options.append((name, value if equals else True))
+    return options, rest
+
+
+def file_name_problem(path):
+    """Why Windows cannot write a file of that name through a Save As dialog,
+    or None: a character outside its code page or one no file name may hold,
+    a missing folder, or a read-only file."""
+    name = os.path.basename(path)
+    if not name or set(name) & NOT_IN_WINDOWS_NAMES:
+        return "a Windows file name cannot hold any of ?*<>|\":"
+    try:
+        name.encode(ANSI_CODE_PAGE)
+    except UnicodeEncodeError:
+        return "the name has characters outside Windows' code page (%s)" % ANSI_CODE_PAGE
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        return "there is no folder " + folder
+    if os.path.exists(path) and not os.stat(path).st_mode & 0o222:
+        return "the file is read-only"
+    return None
 
 
 def run_bounded(command, seconds, **options):
@@ -155,8 +242,24 @@ class Prefix:
 
     def make(self, display):
         """Makes the prefix, or brings an existing one to the display driver."""
+        if self.ready(display):
+            return
         run_bounded([os.path.join(ROOT, "scripts", "wine-prefix"), self.path, display],
                     STEP_SECONDS, env=self.env(), check=True, stdout=subprocess.DEVNULL)
+
+    def ready(self, display):
+        """Whether scripts/wine-prefix would change nothing (it takes a second
+        on a busy machine): made for this display, and no shell folder is a
+        link, which could lead into the Linux home."""
+        try:
+            with open(os.path.join(self.path, ".trun95-prefix")) as stream:
+                if stream.read().strip() != "version=win95 display=" + display:
+                    return False
+        except OSError:
+            return False
+        users = self.drive_c("users")
+        return self.exists() and not any(links_below(os.path.join(users, home), 3)
+                                          for home in os.listdir(users))
 
     def exists(self):
         return os.path.isfile(os.path.join(self.path, "system.reg"))
@@ -189,6 +292,67 @@ class Prefix:
                         return line[len(start):-1].replace('\\"', '"').replace("\\\\", "\\")
         return None
 
+    def isolate(self):
+        """Cuts the prefix off from the Linux files: every drive or device
+        whose folder lies outside the prefix (Z:, the Linux root, among them)
+        is removed, and the host's own files go through RUN_DRIVE, the
+        prefix's own folder, which the monitor never watches (Wine is told it
+        is a network drive). The prefix must not be running. Returns the
+        removed links, for put_back."""
+        self.settle()
+        devices = os.path.join(self.path, "dosdevices")
+        inside = os.path.realpath(self.path) + os.sep
+        removed = []
+        for name in sorted(os.listdir(devices)):
+            link = os.path.join(devices, name)
+            if os.path.islink(link) and not os.path.realpath(link).startswith(inside):
+                removed.append((link, os.readlink(link)))
+                os.remove(link)
+        run_drive = os.path.join(devices, RUN_DRIVE)
+        if not os.path.lexists(run_drive):
+            os.symlink("..", run_drive)
+        if self.registry_string(DRIVES_KEY, RUN_DRIVE) != "network":
+            with open(os.path.join(self.path, "system.reg"), "a", encoding="utf-8") as stream:
+                stream.write('\n[%s] 0\n"%s"="network"\n'
+                             % (DRIVES_KEY.split("\\", 1)[1].replace("\\", "\\\\"), RUN_DRIVE))
+        os.makedirs(self.run_file(""), exist_ok=True)
+        return removed
+
+    def put_back(self, removed):
+        """The links that isolate removed, as they were."""
+        os.remove(os.path.join(self.path, "dosdevices", RUN_DRIVE))
+        for link, target in removed:
+            if not os.path.lexists(link):
+                os.symlink(target, link)
+
+    def run_file(self, name):
+        """A file of an isolated run's host (report, transcript, items)."""
+        return os.path.join(self.path, RUN_FOLDER, name)
+
+    @staticmethod
+    def run_file_windows(name):
+        return "%s\\%s\\%s" % (RUN_DRIVE.upper(), RUN_FOLDER, name)
+
+    def stage_host(self, binaries=BIN):
+        """A copy of the host and its libraries in the run folder: without a
+        drive for the Linux files, Wine finds them only inside the prefix.
+        Returns the copy's folder, for run_host."""
+        folder = self.run_file("bin")
+        os.makedirs(folder, exist_ok=True)
+        for name in HOST_FILES:
+            shutil.copy(os.path.join(binaries, name), folder)
+        return folder
+
+    def stage(self, setup):
+        """A copy of the setup file in the prefix's drive C:, as Windows
+        sees it there; a name such as msiexec.exe is left for Windows to find."""
+        if not os.path.isfile(setup):
+            return setup
+        folder = self.drive_c(STAGED_SETUPS)
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(setup, folder)
+        return staged_path(setup)
+
     def processes(self):
         """What runs in this prefix, one "PID COMMAND" text each."""
         found = []
@@ -207,6 +371,24 @@ class Prefix:
                 found.append("%s %s" % (pid, " ".join(command.split())))
         return found
 
+    def leftovers(self):
+        """What runs in the prefix apart from Wine's own background programs."""
+        return [p for p in self.processes() if not is_wine_service(p.split(" ", 1)[1])]
+
+    def end_leftovers(self, grace=LEFTOVER_SECONDS):
+        """After the host: what setup left running (a folder window, a
+        service) gets a few seconds to end, then it is ended with everything
+        in the prefix and named. Returns what was ended."""
+        deadline = time.monotonic() + grace
+        left = self.leftovers()
+        while left and time.monotonic() < deadline:
+            time.sleep(0.2)
+            left = self.leftovers()
+        if left:
+            say("trun95: still running after the host ended; it is ended:\n  " + "\n  ".join(left))
+            self.kill()
+        return left
+
     def kill(self):
         run_bounded([WINESERVER, "-k"], STEP_SECONDS, env=self.env(), check=False,
                     stderr=subprocess.DEVNULL)
@@ -224,6 +406,29 @@ class Prefix:
                 % (self.path, seconds, "\n  ".join(running) or "(no process left)"))
             self.kill()
             return False
+
+
+def links_below(folder, depth):
+    """Symbolic links in folder and up to depth levels below it."""
+    try:
+        entries = list(os.scandir(folder))
+    except OSError:
+        return []
+    found = [e.path for e in entries if e.is_symlink()]
+    if depth > 1:
+        for entry in entries:
+            if entry.is_dir(follow_symlinks=False):
+                found += links_below(entry.path, depth - 1)
+    return found
+
+
+def is_wine_service(command):
+    """Whether a process of a prefix is one of Wine's background programs,
+    which end by themselves a little after the last program."""
+    program = command.split(" ", 1)[0].replace("\\", "/").rsplit("/", 1)[-1].lower()
+    if program == "explorer.exe":
+        return "/desktop" in command  # a folder window is the user's
+    return program in WINE_SERVICES or program.startswith("wineserver")
 
 
 def own_lineage():
@@ -269,9 +474,14 @@ def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, t
 
     The run is bounded (seconds, else host_bound); a host that outlives its bound is ended
     with everything in the prefix, and what ran there and the transcript so
-    far are said. Then the prefix is left to settle (see Prefix.settle)."""
+    far are said. Then what setup left running is ended (Prefix.end_leftovers)
+    and the prefix settles, unless the prefix was in use before the host
+    started (another session, which a second host refuses at once): that is
+    neither waited for nor ended."""
     out = sys.stderr if out is None else out
     command = [WINE, os.path.join(binaries, "tarnel32.exe")] + list(arguments)
+    # Another session's programs: not this run's to wait for or to end.
+    shared = bool(prefix.leftovers())
     lines = []
     stdout = subprocess.PIPE if merge_output else None
     stderr = subprocess.STDOUT if merge_output else (subprocess.PIPE if quiet_wine else None)
@@ -290,9 +500,15 @@ def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, t
         process.kill()
         prefix.kill()
         process.wait(timeout=SETTLE_SECONDS)
-    prefix.settle()
+    if not shared:
+        prefix.end_leftovers()
+        # Wine's services take seconds to end by themselves and hold nothing
+        # of the session's: the wineserver writes the registry as it ends.
+        prefix.kill()
+        prefix.settle()
     if pipe:
-        # Wine's services hold the pipe until they end, which settle waited for.
+        # Wine's services hold the pipe until they end, which settle waited
+        # for; services of another session never had it.
         copier.join(timeout=SETTLE_SECONDS)
     return HostRun(GIVEN_UP if stopped else process.returncode, lines, stopped)
 

@@ -44,6 +44,7 @@ IGNORED_FILES = [
     re.compile(r"^windows/temp/", re.I),
     re.compile(r"^windows/installer/", re.I),          # msiexec's package cache
     re.compile(r"^trun95-prefix\.reg$"),
+    re.compile(r"^trun95-setup(/|$)"),                 # the setup an isolated run copied in
 ]
 # Registry keys that Wine rewrites by itself, and the uninstaller's skip list.
 IGNORED_KEYS = [
@@ -51,6 +52,9 @@ IGNORED_KEYS = [
                r"Recent File List|RecentDocs|UuidPersistentData)(\\|$)"),
     re.compile(r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib", re.I),
     re.compile(r"^Software\\Wine\\", re.I),
+    # The Linux fonts, which Wine registers at start by the drive it finds
+    # them through: Z: in the base prefix, none in an isolated copy.
+    re.compile(r"^Software\\Microsoft\\Windows( NT)?\\CurrentVersion\\Fonts$", re.I),
     re.compile(r"^Volatile Environment", re.I),
     # Knowingly left by the session: the shell's unload setting, which it
     # creates with the value "1" when it was missing before.

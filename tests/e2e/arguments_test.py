@@ -1,0 +1,82 @@
+"""What the launcher and check make of their command lines and result files,
+before anything runs. check_test.py runs these first."""
+
+import json
+import os
+import stat
+import tempfile
+import unittest
+
+import e2e  # puts scripts/ on the import path
+import check
+from trun95lib import Refused, file_name_problem, parse_options
+
+
+class OptionsTest(unittest.TestCase):
+    def test_check_options_end_at_the_setup_and_check_all_options_go_anywhere(self):
+        self.assertEqual(parse_options(["--quiet", "s.exe", "--json=x", "/S"],
+                                       check.CHECK_OPTIONS),
+                         ([("--quiet", True)], ["s.exe", "--json=x", "/S"]))
+        self.assertEqual(parse_options(["dir", "--json=x", "-j", "3", "-j2", "--shard=1/2"],
+                                       check.CHECK_ALL_OPTIONS, anywhere=True),
+                         ([("--json", "x"), ("--jobs", "3"), ("--jobs", "2"), ("--shard", "1/2")],
+                          ["dir"]))
+
+    def test_what_cannot_be_taken_is_refused(self):
+        for words in (["--jsn=x", "s.exe"], ["--quiet=1"], ["--json"], ["--timeout=0"],
+                      ["--timeout=ten"], ["s.exe", "-j"]):
+            with self.subTest(words=words), self.assertRaises(Refused):
+                parse_options(words, check.CHECK_ALL_OPTIONS, anywhere=True)
+        for shard in ("0/2", "3/2", "1", "a/b"):
+            with self.subTest(shard=shard), self.assertRaises(Refused):
+                check.parse_shard(shard)
+
+    def test_file_names_windows_cannot_hold(self):
+        with tempfile.TemporaryDirectory() as folder:
+            read_only = os.path.join(folder, "kept.txt")
+            open(read_only, "w").close()
+            os.chmod(read_only, stat.S_IRUSR)
+            for name in ("a?b.txt", "a*b", "a|b", 'a"b', "\u0416.txt", "missing/r.txt",
+                         "kept.txt"):
+                with self.subTest(name=name):
+                    self.assertTrue(file_name_problem(os.path.join(folder, name)))
+            self.assertIsNone(file_name_problem(os.path.join(folder, "caf\u00e9 report.txt")))
+
+
+CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0,
+         "cautions": {"footprint": [], "residue": []}}
+
+
+class ShardsAndMergeTest(unittest.TestCase):
+    def test_shards_split_the_sorted_setups_and_merge_joins_them_back(self):
+        with tempfile.TemporaryDirectory() as folder:
+            names = ["%d.exe" % n for n in range(7)] + ["p.msi", "readme.txt"]
+            for name in names:
+                open(os.path.join(folder, name), "w").close()
+            shards = [check.setups_in(folder, (k, 3)) for k in (1, 2, 3)]
+            self.assertEqual(sorted(sum(shards, [])), check.setups_in(folder))
+            self.assertEqual(len(check.setups_in(folder)), 8)
+            files = []
+            for k, shard in enumerate(shards):
+                files.append(os.path.join(folder, "%d.json" % k))
+                check.write_json(files[-1], {"version": 1, "checks": [
+                    dict(CLEAN, setup=[path]) for path in shard]})
+            merged = os.path.join(folder, "all.json")
+            status = check.merge(files, {"json": merged})
+            with open(merged) as stream:
+                setups = [c["setup"][0] for c in json.load(stream)["checks"]]
+            self.assertEqual((status, setups), (0, check.setups_in(folder)))
+
+
+class OwnFailureTest(unittest.TestCase):
+    def test_a_check_that_fails_in_itself_ends_with_its_own_status(self):
+        with tempfile.TemporaryDirectory() as folder:
+            args = {"prefix": os.path.join(folder, "no-prefix"), "quiet": True, "jobs": 1,
+                    "side_by_side": True, "host_options": []}
+            result = check.check(os.path.join(folder, "setup.exe"), [], args)
+        self.assertEqual((result["status"], result["exitStatus"]), ("failed", check.CHECK_BROKE))
+        self.assertIn("no-prefix", result["note"])
+
+
+if __name__ == "__main__":
+    unittest.main()
