@@ -1,5 +1,5 @@
 """What the launcher and check make of their command lines and result files,
-before anything runs. check_test.py runs these first."""
+before anything runs (CTest: launcher_arguments)."""
 
 import json
 import os
