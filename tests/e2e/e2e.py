@@ -280,10 +280,10 @@ def use_acme_notes(prefix):
                 "/f")
 
 
-def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message):
+def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message, options=()):
     """One uninstall from the log folder; its failures."""
     stopped, _, texts = run_session(prefix, binaries, work, scenario,
-                                 ["--uninstall-log=" + windows_path(folder)])
+                                 [*options, "--uninstall-log=" + windows_path(folder)])
     failures = [] if stopped == status else [
         "uninstall ended with status %d, not %d" % (stopped, status)]
     if message and message not in texts.get("host", ""):
@@ -293,7 +293,8 @@ def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message
 
 def install_then_uninstall(prefix, binaries, work, scenario):
     """Acme Notes installed with an install log, used, refused as a damaged log
-    and as one of another format, uninstalled from the log, then asked again."""
+    and as one of another format, given up at the selection dialog, uninstalled
+    from the log (WIN.INI comes back from the log's copy), then asked again."""
     logs = os.path.join(prefix.path, "trun95-logs")
     os.makedirs(logs, exist_ok=True)
     status, _, _ = run_session(prefix, binaries, work, scenario,
@@ -314,7 +315,12 @@ def install_then_uninstall(prefix, binaries, work, scenario):
         failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
                                        message)[0]
     open(manifest, "wb").write(good)
-    failures += ["refused log changed: " + line for line in compare(used, snapshot(prefix), set())]
+    # Given up at the selection dialog: its report cannot be saved as a folder.
+    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, GIVEN_UP,
+                                   "did not respond to pressing Save",
+                                   ["--report=" + windows_path(prefix.drive_c("windows"))])[0]
+    failures += ["refused or given-up log changed: " + line
+                 for line in compare(used, snapshot(prefix), set())]
     found, texts = uninstall_from_log(prefix, binaries, work, scenario, folder, 0, None)
     failures += found + scenario.check("uninstall", 0, 0, texts)
     if os.path.exists(folder):
