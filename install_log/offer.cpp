@@ -4,6 +4,8 @@
 // loses only the files setup made.
 #include "install_log/offer.h"
 
+#include "install_log/recorded_key.h"
+
 #include "actions/confirm.h"
 #include "actions/undo.h"
 #include "common/strings.h"
@@ -97,11 +99,22 @@ void OfferGroup(InstallLog& log, size_t iItem) {
         pact->fDone = 1;
 }
 
+// The file holds its copy from before setup again: an uninstall that was given
+// up after putting it back.
+bool SameAsBackup(const LogItem& item) {
+    FileStamp now, copy;
+    return StampFile(item.object, now) &&
+           StampFile(JoinPath(szTempDir, item.backup.c_str()), copy) && !now.sha1.empty() &&
+           now.cbSize == copy.cbSize && now.sha1 == copy.sha1;
+}
+
 void OfferRestore(InstallLog& log, size_t iItem) {
     const LogItem& item = log.items[iItem];
     DEACTION* pact =
         Offer(log, iItem, ConfirmSkipRestore, UndoRestoreFile, nullptr, item.description);
-    if (item.files.empty() || ChangedSinceInstall(item.files.front()))
+    if (SameAsBackup(item))
+        pact->fDone = 1;
+    else if (item.files.empty() || ChangedSinceInstall(item.files.front()))
         HoldBack(pact, "\"" + item.object +
                            "\" was changed since install: putting back its copy from before "
                            "would undo those changes too; it is offered unchecked");
@@ -193,64 +206,30 @@ RTREE* ReadKeyNow(const RTREE* pNode) {
     return pNow;
 }
 
-const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
-    for (const RDATA* pRD = pNode ? pNode->pData : nullptr; pRD; pRD = pRD->pNext) {
-        if (CompareNoCase(pRD->pszName, pszName) == 0)
-            return pRD;
-    }
-    return nullptr;
-}
+// What the undo of a registry item carries out; its action's extra data
+// stays the key's node, which the dialog describes.
+struct RecordedKey {
+    const DEACTION* pact;
+    HKEY hRoot;
+    std::string path;
+    KeyUndo undo;
+};
 
-bool SameValue(const RDATA* a, const RDATA* b) {
-    if (!a || !b)
-        return a == b;
-    return a->dwType == b->dwType && a->cbData == b->cbData &&
-           std::equal(a->abData, a->abData + a->cbData, b->abData);
-}
+std::vector<RecordedKey> recordedKeys;
 
-// The names of the values that differ between setup's key and the key now.
-std::vector<std::string> ChangedValues(const RTREE* pSetup, const RTREE* pNow) {
-    std::vector<std::string> names;
-    for (const RTREE* pSide : {pSetup, pNow}) {
-        for (const RDATA* pRD = pSide->pData; pRD; pRD = pRD->pNext) {
-            if (!SameValue(FindValue(pSetup, pRD->pszName), FindValue(pNow, pRD->pszName)) &&
-                std::none_of(names.begin(), names.end(), [&](const std::string& name) {
-                    return CompareNoCase(name.c_str(), pRD->pszName) == 0;
-                }))
-                names.push_back(pRD->pszName);
-        }
+void CautionKept(const std::string& key, DWORD dwChange, const KeyUndo& undo) {
+    for (const KeptPart& part : undo.kept) {
+        std::string path = part.subkey.empty() ? key : key + "\\" + part.subkey;
+        if (part.fKey)
+            Caution("Registry key " + path +
+                    " was made since install: it stays, and so does the key above it");
+        else if (dwChange == REG_KEY_ADDED)
+            Caution("Registry value " + path + " \"" + part.value +
+                    "\" was made or changed since install: it stays, and so does its key");
+        else
+            Caution("Registry value " + path + " \"" + part.value +
+                    "\" no longer holds setup's value: it is not rewritten");
     }
-    return names;
-}
-
-// The values of a key setup added that changed since, below it too.
-void CollectChangedBelow(const RTREE* pSetup, const RTREE* pNow, const std::string& path,
-                         std::vector<std::string>& changes) {
-    for (const std::string& name : ChangedValues(pSetup, pNow))
-        changes.push_back(path + " \"" + name + "\"");
-    for (const RTREE* pChild = pSetup->pChild; pChild; pChild = pChild->pNext) {
-        for (const RTREE* pLive = pNow->pChild; pLive; pLive = pLive->pNext) {
-            if (CompareNoCase(pChild->pszName, pLive->pszName) == 0)
-                CollectChangedBelow(pChild, pLive, path + "\\" + pChild->pszName, changes);
-        }
-    }
-}
-
-// A value that no longer holds setup's value keeps the value it has now:
-// the key's restore writes that back instead of the one from before setup.
-void KeepChangedValue(RTREE* pBefore, const RTREE* pNow, const std::string& name) {
-    RDATA** ppLink = &pBefore->pData;
-    while (*ppLink && CompareNoCase((*ppLink)->pszName, name.c_str()) != 0)
-        ppLink = &(*ppLink)->pNext;
-    if (*ppLink) {
-        RDATA* pOld = *ppLink;
-        *ppLink = pOld->pNext;
-        pOld->pNext = nullptr;
-        FreeRegistryData(pOld, nullptr, 1);
-    }
-    if (const RDATA* pLive = FindValue(pNow, name.c_str()))
-        pBefore->pData = NewRegistryData(pLive->dwType, pLive->cbData, pLive->abData,
-                                         pLive->pszName, pBefore->pData);
 }
 
 void OfferRegistry(InstallLog& log, size_t iItem) {
@@ -275,24 +254,30 @@ void OfferRegistry(InstallLog& log, size_t iItem) {
         pact->fDone = 1;
         return;
     }
-    RTREE* pNow = ReadKeyNow(pNode);
-    if (item.dwChange == REG_KEY_ADDED) {
-        std::vector<std::string> changes;
-        CollectChangedBelow(item.pAfter, pNow, key, changes);
-        for (const std::string& change : changes)
-            Caution("Registry value " + change +
-                    " was changed since install; it goes with the key setup added");
-    } else if (item.pAfter) {
-        for (const std::string& name : ChangedValues(item.pAfter, pNow)) {
-            KeepChangedValue(item.pBefore, pNow, name);
-            Caution("Registry value " + key + " \"" + name +
-                    "\" no longer holds setup's value: it is not rewritten");
-        }
+    pact->pfnUndo = UndoRecordedKey; // nothing to carry out unless planned below
+    if (!item.pAfter) {
+        HoldBack(pact,
+                 "Registry key " + key + " has no record of setup's values: it is not rewritten");
+        return;
     }
+    RTREE* pNow = ReadKeyNow(pNode);
+    KeyUndo undo = item.dwChange == REG_KEY_ADDED
+                       ? PlanAddedKeyUndo(item.pAfter, pNow)
+                       : PlanChangedValuesUndo(item.pBefore, item.pAfter, pNow);
+    CautionKept(key, item.dwChange, undo);
+    recordedKeys.push_back({pact, pNode->hRoot, RegistryKeyPath(pNode), std::move(undo)});
     FreeRegistryNode(pNow, 1);
 }
 
 } // namespace
+
+int UndoRecordedKey(DEACTION* pact) {
+    for (const RecordedKey& key : recordedKeys) {
+        if (key.pact == pact)
+            return CarryOutKeyUndo(key.hRoot, key.path, key.undo) ? 1 : 0;
+    }
+    return 1;
+}
 
 int ConfirmRecordedFolderDelete(DEACTION* pact) {
     if (!pact->fSelected)
@@ -343,6 +328,7 @@ bool KeepItemsLeft(InstallLog& log) {
 void ForgetLogActions() {
     offered.clear();
     recordedFolders.clear();
+    recordedKeys.clear();
 }
 
 RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
