@@ -29,6 +29,7 @@ namespace {
 
 // What the undo of a folder setup made may delete.
 struct RecordedFolder {
+    const DEACTION* pact;
     std::string root;
     std::vector<std::string> files;
     std::vector<std::string> folders;
@@ -91,14 +92,6 @@ void OfferFile(InstallLog& log, size_t iItem) {
                            "\" was changed since it was installed: it is offered unchecked");
 }
 
-void OfferGroup(InstallLog& log, size_t iItem) {
-    const LogItem& item = log.items[iItem];
-    DEACTION* pact = Offer(log, iItem, nullptr, UndoDeleteGroup, DupString(item.extra.c_str()),
-                           item.description);
-    if (!FolderExists(item.extra))
-        pact->fDone = 1;
-}
-
 // The file holds its copy from before setup again: an uninstall that was given
 // up after putting it back.
 bool SameAsBackup(const LogItem& item) {
@@ -156,16 +149,21 @@ std::string NameInFolder(const std::string& root, const std::string& path) {
     return path.substr(std::min(path.size(), root.size()));
 }
 
+// A folder setup made, or a group (a Start Menu folder or a new folder on
+// the Desktop), compared with the log file by file: the group's action keeps
+// its path as its extra data, which the report shows.
 void OfferFolder(InstallLog& log, size_t iItem) {
-    std::string root = log.items[iItem].object;
+    const LogItem& item = log.items[iItem];
+    bool fGroup = item.wKind == DEA_GROUP;
+    std::string root = fGroup ? item.extra : item.object;
+    auto pExtra = [&] { return fGroup ? DupString(root.c_str()) : nullptr; };
     if (!FolderExists(root)) {
-        Offer(log, iItem, nullptr, UndoDeleteRecordedFolder, nullptr, log.items[iItem].description)
-            ->fDone = 1;
+        Offer(log, iItem, nullptr, UndoDeleteRecordedFolder, pExtra(), item.description)->fDone = 1;
         return;
     }
     auto folder = std::make_unique<RecordedFolder>();
     folder->root = root;
-    folder->folders = log.items[iItem].folders;
+    folder->folders = item.folders;
     std::vector<std::string> present, left;
     ListFiles(root, present);
     for (const std::string& path : present) {
@@ -174,7 +172,7 @@ void OfferFolder(InstallLog& log, size_t iItem) {
             folder->files.push_back(path);
             continue;
         }
-        left.push_back(NameInFolder(root, path));
+        left.push_back(NameInFolder(JoinPath(root.c_str(), ""), path));
         if (pRecorded)
             HoldBackFileOf(log, iItem, FileStamp(*pRecorded));
         else
@@ -187,9 +185,17 @@ void OfferFolder(InstallLog& log, size_t iItem) {
         names += (names.empty() ? "" : ", ") + name;
     if (!left.empty())
         description += " (leaves " + names + ")";
-    Offer(log, iItem, ConfirmRecordedFolderDelete, UndoDeleteRecordedFolder, folder.get(),
-          description);
+    folder->pact = Offer(log, iItem, ConfirmRecordedFolderDelete, UndoDeleteRecordedFolder,
+                         pExtra(), description);
     recordedFolders.push_back(std::move(folder));
+}
+
+const RecordedFolder* RecordedFolderOf(const DEACTION* pact) {
+    for (const auto& pFolder : recordedFolders) {
+        if (pFolder->pact == pact)
+            return pFolder.get();
+    }
+    return nullptr;
 }
 
 bool KeyExists(const RTREE* pNode) {
@@ -282,7 +288,10 @@ int UndoRecordedKey(DEACTION* pact) {
 int ConfirmRecordedFolderDelete(DEACTION* pact) {
     if (!pact->fSelected)
         return IDOK;
-    return FindFileInUse(pact->szObject, pact->szObject) ? IDNO : IDYES;
+    const RecordedFolder* pFolder = RecordedFolderOf(pact);
+    if (!pFolder)
+        return IDYES;
+    return FindFileInUse(pFolder->root.c_str(), pFolder->root.c_str()) ? IDNO : IDYES;
 }
 
 void OfferLogItems(InstallLog& log) {
@@ -296,8 +305,6 @@ void OfferLogItems(InstallLog& log) {
             OfferFile(log, i);
             break;
         case DEA_GROUP:
-            OfferGroup(log, i);
-            break;
         case DEA_FOLDER:
             OfferFolder(log, i);
             break;
@@ -348,7 +355,7 @@ RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
 }
 
 int UndoDeleteRecordedFolder(DEACTION* pact) {
-    auto* pFolder = static_cast<RecordedFolder*>(pact->pExtra);
+    const RecordedFolder* pFolder = RecordedFolderOf(pact);
     if (!pFolder)
         return 1;
     int fAll = 1;

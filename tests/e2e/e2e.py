@@ -52,6 +52,9 @@ IGNORED_KEYS = [
     re.compile(r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib", re.I),
     re.compile(r"^Software\\Wine\\", re.I),
     re.compile(r"^Volatile Environment", re.I),
+    # Wine's file dialog keeps its view settings here; a run given up while
+    # the report's "Save As" dialog is open leaves them.
+    re.compile(r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced$", re.I),
     # Knowingly left by the session: the shell's unload setting, which it
     # creates with the value "1" when it was missing before.
     re.compile(r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL$",
@@ -269,15 +272,44 @@ NOTHING_CHANGED = Scenario(
              "uninstall.\tOK"])
 
 
-def use_acme_notes(prefix):
-    """What a person does with Acme Notes after installing it."""
+def group_folder(manifest_text):
+    """The Start Menu folder of the log's group item, as a c:/... path."""
+    for line in manifest_text.decode("latin-1").splitlines():
+        fields = line.split("\t")
+        if fields[:2] == ["item", "1"]:
+            return fields[5].replace("\\\\", "/").rstrip("/")
+    return "c:/no-group"
+
+
+def use_acme_notes(prefix, group):
+    """What a person does with Acme Notes after installing it: settings
+    changed, documents saved beside the program and in its group, and another
+    Acme program installed (its key beside the Notes key)."""
     folder = prefix.drive_c("Program Files/Acme Notes")
     with open(os.path.join(folder, "settings.ini"), "ab") as stream:
         stream.write(b"Width=640\r\n")
-    with open(os.path.join(folder, "notes.txt"), "wb") as stream:
-        stream.write(b"my own notes\r\n")
+    for document in (os.path.join(folder, "notes.txt"), prefix.drive_c(group[3:] + "/list.txt")):
+        with open(document, "wb") as stream:
+            stream.write(b"my own notes\r\n")
     prefix.wine("reg.exe", "add", "HKLM\\Software\\Acme\\Notes", "/v", "Version", "/d", "2.0",
                 "/f")
+    prefix.wine("reg.exe", "add", "HKLM\\Software\\Acme\\Tools", "/v", "Installed", "/d", "1",
+                "/f")
+
+
+def kept_since_install(prefix, group):
+    """What the uninstall got wrong about what was made or changed since
+    install; then the person removes it, so that nothing else may be left."""
+    failures = []
+    notes = prefix.registry("system.reg").get("Software\\Acme\\Notes", [])
+    if [line.split("=")[0].lower() for line in notes] != ['"version"']:
+        failures.append("the Notes key holds %s, not only the Version changed since" % notes)
+    if prefix.registry_string("HKLM\\Software\\Acme\\Tools", "Installed") != "1":
+        failures.append("the key Acme\\Tools made since install is gone")
+    if not os.path.exists(prefix.drive_c(group[3:] + "/list.txt")):
+        failures.append("the document saved into the group is gone")
+    prefix.wine("reg.exe", "delete", "HKLM\\Software\\Acme", "/f")
+    return failures
 
 
 def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message, options=()):
@@ -303,10 +335,11 @@ def install_then_uninstall(prefix, binaries, work, scenario):
     manifest = os.path.join(folder, "manifest.txt")
     if status != 0 or not os.path.exists(manifest):
         return ["install ended with status %d and no log in %s" % (status, folder)], set()
-    use_acme_notes(prefix)
+    good = open(manifest, "rb").read()
+    group = group_folder(good)
+    use_acme_notes(prefix, group)
     failures = []
     used = snapshot(prefix)
-    good = open(manifest, "rb").read()
     for damage, message in ((lambda text: text.replace(b"\t1\n", b"\t0\n", 1),
                              "format version 0"),
                             (lambda text: text.replace(b"\nitem\t", b"\nitem\tx", 1),
@@ -316,9 +349,8 @@ def install_then_uninstall(prefix, binaries, work, scenario):
                                        message)[0]
     open(manifest, "wb").write(good)
     # Given up at the selection dialog: its report cannot be saved as a folder.
-    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, GIVEN_UP,
-                                   "did not respond to pressing Save",
-                                   ["--report=" + windows_path(prefix.drive_c("windows"))])[0]
+    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, GIVEN_UP, None,
+                                   ["--report=C:\\windows", "--timeout=90"])[0]
     failures += ["refused or given-up log changed: " + line
                  for line in compare(used, snapshot(prefix), set())]
     found, texts = uninstall_from_log(prefix, binaries, work, scenario, folder, 0, None)
@@ -327,7 +359,8 @@ def install_then_uninstall(prefix, binaries, work, scenario):
         failures.append("the log is still there after everything was undone")
     failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
                                    "uninstalled already")[0]
-    return failures, caution_paths(texts["report"])
+    failures += kept_since_install(prefix, group)
+    return failures, caution_paths(texts["report"]) | {group.lower()}
 
 
 SCENARIOS = {
@@ -357,14 +390,17 @@ SCENARIOS = {
         "all", lambda b: ["reg.exe", "add", "HKCU\\Software\\Acme Key", "/v", "Installed",
                           "/d", "1", "/f"]),
     # Kept for a while, then uninstalled from its log: the settings file the
-    # user changed and the user's own file stay, with their folder.
+    # user changed and the user's own files stay, with their folders; so do
+    # the registry value changed and the key made since install.
     "install-log": Scenario(
         "all", acme_setup, run=install_then_uninstall,
         knowingly_left=["Program Files/Acme Notes"],
         cautions=['File "C:\\Program Files\\Acme Notes\\settings.ini" was changed since it was '
                   'installed: it is offered unchecked, and its folder is kept for it',
                   'File "C:\\Program Files\\Acme Notes\\notes.txt" was not made by setup: it '
-                  'stays, and so does its folder']),
+                  'stays, and so does its folder',
+                  'Registry key Hkey_local_machine\\Software\\Acme\\Tools was made since '
+                  'install: it stays, and so does the key above it']),
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
