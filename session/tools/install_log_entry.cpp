@@ -65,8 +65,11 @@ std::string SaveLog(HWND hwndStatus, const std::string& logs, const std::string&
     // The command line starts with the program, quoted when it holds blanks.
     std::string program = setup.starts_with('"') ? setup.substr(1, setup.find('"', 1) - 1)
                                                  : setup.substr(0, setup.find(' '));
-    log.name = name.empty() ? ProgramNameOf(log, program) : name;
-    std::string folder = FreeLogFolder(logs, LogFolderName(log.name));
+    // The log goes by its folder's name, which `list` shows and `uninstall`
+    // takes: a second log of one program gets a name of its own.
+    std::string folder =
+        FreeLogFolder(logs, LogFolderName(name.empty() ? ProgramNameOf(log, program) : name));
+    log.name = folder.substr(folder.rfind('\\') + 1);
     if (!WriteInstallLog(staging, log) || !MoveFileA(staging.c_str(), folder.c_str()))
         return "the log could not be written into " + folder;
     return "";

@@ -194,6 +194,8 @@ def put_old_versions(prefix):
             stream.write(content)
 
 
+# The host's exit status for arguments it does not take.
+BAD_ARGUMENTS = 2
 # The exit status that tells CTest a test was skipped.
 SKIPPED = 77
 # The bound of one host run: far above what the slowest session takes here.
@@ -324,21 +326,27 @@ def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message
 
 
 def install_then_uninstall(prefix, binaries, work, scenario):
-    """Acme Notes installed with an install log, used, refused as a damaged log
+    """Acme Notes installed with an install log under a name of its own (one
+    the ANSI code page cannot write is refused), used, refused as a damaged log
     and as one of another format, given up at the selection dialog, uninstalled
     from the log (WIN.INI comes back from the log's copy), then asked again."""
     logs = os.path.join(prefix.path, "trun95-logs")
-    os.makedirs(logs, exist_ok=True)
-    status, _, _ = run_session(prefix, binaries, work, scenario,
-                            ["--install-log=" + windows_path(logs), *acme_setup(binaries)])
-    folder = os.path.join(logs, "Acme Notes")
+    # A log of that name is kept already: the new one gets a name of its own.
+    os.makedirs(os.path.join(logs, "Café"))
+    install = ["--install-log=" + windows_path(logs), *acme_setup(binaries)]
+    status, _, texts = run_session(prefix, binaries, work, scenario, ["--name=日本", *install])
+    failures = [] if status == BAD_ARGUMENTS and "ANSI code page" in texts["host"] else [
+        "a name the ANSI code page cannot write was taken (status %d)" % status]
+    status, _, _ = run_session(prefix, binaries, work, scenario, ["--name=Café", *install])
+    folder = os.path.join(logs, "Café (2)")
     manifest = os.path.join(folder, "manifest.txt")
     if status != 0 or not os.path.exists(manifest):
         return ["install ended with status %d and no log in %s" % (status, folder)], set()
     good = open(manifest, "rb").read()
+    if "\nname\tCafé (2)\n" not in good.decode("cp1252"):
+        failures.append("the log's name is not its folder's name in the ANSI code page")
     group = group_folder(good)
     use_acme_notes(prefix, group)
-    failures = []
     used = snapshot(prefix)
     for damage, message in ((lambda text: text.replace(b"\t1\n", b"\t0\n", 1),
                              "format version 0"),
