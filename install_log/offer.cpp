@@ -260,7 +260,7 @@ void OfferRegistry(InstallLog& log, size_t iItem) {
         pact->fDone = 1;
         return;
     }
-    pact->pfnUndo = UndoRecordedKey; // nothing to carry out unless planned below
+    pact->pfnUndo = UndoRecordedKey; // carries out only what is planned below
     if (!item.pAfter) {
         HoldBack(pact,
                  "Registry key " + key + " has no record of setup's values: it is not rewritten");
@@ -282,7 +282,7 @@ int UndoRecordedKey(DEACTION* pact) {
         if (key.pact == pact)
             return CarryOutKeyUndo(key.hRoot, key.path, key.undo) ? 1 : 0;
     }
-    return 1;
+    return 0; // nothing was planned: the log keeps the item
 }
 
 int ConfirmRecordedFolderDelete(DEACTION* pact) {
