@@ -303,6 +303,20 @@ bool StartAutopilot() {
     return g_host.autopilot->Start();
 }
 
+// Whether the install log's name reached the host as typed: the library keeps
+// logs in the ANSI code page, and a name it cannot carry would be saved as
+// another one, under which nobody would look for it.
+bool LogNameFitsAnsiCodePage(const std::string& name) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    if (cch <= 0)
+        return false;
+    std::wstring wide(cch - 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide.data(), cch);
+    std::wstring typed = GetCommandLineW();
+    std::erase(typed, L'"');
+    return typed.find(L"--name=" + wide) != std::wstring::npos;
+}
+
 // Everything that can be checked before the first snapshot is taken.
 int Prepare() {
     std::string error;
@@ -311,6 +325,11 @@ int Prepare() {
         return kExitBadArguments;
     }
     const HostOptions& options = g_host.options;
+    if (!options.logName.empty() && !LogNameFitsAnsiCodePage(options.logName)) {
+        WriteError("the name given with --name holds characters that this system's ANSI code "
+                   "page cannot write, in which install logs are kept; choose another name");
+        return kExitBadArguments;
+    }
     if (!options.setupProgram.empty()) {
         std::string found = FindSetupProgram(options.setupProgram);
         if (found.empty()) {

@@ -15,8 +15,13 @@
 
 std::string LogFolderName(const std::string& name) {
     std::string folder;
+    // Letters of the code page's upper half are names too; control
+    // characters and what a path gives meaning to are not.
     for (char ch : name)
-        folder += std::string("\\/:*?\"<>|").find(ch) == std::string::npos && ch >= ' ' ? ch : '_';
+        folder += std::string("\\/:*?\"<>|").find(ch) == std::string::npos &&
+                          static_cast<unsigned char>(ch) >= ' '
+                      ? ch
+                      : '_';
     while (!folder.empty() && (folder.back() == '.' || folder.back() == ' '))
         folder.pop_back();
     return folder.empty() ? "program" : folder;

@@ -4,6 +4,8 @@
 // loses only the files setup made.
 #include "install_log/offer.h"
 
+#include "install_log/recorded_key.h"
+
 #include "actions/confirm.h"
 #include "actions/undo.h"
 #include "common/strings.h"
@@ -27,6 +29,7 @@ namespace {
 
 // What the undo of a folder setup made may delete.
 struct RecordedFolder {
+    const DEACTION* pact;
     std::string root;
     std::vector<std::string> files;
     std::vector<std::string> folders;
@@ -89,19 +92,22 @@ void OfferFile(InstallLog& log, size_t iItem) {
                            "\" was changed since it was installed: it is offered unchecked");
 }
 
-void OfferGroup(InstallLog& log, size_t iItem) {
-    const LogItem& item = log.items[iItem];
-    DEACTION* pact = Offer(log, iItem, nullptr, UndoDeleteGroup, DupString(item.extra.c_str()),
-                           item.description);
-    if (!FolderExists(item.extra))
-        pact->fDone = 1;
+// The file holds its copy from before setup again: an uninstall that was given
+// up after putting it back.
+bool SameAsBackup(const LogItem& item) {
+    FileStamp now, copy;
+    return StampFile(item.object, now) &&
+           StampFile(JoinPath(szTempDir, item.backup.c_str()), copy) && !now.sha1.empty() &&
+           now.cbSize == copy.cbSize && now.sha1 == copy.sha1;
 }
 
 void OfferRestore(InstallLog& log, size_t iItem) {
     const LogItem& item = log.items[iItem];
     DEACTION* pact =
         Offer(log, iItem, ConfirmSkipRestore, UndoRestoreFile, nullptr, item.description);
-    if (item.files.empty() || ChangedSinceInstall(item.files.front()))
+    if (SameAsBackup(item))
+        pact->fDone = 1;
+    else if (item.files.empty() || ChangedSinceInstall(item.files.front()))
         HoldBack(pact, "\"" + item.object +
                            "\" was changed since install: putting back its copy from before "
                            "would undo those changes too; it is offered unchecked");
@@ -143,16 +149,21 @@ std::string NameInFolder(const std::string& root, const std::string& path) {
     return path.substr(std::min(path.size(), root.size()));
 }
 
+// A folder setup made, or a group (a Start Menu folder or a new folder on
+// the Desktop), compared with the log file by file: the group's action keeps
+// its path as its extra data, which the report shows.
 void OfferFolder(InstallLog& log, size_t iItem) {
-    std::string root = log.items[iItem].object;
+    const LogItem& item = log.items[iItem];
+    bool fGroup = item.wKind == DEA_GROUP;
+    std::string root = fGroup ? item.extra : item.object;
+    auto pExtra = [&] { return fGroup ? DupString(root.c_str()) : nullptr; };
     if (!FolderExists(root)) {
-        Offer(log, iItem, nullptr, UndoDeleteRecordedFolder, nullptr, log.items[iItem].description)
-            ->fDone = 1;
+        Offer(log, iItem, nullptr, UndoDeleteRecordedFolder, pExtra(), item.description)->fDone = 1;
         return;
     }
     auto folder = std::make_unique<RecordedFolder>();
     folder->root = root;
-    folder->folders = log.items[iItem].folders;
+    folder->folders = item.folders;
     std::vector<std::string> present, left;
     ListFiles(root, present);
     for (const std::string& path : present) {
@@ -161,7 +172,7 @@ void OfferFolder(InstallLog& log, size_t iItem) {
             folder->files.push_back(path);
             continue;
         }
-        left.push_back(NameInFolder(root, path));
+        left.push_back(NameInFolder(JoinPath(root.c_str(), ""), path));
         if (pRecorded)
             HoldBackFileOf(log, iItem, FileStamp(*pRecorded));
         else
@@ -174,9 +185,17 @@ void OfferFolder(InstallLog& log, size_t iItem) {
         names += (names.empty() ? "" : ", ") + name;
     if (!left.empty())
         description += " (leaves " + names + ")";
-    Offer(log, iItem, ConfirmRecordedFolderDelete, UndoDeleteRecordedFolder, folder.get(),
-          description);
+    folder->pact = Offer(log, iItem, ConfirmRecordedFolderDelete, UndoDeleteRecordedFolder,
+                         pExtra(), description);
     recordedFolders.push_back(std::move(folder));
+}
+
+const RecordedFolder* RecordedFolderOf(const DEACTION* pact) {
+    for (const auto& pFolder : recordedFolders) {
+        if (pFolder->pact == pact)
+            return pFolder.get();
+    }
+    return nullptr;
 }
 
 bool KeyExists(const RTREE* pNode) {
@@ -193,64 +212,30 @@ RTREE* ReadKeyNow(const RTREE* pNode) {
     return pNow;
 }
 
-const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
-    for (const RDATA* pRD = pNode ? pNode->pData : nullptr; pRD; pRD = pRD->pNext) {
-        if (CompareNoCase(pRD->pszName, pszName) == 0)
-            return pRD;
-    }
-    return nullptr;
-}
+// What the undo of a registry item carries out; its action's extra data
+// stays the key's node, which the dialog describes.
+struct RecordedKey {
+    const DEACTION* pact;
+    HKEY hRoot;
+    std::string path;
+    KeyUndo undo;
+};
 
-bool SameValue(const RDATA* a, const RDATA* b) {
-    if (!a || !b)
-        return a == b;
-    return a->dwType == b->dwType && a->cbData == b->cbData &&
-           std::equal(a->abData, a->abData + a->cbData, b->abData);
-}
+std::vector<RecordedKey> recordedKeys;
 
-// The names of the values that differ between setup's key and the key now.
-std::vector<std::string> ChangedValues(const RTREE* pSetup, const RTREE* pNow) {
-    std::vector<std::string> names;
-    for (const RTREE* pSide : {pSetup, pNow}) {
-        for (const RDATA* pRD = pSide->pData; pRD; pRD = pRD->pNext) {
-            if (!SameValue(FindValue(pSetup, pRD->pszName), FindValue(pNow, pRD->pszName)) &&
-                std::none_of(names.begin(), names.end(), [&](const std::string& name) {
-                    return CompareNoCase(name.c_str(), pRD->pszName) == 0;
-                }))
-                names.push_back(pRD->pszName);
-        }
+void CautionKept(const std::string& key, DWORD dwChange, const KeyUndo& undo) {
+    for (const KeptPart& part : undo.kept) {
+        std::string path = part.subkey.empty() ? key : key + "\\" + part.subkey;
+        if (part.fKey)
+            Caution("Registry key " + path +
+                    " was made since install: it stays, and so does the key above it");
+        else if (dwChange == REG_KEY_ADDED)
+            Caution("Registry value " + path + " \"" + part.value +
+                    "\" was made or changed since install: it stays, and so does its key");
+        else
+            Caution("Registry value " + path + " \"" + part.value +
+                    "\" no longer holds setup's value: it is not rewritten");
     }
-    return names;
-}
-
-// The values of a key setup added that changed since, below it too.
-void CollectChangedBelow(const RTREE* pSetup, const RTREE* pNow, const std::string& path,
-                         std::vector<std::string>& changes) {
-    for (const std::string& name : ChangedValues(pSetup, pNow))
-        changes.push_back(path + " \"" + name + "\"");
-    for (const RTREE* pChild = pSetup->pChild; pChild; pChild = pChild->pNext) {
-        for (const RTREE* pLive = pNow->pChild; pLive; pLive = pLive->pNext) {
-            if (CompareNoCase(pChild->pszName, pLive->pszName) == 0)
-                CollectChangedBelow(pChild, pLive, path + "\\" + pChild->pszName, changes);
-        }
-    }
-}
-
-// A value that no longer holds setup's value keeps the value it has now:
-// the key's restore writes that back instead of the one from before setup.
-void KeepChangedValue(RTREE* pBefore, const RTREE* pNow, const std::string& name) {
-    RDATA** ppLink = &pBefore->pData;
-    while (*ppLink && CompareNoCase((*ppLink)->pszName, name.c_str()) != 0)
-        ppLink = &(*ppLink)->pNext;
-    if (*ppLink) {
-        RDATA* pOld = *ppLink;
-        *ppLink = pOld->pNext;
-        pOld->pNext = nullptr;
-        FreeRegistryData(pOld, nullptr, 1);
-    }
-    if (const RDATA* pLive = FindValue(pNow, name.c_str()))
-        pBefore->pData = NewRegistryData(pLive->dwType, pLive->cbData, pLive->abData,
-                                         pLive->pszName, pBefore->pData);
 }
 
 void OfferRegistry(InstallLog& log, size_t iItem) {
@@ -275,29 +260,38 @@ void OfferRegistry(InstallLog& log, size_t iItem) {
         pact->fDone = 1;
         return;
     }
-    RTREE* pNow = ReadKeyNow(pNode);
-    if (item.dwChange == REG_KEY_ADDED) {
-        std::vector<std::string> changes;
-        CollectChangedBelow(item.pAfter, pNow, key, changes);
-        for (const std::string& change : changes)
-            Caution("Registry value " + change +
-                    " was changed since install; it goes with the key setup added");
-    } else if (item.pAfter) {
-        for (const std::string& name : ChangedValues(item.pAfter, pNow)) {
-            KeepChangedValue(item.pBefore, pNow, name);
-            Caution("Registry value " + key + " \"" + name +
-                    "\" no longer holds setup's value: it is not rewritten");
-        }
+    pact->pfnUndo = UndoRecordedKey; // carries out only what is planned below
+    if (!item.pAfter) {
+        HoldBack(pact,
+                 "Registry key " + key + " has no record of setup's values: it is not rewritten");
+        return;
     }
+    RTREE* pNow = ReadKeyNow(pNode);
+    KeyUndo undo = item.dwChange == REG_KEY_ADDED
+                       ? PlanAddedKeyUndo(item.pAfter, pNow)
+                       : PlanChangedValuesUndo(item.pBefore, item.pAfter, pNow);
+    CautionKept(key, item.dwChange, undo);
+    recordedKeys.push_back({pact, pNode->hRoot, RegistryKeyPath(pNode), std::move(undo)});
     FreeRegistryNode(pNow, 1);
 }
 
 } // namespace
 
+int UndoRecordedKey(DEACTION* pact) {
+    for (const RecordedKey& key : recordedKeys) {
+        if (key.pact == pact)
+            return CarryOutKeyUndo(key.hRoot, key.path, key.undo) ? 1 : 0;
+    }
+    return 0; // nothing was planned: the log keeps the item
+}
+
 int ConfirmRecordedFolderDelete(DEACTION* pact) {
     if (!pact->fSelected)
         return IDOK;
-    return FindFileInUse(pact->szObject, pact->szObject) ? IDNO : IDYES;
+    const RecordedFolder* pFolder = RecordedFolderOf(pact);
+    if (!pFolder)
+        return IDYES;
+    return FindFileInUse(pFolder->root.c_str(), pFolder->root.c_str()) ? IDNO : IDYES;
 }
 
 void OfferLogItems(InstallLog& log) {
@@ -311,8 +305,6 @@ void OfferLogItems(InstallLog& log) {
             OfferFile(log, i);
             break;
         case DEA_GROUP:
-            OfferGroup(log, i);
-            break;
         case DEA_FOLDER:
             OfferFolder(log, i);
             break;
@@ -343,6 +335,7 @@ bool KeepItemsLeft(InstallLog& log) {
 void ForgetLogActions() {
     offered.clear();
     recordedFolders.clear();
+    recordedKeys.clear();
 }
 
 RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
@@ -362,7 +355,7 @@ RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
 }
 
 int UndoDeleteRecordedFolder(DEACTION* pact) {
-    auto* pFolder = static_cast<RecordedFolder*>(pact->pExtra);
+    const RecordedFolder* pFolder = RecordedFolderOf(pact);
     if (!pFolder)
         return 1;
     int fAll = 1;

@@ -23,6 +23,9 @@ RTREE* ReadRecordedUninstallKey(const InstallLog& log);
 // Undo of a folder setup made: only the files setup made and that are
 // unchanged are deleted, then the folders setup made that are left empty.
 int UndoDeleteRecordedFolder(DEACTION* pact);
+// Undo of a registry key setup added or whose values it changed: only what
+// setup made or changed and is unchanged since goes back.
+int UndoRecordedKey(DEACTION* pact);
 // Nothing of the user's goes with such a folder: no question, only the check
 // that none of its files is in use.
 int ConfirmRecordedFolderDelete(DEACTION* pact);

@@ -178,9 +178,15 @@ def logs():
             if os.path.isfile(os.path.join(folder, n, "manifest.txt"))]
 
 
+def log_name(folder):
+    """The name a log goes by: its folder's, which its manifest records too in
+    the ANSI code page; a file name here carries it as typed."""
+    return os.path.basename(folder)
+
+
 def find_log(name):
     """The log folder of the program called name (case does not matter)."""
-    return next((f for f in logs() if manifest(f).get("name", "").lower() == name.lower()), None)
+    return next((f for f in logs() if log_name(f).lower() == name.lower()), None)
 
 
 def run_list(arguments=()):
@@ -193,7 +199,7 @@ def run_list(arguments=()):
     say("%-32s %-24s %s" % ("program", "installed", "items"), sys.stdout)
     for folder in found:
         fields = manifest(folder)
-        say("%-32s %-24s %s" % (fields.get("name", ""), fields.get("installed", ""),
+        say("%-32s %-24s %s" % (log_name(folder), fields.get("installed", ""),
                                 fields.get("end", "")), sys.stdout)
     return 0
 

@@ -1,16 +1,23 @@
 // The install log's manifest: every item kind reads back as it was written,
 // and a damaged log, one of another format or one without its copies is
-// refused with what is wrong, before any action is made from it.
+// refused with what is wrong, before any action is made from it. The undo of
+// a logged registry key compared with the key as it is now.
 #include "actions/deaction.h"
 #include "common/strings.h"
 #include "install_log/manifest.h"
+#include "install_log/recorded_key.h"
+#include "registry/snapshot.h"
 #include "registry/tree.h"
 #include "support/prefix_files.h"
+#include "support/test_registry.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -111,6 +118,39 @@ TEST_F(ManifestTest, ALogIsRefusedWhenItsFolderOrARestoredFilesCopyIsMissing) {
     WriteTextFile(scratch / "backup\\win.ini", "[x]");
     InstallLog complete;
     EXPECT_EQ(LoadInstallLog(scratch.path(), complete), "");
+}
+
+// A key whose values setup changed, against the key now: setup changed A,
+// deleted B and added C; since then C was changed and D made. A and B get
+// their values from before setup; C and D stay as they are now.
+TEST(RecordedKeyTest, AKeysValuesGoBackOnlyWhereTheyStillHoldSetupsValues) {
+    const std::string key = "Software\\Trun95TestLogKey";
+    RemoveTestKey(HKEY_CURRENT_USER, key);
+    RTREE* pBefore = NewRegistryNode();
+    RTREE* pSetup = NewRegistryNode();
+    RTREE* pNow = NewRegistryNode();
+    for (auto [pNode, pszName, pszData] : {std::tuple{pBefore, "A", "1"},
+                                           {pBefore, "B", "1"},
+                                           {pSetup, "A", "2"},
+                                           {pSetup, "C", "1"}})
+        pNode->pData = NewRegistryData(REG_SZ, 2, reinterpret_cast<const BYTE*>(pszData), pszName,
+                                       pNode->pData);
+    for (auto [pszName, pszData] : {std::pair{"A", "2"}, {"C", "3"}, {"D", "x"}})
+        SetTestString(HKEY_CURRENT_USER, key, pszName, pszData);
+    ScanRegistryKey(HKEY_CURRENT_USER, key.c_str(), pNow);
+    KeyUndo undo = PlanChangedValuesUndo(pBefore, pSetup, pNow);
+    ASSERT_EQ(undo.kept.size(), 1u);
+    EXPECT_EQ(undo.kept[0].value, "C");
+    ASSERT_TRUE(CarryOutKeyUndo(HKEY_CURRENT_USER, key, undo));
+    auto values = ReadLiveValues(HKEY_CURRENT_USER, key);
+    std::sort(values.begin(), values.end(),
+              [](const LiveValue& a, const LiveValue& b) { return a.name < b.name; });
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[0].bytes + values[1].bytes + values[2].bytes, std::string("1\0001\0003", 6));
+    EXPECT_EQ(values[3].name, "D");
+    for (RTREE* pNode : {pBefore, pSetup, pNow})
+        FreeRegistryNode(pNode, 1);
+    RemoveTestKey(HKEY_CURRENT_USER, key);
 }
 
 } // namespace

@@ -65,8 +65,11 @@ std::string SaveLog(HWND hwndStatus, const std::string& logs, const std::string&
     // The command line starts with the program, quoted when it holds blanks.
     std::string program = setup.starts_with('"') ? setup.substr(1, setup.find('"', 1) - 1)
                                                  : setup.substr(0, setup.find(' '));
-    log.name = name.empty() ? ProgramNameOf(log, program) : name;
-    std::string folder = FreeLogFolder(logs, LogFolderName(log.name));
+    // The log goes by its folder's name, which `list` shows and `uninstall`
+    // takes: a second log of one program gets a name of its own.
+    std::string folder =
+        FreeLogFolder(logs, LogFolderName(name.empty() ? ProgramNameOf(log, program) : name));
+    log.name = folder.substr(folder.rfind('\\') + 1);
     if (!WriteInstallLog(staging, log) || !MoveFileA(staging.c_str(), folder.c_str()))
         return "the log could not be written into " + folder;
     return "";
@@ -84,10 +87,28 @@ bool OfferOwnUninstaller(const InstallLog& log, HWND hwndStatus) {
     return fStopped == 0;
 }
 
-void OfferLog(InstallLog& log, const std::string& folder, HWND hwndStatus) {
+// The restores take their copies from the session's temporary folder, which
+// every end of the session removes, a given-up one too: the log's copies are
+// copied there, so that the log keeps its own whatever becomes of the run.
+bool CopyBackupsToTempFolder(const InstallLog& log, const std::string& folder) {
+    FindTempBase();
+    if (!CreateTempFolder(szTempDir))
+        return false;
+    std::string backups = JoinPath(folder.c_str(), kBackupFolderName);
+    for (const LogItem& item : log.items) {
+        if (item.wKind == DEA_RESTORE &&
+            !CopyFileA(JoinPath(backups.c_str(), item.backup.c_str()).c_str(),
+                       JoinPath(szTempDir, item.backup.c_str()).c_str(), FALSE))
+            return false;
+    }
+    return true;
+}
+
+std::string OfferLog(InstallLog& log, const std::string& folder, HWND hwndStatus) {
+    if (!CopyBackupsToTempFolder(log, folder))
+        return "the backed-up copies could not be copied into a temporary folder";
     if (!OfferOwnUninstaller(log, hwndStatus))
-        return;
-    lstrcpynA(szTempDir, JoinPath(folder.c_str(), kBackupFolderName).c_str(), sizeof szTempDir);
+        return "";
     SetExplorerUnload(1);
     ShowStatus(hwndStatus, GetResString(IDS_SORTING_ITEMS));
     OfferLogItems(log);
@@ -99,6 +120,7 @@ void OfferLog(InstallLog& log, const std::string& folder, HWND hwndStatus) {
         WriteInstallLog(folder, log);
     else
         RemoveLogFolder(folder);
+    return "";
 }
 
 } // namespace
@@ -147,11 +169,12 @@ int uninstall_from_log(HWND hwndParentArg, HWND hwndStatus, const char* pszFolde
                 result = kLogRefused;
                 return;
             }
-            OfferLog(log, folder, hwndStatus);
+            error = OfferLog(log, folder, hwndStatus);
+            if (!error.empty())
+                result = kLogNoSession;
         }))
         result = kLogAbandoned;
     Guarded([] { SetExplorerUnload(0); });
-    szTempDir[0] = '\0'; // the log's copies are not the session's to remove
     post_setup_cleanup();
     ForgetLogActions();
     PutText(pszError, cchError, error);

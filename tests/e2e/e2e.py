@@ -56,6 +56,9 @@ IGNORED_KEYS = [
     # them through: Z: in the base prefix, none in an isolated copy.
     re.compile(r"^Software\\Microsoft\\Windows( NT)?\\CurrentVersion\\Fonts$", re.I),
     re.compile(r"^Volatile Environment", re.I),
+    # Wine's file dialog keeps its view settings here; a run given up while
+    # the report's "Save As" dialog is open leaves them.
+    re.compile(r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced$", re.I),
     # Knowingly left by the session: the shell's unload setting, which it
     # creates with the value "1" when it was missing before.
     re.compile(r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AlwaysUnloadDLL$",
@@ -195,6 +198,8 @@ def put_old_versions(prefix):
             stream.write(content)
 
 
+# The host's exit status for arguments it does not take.
+BAD_ARGUMENTS = 2
 # The exit status that tells CTest a test was skipped.
 SKIPPED = 77
 # The bound of one host run: far above what the slowest session takes here.
@@ -273,21 +278,50 @@ NOTHING_CHANGED = Scenario(
              "uninstall.\tOK"])
 
 
-def use_acme_notes(prefix):
-    """What a person does with Acme Notes after installing it."""
+def group_folder(manifest_text):
+    """The Start Menu folder of the log's group item, as a c:/... path."""
+    for line in manifest_text.decode("latin-1").splitlines():
+        fields = line.split("\t")
+        if fields[:2] == ["item", "1"]:
+            return fields[5].replace("\\\\", "/").rstrip("/")
+    return "c:/no-group"
+
+
+def use_acme_notes(prefix, group):
+    """What a person does with Acme Notes after installing it: settings
+    changed, documents saved beside the program and in its group, and another
+    Acme program installed (its key beside the Notes key)."""
     folder = prefix.drive_c("Program Files/Acme Notes")
     with open(os.path.join(folder, "settings.ini"), "ab") as stream:
         stream.write(b"Width=640\r\n")
-    with open(os.path.join(folder, "notes.txt"), "wb") as stream:
-        stream.write(b"my own notes\r\n")
+    for document in (os.path.join(folder, "notes.txt"), prefix.drive_c(group[3:] + "/list.txt")):
+        with open(document, "wb") as stream:
+            stream.write(b"my own notes\r\n")
     prefix.wine("reg.exe", "add", "HKLM\\Software\\Acme\\Notes", "/v", "Version", "/d", "2.0",
+                "/f")
+    prefix.wine("reg.exe", "add", "HKLM\\Software\\Acme\\Tools", "/v", "Installed", "/d", "1",
                 "/f")
 
 
-def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message):
+def kept_since_install(prefix, group):
+    """What the uninstall got wrong about what was made or changed since
+    install; then the person removes it, so that nothing else may be left."""
+    failures = []
+    notes = prefix.registry("system.reg").get("Software\\Acme\\Notes", [])
+    if [line.split("=")[0].lower() for line in notes] != ['"version"']:
+        failures.append("the Notes key holds %s, not only the Version changed since" % notes)
+    if prefix.registry_string("HKLM\\Software\\Acme\\Tools", "Installed") != "1":
+        failures.append("the key Acme\\Tools made since install is gone")
+    if not os.path.exists(prefix.drive_c(group[3:] + "/list.txt")):
+        failures.append("the document saved into the group is gone")
+    prefix.wine("reg.exe", "delete", "HKLM\\Software\\Acme", "/f")
+    return failures
+
+
+def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message, options=()):
     """One uninstall from the log folder; its failures."""
     stopped, _, texts = run_session(prefix, binaries, work, scenario,
-                                 ["--uninstall-log=" + windows_path(folder)])
+                                 [*options, "--uninstall-log=" + windows_path(folder)])
     failures = [] if stopped == status else [
         "uninstall ended with status %d, not %d" % (stopped, status)]
     if message and message not in texts.get("host", ""):
@@ -296,34 +330,47 @@ def uninstall_from_log(prefix, binaries, work, scenario, folder, status, message
 
 
 def install_then_uninstall(prefix, binaries, work, scenario):
-    """Acme Notes installed with an install log, used, refused as a damaged log,
-    uninstalled from the log, then asked again."""
+    """Acme Notes installed with an install log under a name of its own (one
+    the ANSI code page cannot write is refused), used, refused as a damaged log,
+    given up at the selection dialog, uninstalled from the log (WIN.INI comes
+    back from the log's copy), then asked again."""
     logs = os.path.join(prefix.path, "trun95-logs")
-    os.makedirs(logs, exist_ok=True)
-    status, _, _ = run_session(prefix, binaries, work, scenario,
-                            ["--install-log=" + windows_path(logs), *acme_setup(binaries)])
-    folder = os.path.join(logs, "Acme Notes")
+    # A log of that name is kept already: the new one gets a name of its own.
+    os.makedirs(os.path.join(logs, "Café"))
+    install = ["--install-log=" + windows_path(logs), *acme_setup(binaries)]
+    status, _, texts = run_session(prefix, binaries, work, scenario, ["--name=日本", *install])
+    failures = [] if status == BAD_ARGUMENTS and "ANSI code page" in texts["host"] else [
+        "a name the ANSI code page cannot write was taken (status %d)" % status]
+    status, _, _ = run_session(prefix, binaries, work, scenario, ["--name=Café", *install])
+    folder = os.path.join(logs, "Café (2)")
     manifest = os.path.join(folder, "manifest.txt")
     if status != 0 or not os.path.exists(manifest):
         return ["install ended with status %d and no log in %s" % (status, folder)], set()
-    use_acme_notes(prefix)
-    failures = []
+    good = open(manifest, "rb").read()
+    if "\nname\tCafé (2)\n" not in good.decode("cp1252"):
+        failures.append("the log's name is not its folder's name in the ANSI code page")
+    group = group_folder(good)
+    use_acme_notes(prefix, group)
     used = snapshot(prefix)
     # Every refusal has its unit test; this run shows that a refused log
     # changes nothing in the prefix.
-    good = open(manifest, "rb").read()
     open(manifest, "wb").write(good.replace(b"\nitem\t", b"\nitem\tx", 1))
     failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
                                    'unknown item kind "x')[0]
     open(manifest, "wb").write(good)
-    failures += ["refused log changed: " + line for line in compare(used, snapshot(prefix), set())]
+    # Given up at the selection dialog: its report cannot be saved as a folder.
+    failures += uninstall_from_log(prefix, binaries, work, scenario, folder, GIVEN_UP, None,
+                                   ["--report=C:\\windows", "--timeout=90"])[0]
+    failures += ["refused or given-up log changed: " + line
+                 for line in compare(used, snapshot(prefix), set())]
     found, texts = uninstall_from_log(prefix, binaries, work, scenario, folder, 0, None)
     failures += found + scenario.check("uninstall", 0, 0, texts)
     if os.path.exists(folder):
         failures.append("the log is still there after everything was undone")
     failures += uninstall_from_log(prefix, binaries, work, scenario, folder, LOG_REFUSED,
                                    "uninstalled already")[0]
-    return failures, caution_paths(texts["report"])
+    failures += kept_since_install(prefix, group)
+    return failures, caution_paths(texts["report"]) | {group.lower()}
 
 
 SCENARIOS = {
@@ -353,14 +400,17 @@ SCENARIOS = {
         "all", lambda b: ["reg.exe", "add", "HKCU\\Software\\Acme Key", "/v", "Installed",
                           "/d", "1", "/f"]),
     # Kept for a while, then uninstalled from its log: the settings file the
-    # user changed and the user's own file stay, with their folder.
+    # user changed and the user's own files stay, with their folders; so do
+    # the registry value changed and the key made since install.
     "install-log": Scenario(
         "all", acme_setup, run=install_then_uninstall,
         knowingly_left=["Program Files/Acme Notes"],
         cautions=['File "C:\\Program Files\\Acme Notes\\settings.ini" was changed since it was '
                   'installed: it is offered unchecked, and its folder is kept for it',
                   'File "C:\\Program Files\\Acme Notes\\notes.txt" was not made by setup: it '
-                  'stays, and so does its folder']),
+                  'stays, and so does its folder',
+                  'Registry key Hkey_local_machine\\Software\\Acme\\Tools was made since '
+                  'install: it stays, and so does the key above it']),
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
