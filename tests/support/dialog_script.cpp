@@ -24,6 +24,7 @@ bool DialogScript::WaitForWindows(size_t n, DWORD dwTimeoutMs) {
 }
 
 bool HoldsWithin(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
+    dwTimeoutMs = PacedMs(dwTimeoutMs);
     DWORD dwStart = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - dwStart > dwTimeoutMs)
@@ -36,7 +37,7 @@ bool HoldsWithin(const std::function<bool()>& condition, DWORD dwTimeoutMs) {
 bool WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD dwTimeoutMs) {
     if (HoldsWithin(condition, dwTimeoutMs))
         return true;
-    ADD_FAILURE() << "gave up after " << dwTimeoutMs / 1000.0 << " s waiting for " << what
+    ADD_FAILURE() << "gave up after " << PacedMs(dwTimeoutMs) / 1000.0 << " s waiting for " << what
                   << "\nwindows open:\n"
                   << DescribeOpenWindows();
     return false;

@@ -33,8 +33,9 @@ class DialogScript {
     std::thread thread_;
 };
 
-// Whether the condition comes to hold within the time; false is no failure
-// (a check that something does not happen).
+// Whether the condition comes to hold within the time (stretched by the
+// machine's pace, as every bound here); false is no failure (a check that
+// something does not happen).
 bool HoldsWithin(const std::function<bool()>& condition, DWORD dwTimeoutMs);
 // Waits until the condition holds; after the bound the case fails with what
 // it waited for and the windows then open.

@@ -14,6 +14,7 @@ constexpr DWORD kQuietMs = 300;
 } // namespace
 
 bool WaitForHandedOver(DWORD dwTarget, DWORD dwTimeoutMs) {
+    dwTimeoutMs = PacedMs(dwTimeoutMs);
     DWORD dwStart = GetTickCount();
     DWORD dwLastCount = MonitorRecordsHandedOver();
     DWORD dwLastChange = dwStart;

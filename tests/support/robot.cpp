@@ -28,6 +28,14 @@ std::string DescribeOpenWindows() {
     return DescribeWindowsOf({}, kHungMs);
 }
 
+DWORD PacedMs(DWORD dwMs) {
+    static const double pace = [] {
+        const char* pszPace = std::getenv("TRUN95_PACE");
+        return pszPace && std::atof(pszPace) > 1 ? std::atof(pszPace) : 1.0;
+    }();
+    return static_cast<DWORD>(dwMs * pace);
+}
+
 Robot::Robot() {
     InitializeCriticalSection(&lock_);
     hThread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
@@ -70,7 +78,7 @@ void Robot::Finish(DWORD dwTimeoutMs) {
         bool fEmpty = pending_.empty();
         LeaveCriticalSection(&lock_);
         // A failed case reports at once what it still waited for.
-        if (fEmpty || HasFailed() || GetTickCount() - dwStart > dwTimeoutMs)
+        if (fEmpty || HasFailed() || GetTickCount() - dwStart > PacedMs(dwTimeoutMs))
             break;
         Sleep(kPollMs);
     }

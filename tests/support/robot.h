@@ -18,6 +18,9 @@
 // What a person would see now: every visible top-level window of the
 // prefix, one line each (caption, class, enabled or not, texts, buttons).
 std::string DescribeOpenWindows();
+// A bound of the tests, stretched by the machine's pace: TRUN95_PACE, set
+// where the tests run on a slower machine (the emulated one measures it).
+DWORD PacedMs(DWORD dwMs);
 
 class Robot {
   public:
