@@ -12,6 +12,7 @@
 #include "common/boxes.h"
 #include "common/paths.h"
 #include "files/lists.h"
+#include "files/recorder.h"
 #include "resources/resource.h"
 #include "common/guard.h"
 #include "common/internal_error.h"
@@ -226,7 +227,8 @@ int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder)
             pAfter = pAfter->pNext;
         } else {
             BuildLowerPath(pszFolder, pAfter->szName, szPath);
-            AddFileAction(5, IDS_SYSTEM_FILE_ACTION, szPath);
+            if (!RenamedBySetup(szPath))
+                AddFileAction(5, IDS_SYSTEM_FILE_ACTION, szPath);
             pAfter = pAfter->pNext;
         }
     }

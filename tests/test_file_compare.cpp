@@ -7,6 +7,8 @@
 #include "files/compare.h"
 #include "files/verify.h"
 #include "files/groups.h"
+#include "files/recorder.h"
+#include "monitor/protocol.h"
 #include "session/session.h"
 #include "support/file_session.h"
 #include "support/prefix_files.h"
@@ -56,7 +58,11 @@ TEST_F(CompareTest, LongPathTakesEveryNameFromTheDiskAndNeverOverrunsTheBuffer) 
     EXPECT_EQ(std::string(small.begin() + 120, small.end()), std::string(8, '#'));
 }
 
-TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
+TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautionsButKeepsMovedFiles) {
+    // Setup moved the old library aside and wrote a new one.
+    WriteTextFile(scratch / "theta.bak", "x");
+    FeedChange(kOpRenamed, scratch / "theta.dll", scratch / "theta.bak");
+    ResolveRecordedChanges();
     FILETIME t1{1, 0}, t2{2, 0};
     DWORD dwBefore = 0, dwAfter = 0;
     for (const char* pszName : {"a.dll", "gone.dll", "same.dll", "SYSTEM.DAT", "win.ini"})
@@ -65,16 +71,21 @@ TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
     AddFileEntry(&WinAfter, "new.dll", 10, t2, &dwAfter);
     AddFileEntry(&WinAfter, "same.dll", 10, t1, &dwAfter);
     AddFileEntry(&WinAfter, "system.dat", 10, t2, &dwAfter);
+    AddFileEntry(&WinAfter, "theta.bak", 10, t1, &dwAfter);
     AddFileEntry(&WinAfter, "win.ini", 10, t2, &dwAfter);
     SortFileList(&WinBefore, dwBefore);
     SortFileList(&WinAfter, dwAfter);
-    AddFileEntry(&BackupList, "C:\\WIN\\WIN.INI", 10, t1, nullptr);
-    EXPECT_EQ(CompareFolderLists(WinBefore, WinAfter, "C:\\WIN\\"), 1);
-    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 5, "c:\\win\\new.dll",
-                                                          "File \"c:\\win\\new.dll\""}}));
-    EXPECT_EQ(ActiveNames(Cautions),
-              (std::vector<std::string>{"File \"c:\\win\\a.dll\" was altered",
-                                        "File \"c:\\win\\gone.dll\" was deleted"}));
+    std::string folder = LowerText(scratch / "");
+    AddFileEntry(&BackupList, (scratch / "WIN.INI").c_str(), 10, t1, nullptr);
+    EXPECT_EQ(CompareFolderLists(WinBefore, WinAfter, folder.c_str()), 1);
+    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 5, folder + "new.dll",
+                                                          "File \"" + folder + "new.dll\""}}));
+    EXPECT_EQ(
+        ActiveNames(Cautions),
+        (std::vector<std::string>{"File \"" + folder + "a.dll\" was altered",
+                                  "File \"" + folder + "gone.dll\" was deleted",
+                                  "File \"" + scratch / "theta.bak\" was renamed by setup from \"" +
+                                      scratch / "theta.dll\" and is kept"}));
 }
 
 TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOffered) {
