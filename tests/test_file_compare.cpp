@@ -88,11 +88,20 @@ TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautionsButKeepsMoved
                                       scratch / "theta.dll\" and is kept"}));
 }
 
-TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOffered) {
-    for (const char* pszFolder : {"NEW", "NEWER"})
+TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOfferedOnce) {
+    for (const char* pszFolder : {"NEW", "NEWER", "NEW\\Long Folder"})
         CreateDirectoryA((scratch / pszFolder).c_str(), nullptr);
-    for (const char* pszFile : {"NEW\\in.txt", "NEWER\\A.TXT", "TREEINFO.NCD", "x.qab", "kept.ini"})
+    for (const char* pszFile : {"NEW\\in.txt", "NEWER\\A.TXT", "NEWER\\Long Name.txt",
+                                "TREEINFO.NCD", "x.qab", "kept.ini"})
         WriteTextFile(scratch / pszFile, "x");
+    // Short and long spellings of one folder and of one file.
+    for (const char* pszItem : {"NEW\\Long Folder\\", "NEWER\\Long Name.txt"}) {
+        char szShort[MAX_PATH];
+        ASSERT_NE(GetShortPathNameA((scratch / pszItem).c_str(), szShort, MAX_PATH), 0u);
+        NAMEITEM** ppList = std::strchr(pszItem, '.') ? &NewFiles : &NewFolders;
+        AddName(ppList == &NewFiles ? 4 : 3, ppList, szShort);
+        AddName(ppList == &NewFiles ? 4 : 3, ppList, (scratch / pszItem).c_str());
+    }
     std::string lower = scratch.path();
     CharLowerA(lower.data());
     AddName(3, &NewFolders, (lower + "\\new\\").c_str());
@@ -104,15 +113,18 @@ TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOf
     CompareFiles();
     // The backed-up file is restored (its time differs), never deleted.
     std::string kept = scratch / "KEPT.INI";
-    EXPECT_EQ(
-        OfferedActions(),
-        (std::vector<ActionView>{
-            {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\""},
-            {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\""},
-            {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\""}}));
+    EXPECT_EQ(OfferedActions(),
+              (std::vector<ActionView>{
+                  {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\""},
+                  {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\""},
+                  {DEA_FOLDER, 4, scratch / "NEW\\Long Folder\\",
+                   "Folder \"" + scratch / "NEW\\Long Folder\\\""},
+                  {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\""},
+                  {DEA_FILE, 6, scratch / "NEWER\\Long Name.txt",
+                   "File \"" + scratch / "NEWER\\Long Name.txt\""}}));
     EXPECT_EQ(ActiveNames(NewFiles),
-              (std::vector<std::string>{scratch / "NEWER\\A.TXT", scratch / "TREEINFO.NCD",
-                                        scratch / "x.qab"}));
+              (std::vector<std::string>{scratch / "NEWER\\A.TXT", scratch / "NEWER\\Long Name.txt",
+                                        scratch / "TREEINFO.NCD", scratch / "x.qab"}));
 }
 
 TEST_F(CompareTest, ChangedBackupsBecomeRestoresUnlessAnIniKeptItsBytes) {
