@@ -174,11 +174,13 @@ TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
     EXPECT_EQ(offered, (std::vector<std::string>{scratch / "App\\", scratch / "App\\app.exe"}));
 }
 
-TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
+TEST_F(CompareTest, ItemsInsideStartMenuAndDesktopBecomeGroupsAndIcons) {
     std::string startMenu = SpecialFolderPath(CSIDL_STARTMENU);
     std::string desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     AddFolderAction(startMenu + "\\Programs\\Acme\\");
     AddFolderAction(startMenu + " Extra\\");
+    AddFolderAction(desktop + "\\");
+    AddFileAction(desktop + " Extra\\Tool.lnk");
     AddFileAction(startMenu + "\\.profile");
     AddFileAction(desktop + "\\Tool.lnk");
     AddFileAction(scratch / "Tool.lnk");
@@ -186,14 +188,17 @@ TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
     pDone->fDone = 1;
     CheckGroupsAndIcons();
     SortActionList();
-    EXPECT_EQ(OfferedActions(),
-              (std::vector<ActionView>{
-                  {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
-                  {DEA_GROUP, 1, "Start Menu Extra", "Group \"Start Menu Extra\""},
-                  {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\""},
-                  {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")"},
-                  {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\""},
-              }));
+    EXPECT_EQ(
+        OfferedActions(),
+        (std::vector<ActionView>{
+            {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
+            {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\""},
+            {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")"},
+            {DEA_FOLDER, 4, startMenu + " Extra\\", "Folder \"" + startMenu + " Extra\\\""},
+            {DEA_FOLDER, 4, desktop + "\\", "Folder \"" + desktop + "\\\""},
+            {DEA_FILE, 6, desktop + " Extra\\Tool.lnk", "File \"" + desktop + " Extra\\Tool.lnk\""},
+            {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\""},
+        }));
     EXPECT_EQ(pDone->wKind, DEA_FILE); // a done action is never reclassified
     DEACTION* pGroup = pActionList;
     EXPECT_STREQ(static_cast<const char*>(pGroup->pExtra),
