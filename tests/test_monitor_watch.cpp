@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -114,6 +115,21 @@ TEST_F(WatchedFolderTest, ChangesLostByAnOverflowingWatchGiveTheDriveACaution) {
     EXPECT_EQ(ActiveNames(Cautions),
               std::vector<std::string>{"Some changes on drive C: may not be listed: the monitor "
                                        "could not keep up with them"});
+}
+
+// The stop waits for held watches; another thread's message to the host's
+// window is answered meanwhile, and then lets the watches go on.
+TEST_F(WatchedFolderTest, TheHostWindowAnswersWhileTheStopWaitsForTheDriver) {
+    WatchHeld();
+    bool fAnswered = false;
+    std::thread sender([&] {
+        DWORD_PTR result = 0;
+        fAnswered = SendMessageTimeoutA(host.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+        SetEvent(hHold);
+    });
+    StopMonitor();
+    sender.join();
+    EXPECT_TRUE(fAnswered);
 }
 
 TEST_F(WatchedFolderTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded) {
