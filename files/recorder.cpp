@@ -232,7 +232,9 @@ void CautionRenamedItems() {
             continue;
         }
         const char* pszFormat = fFolder ? kRenamedFolderCaution : kRenamedFileCaution;
-        AddCaution("%s", FormatText(pszFormat, newName.c_str(), origin.c_str()).c_str());
+        OrOutOfMemory([&] {
+            AddCaution("%s", FormatText(pszFormat, newName.c_str(), origin.c_str()).c_str());
+        });
         ++it;
     }
 }
