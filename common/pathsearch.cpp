@@ -87,7 +87,10 @@ bool SearchListing(SearchScope::Listings& listings, const char* pszPath, FoundEn
 } // namespace
 
 const char* FoundName(const WIN32_FIND_DATAA& data) {
-    return data.cFileName[0] ? data.cFileName : data.cAlternateFileName;
+    // A '?' never belongs to a real name: it stands for a character outside
+    // the ANSI code page, and only the 8.3 name still reaches the file.
+    bool fSpelled = data.cFileName[0] && !std::strchr(data.cFileName, '?');
+    return fSpelled || !data.cAlternateFileName[0] ? data.cFileName : data.cAlternateFileName;
 }
 
 bool SearchPathEntry(const char* pszPath, FoundEntry* pFound) {

@@ -11,7 +11,7 @@
 #include <string>
 
 // The name a directory search reports: the long name, or the 8.3 name when
-// the long name is empty.
+// the long name is empty or has characters the ANSI code page cannot carry.
 const char* FoundName(const WIN32_FIND_DATAA& data);
 
 // What a search for one path finds.

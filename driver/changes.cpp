@@ -117,6 +117,15 @@ std::wstring CurrentName(const WATCH_REPORTS& watch, const std::wstring& name, b
     return fPresent ? CurrentName(watch, name, false) : name;
 }
 
+// A change whose path cannot be spelled (empty here) or does not fit a
+// record is left out; its drive gets its caution.
+void WriteOrMiss(const WATCH_REPORTS& watch, DWORD dwOperation, const std::string& path,
+                 const std::string* pNewPath, DriverRing& ring) {
+    if (path.empty() ||
+        !ring.Write(dwOperation, path.c_str(), pNewPath ? pNewPath->c_str() : nullptr))
+        ring.MarkMissed(1u << ((watch.szRoot[0] - L'A') % 26));
+}
+
 // Writes one record. A rename of which only one name has an ANSI path is
 // reported as the removal or the creation that it is for that name.
 void Report(const WATCH_REPORTS& watch, DWORD dwOperation, const std::wstring& reported,
@@ -126,8 +135,7 @@ void Report(const WATCH_REPORTS& watch, DWORD dwOperation, const std::wstring& r
     std::string path, newPath;
     bool fPath = AnsiPath(watch.szRoot, name, &path);
     if (!pReportedNew) {
-        if (fPath)
-            ring.Write(dwOperation, path.c_str(), nullptr);
+        WriteOrMiss(watch, dwOperation, fPath ? path : std::string(), nullptr, ring);
         return;
     }
     std::wstring newName = CurrentName(watch, *pReportedNew, true);
@@ -135,11 +143,12 @@ void Report(const WATCH_REPORTS& watch, DWORD dwOperation, const std::wstring& r
         FolderRenamesOf(watch).push_back({name, newName});
     bool fNewPath = AnsiPath(watch.szRoot, newName, &newPath);
     if (fPath && fNewPath)
-        ring.Write(dwOperation, path.c_str(), newPath.c_str());
+        WriteOrMiss(watch, dwOperation, path, &newPath, ring);
     else if (fPath)
-        ring.Write(watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, path.c_str(), nullptr);
-    else if (fNewPath)
-        ring.Write(watch.fFolders ? kOpFolderCreated : kOpFileCreated, newPath.c_str(), nullptr);
+        WriteOrMiss(watch, watch.fFolders ? kOpFolderRemoved : kOpFileDeleted, path, nullptr, ring);
+    else
+        WriteOrMiss(watch, watch.fFolders ? kOpFolderCreated : kOpFileCreated,
+                    fNewPath ? newPath : std::string(), nullptr, ring);
 }
 
 void ReportOrphanOldName(WATCH_REPORTS& watch, DriverRing& ring) {

@@ -28,16 +28,30 @@ bool RecordQueue::Start(DriverRing* pRing) {
     return true;
 }
 
-void RecordQueue::Post(std::function<void(DriverRing&)> work) {
+void RecordQueue::Post(std::function<void(DriverRing&)> work, DWORD dwDrives) {
     EnterCriticalSection(&lock_);
+    bool fQueued = false;
     try {
         pending_.push_back(std::move(work));
+        fQueued = true;
     } catch (const std::bad_alloc&) {
         // Without memory the work is dropped; the watches go on.
     }
     LeaveCriticalSection(&lock_);
+    if (!fQueued)
+        MarkMissed(dwDrives);
     if (InterlockedExchange(&fWakeSent_, 1) == 0)
         SetEvent(hPosted_);
+}
+
+void RecordQueue::MarkWatched(DWORD dwDrives) {
+    if (pRing_)
+        pRing_->MarkWatched(dwDrives);
+}
+
+void RecordQueue::MarkMissed(DWORD dwDrives) {
+    if (pRing_ && dwDrives)
+        pRing_->MarkMissed(dwDrives);
 }
 
 void RecordQueue::Stop() {

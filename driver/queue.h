@@ -21,8 +21,13 @@ class RecordQueue {
     RecordQueue& operator=(const RecordQueue&) = delete;
 
     bool Start(DriverRing* pRing);
-    // Runs the work on the queue's thread; it writes into the ring.
-    void Post(std::function<void(DriverRing&)> work);
+    // Runs the work on the queue's thread; it writes into the ring. Work
+    // that cannot be queued for lack of memory counts as changes lost on
+    // dwDrives.
+    void Post(std::function<void(DriverRing&)> work, DWORD dwDrives = 0);
+    // The ring's drive masks, set at once: these need no memory and no turn.
+    void MarkWatched(DWORD dwDrives);
+    void MarkMissed(DWORD dwDrives);
     // Ends the queue's thread; work not yet done is dropped.
     void Stop();
 

@@ -23,6 +23,9 @@ constexpr DWORD kWatchBufferBytes = 4 * 1024 * 1024;
 // A flush waits this long for its marks to come through the watches; a drive
 // whose mark did not come in time may have lost changes.
 constexpr DWORD kFlushMarkLimitMs = 60000;
+// A drive whose root takes no mark (read-only or full) is drained instead:
+// its watches are done once they have read nothing for this long.
+constexpr DWORD kQuietDrainMs = 200;
 // After each completed read a files watch rests this long before it reads
 // again, while the platform keeps the changes for it: one read then takes a
 // burst's many files at once instead of a round trip through the server for
@@ -37,6 +40,12 @@ constexpr char kUnixDriveFolder[] = "/dosdevices/";
 // after this long at the latest.
 constexpr wchar_t kTestHoldFormat[] = L"trun95 test hold watches %lu";
 constexpr DWORD kTestHoldLimitMs = 120000;
+// Tests make failures that the platform does not make on demand with events
+// of these names: files watches that cannot open, roots that take no flush
+// mark, and no memory for the work the watch thread queues.
+constexpr wchar_t kTestFailFilesWatchesFormat[] = L"trun95 test fail files watches %lu";
+constexpr wchar_t kTestNoFlushMarksFormat[] = L"trun95 test no flush marks %lu";
+constexpr wchar_t kTestOutOfMemoryFormat[] = L"trun95 test out of memory %lu";
 
 struct WATCH {
     wchar_t szRoot[4]; // "C:\"
@@ -48,6 +57,15 @@ struct WATCH {
     bool fResting; // a files watch that reads again once its rest is over
     DWORD dwRestStart;
     bool fAwaitingMark; // a flush waits for its mark to come through this watch
+    bool fDraining;     // ...or, without a mark, for the watch to fall quiet
+    DWORD dwLastRead;
+};
+
+// The failures a test asked for, looked up once when watching starts.
+struct TestFaults {
+    bool fFailFilesWatches = false;
+    bool fNoFlushMarks = false;
+    bool fOutOfMemory = false;
 };
 
 WATCH aWatches[kMaxWatches];
@@ -58,6 +76,27 @@ HANDLE hStopEvent;
 HANDLE hReadyEvent;
 HANDLE hFlushEvent;
 DWORD cFlushes;
+std::wstring flushMark; // the current flush's mark, made before it begins
+TestFaults testFaults;
+
+// A user's session never has the event: this is one look at the start.
+HANDLE OpenTestEvent(const wchar_t* pszFormat) {
+    wchar_t szName[64];
+    swprintf(szName, 64, pszFormat, static_cast<unsigned long>(GetCurrentProcessId()));
+    return OpenEventW(SYNCHRONIZE, FALSE, szName);
+}
+
+bool TestAsks(const wchar_t* pszFormat) {
+    HANDLE hEvent = OpenTestEvent(pszFormat);
+    if (hEvent)
+        CloseHandle(hEvent);
+    return hEvent != nullptr;
+}
+
+void ThrowIfTestOutOfMemory() {
+    if (testFaults.fOutOfMemory)
+        throw std::bad_alloc();
+}
 
 // A drive is watched when it is fixed and, where drives map host folders,
 // when its root is one of the machine's own drive folders: a drive that maps
@@ -88,7 +127,7 @@ bool IssueRead(WATCH& watch) {
 }
 
 bool OpenWatch(const wchar_t* pszRoot, bool fFolders) {
-    if (cWatches >= kMaxWatches)
+    if (cWatches >= kMaxWatches || (!fFolders && testFaults.fFailFilesWatches))
         return false;
     WATCH& watch = aWatches[cWatches];
     lstrcpynW(watch.szRoot, pszRoot, 4);
@@ -156,17 +195,32 @@ DWORD DriveBit(const WATCH& watch) {
     return 1u << ((watch.szRoot[0] - L'A') % 26);
 }
 
+// Needs no memory, so that a loss for lack of memory is never silent.
 void PostMissed(DWORD dwDrives) {
-    pQueue->Post([dwDrives](DriverRing& ring) { ring.MarkMissed(dwDrives); });
+    pQueue->MarkMissed(dwDrives);
 }
 
+// Changes that cannot be queued or reported for lack of memory are lost;
+// their drive gets its caution.
 void PostChanges(int iWatch, std::vector<BYTE> notifications) {
     const WATCH& watch = aWatches[iWatch];
-    std::wstring root = watch.szRoot;
-    bool fFolders = watch.fFolders;
-    pQueue->Post([=, notifications = std::move(notifications)](DriverRing& ring) {
-        ReportChanges(iWatch, root.c_str(), fFolders, notifications, ring);
-    });
+    DWORD dwDrive = DriveBit(watch);
+    try {
+        ThrowIfTestOutOfMemory();
+        std::wstring root = watch.szRoot;
+        bool fFolders = watch.fFolders;
+        pQueue->Post(
+            [=, notifications = std::move(notifications)](DriverRing& ring) {
+                try {
+                    ReportChanges(iWatch, root.c_str(), fFolders, notifications, ring);
+                } catch (const std::bad_alloc&) {
+                    ring.MarkMissed(dwDrive);
+                }
+            },
+            dwDrive);
+    } catch (const std::bad_alloc&) {
+        PostMissed(dwDrive);
+    }
 }
 
 // Whether a completed read holds the creation of a flush mark.
@@ -185,10 +239,6 @@ bool HoldsCreated(const std::vector<BYTE>& notifications, const std::wstring& na
         offset += pInfo->NextEntryOffset;
     }
     return false;
-}
-
-std::wstring CurrentFlushMark() {
-    return FlushMarkPrefix() + std::to_wstring(cFlushes);
 }
 
 // A watch that cannot read again is never read again; its drive may miss
@@ -220,7 +270,8 @@ void ServeCompletion(WATCH& watch, int iWatch) {
     }
     if (fLost)
         PostMissed(DriveBit(watch));
-    if (fLost || HoldsCreated(notifications, CurrentFlushMark()))
+    watch.dwLastRead = GetTickCount();
+    if (fLost || (!watch.fDraining && HoldsCreated(notifications, flushMark)))
         watch.fAwaitingMark = false;
     if (!notifications.empty())
         PostChanges(iWatch, std::move(notifications));
@@ -257,25 +308,67 @@ DWORD NextRestEnd() {
 
 // A mark is a folder or a file made and removed at once in the drive's root:
 // its creation comes through the watch after every change made before it.
+// A mark that is made counts, even if something holds it so that it stays
+// (it is removed when watching starts again).
 bool MakeFlushMark(const std::wstring& path, bool fFolder) {
-    if (fFolder)
-        return CreateDirectoryW(path.c_str(), nullptr) && RemoveDirectoryW(path.c_str());
+    if (testFaults.fNoFlushMarks)
+        return false;
+    if (fFolder) {
+        if (!CreateDirectoryW(path.c_str(), nullptr))
+            return false;
+        RemoveDirectoryW(path.c_str());
+        return true;
+    }
     HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     return hFile != INVALID_HANDLE_VALUE && CloseHandle(hFile);
 }
 
-// Makes a mark for every reading watch; a drive whose mark cannot be made
-// may keep changes back.
+// Makes a mark for every reading watch. A root that takes none (read-only,
+// full, or no memory for the name) is drained until its watch falls quiet.
 void BeginFlush() {
     ++cFlushes;
+    bool fNamed = false;
+    try {
+        flushMark = FlushMarkPrefix() + std::to_wstring(cFlushes);
+        fNamed = true;
+    } catch (const std::bad_alloc&) {
+    }
     for (int i = 0; i < cWatches; ++i) {
         WATCH& watch = aWatches[i];
-        watch.fAwaitingMark =
-            watch.fReading && MakeFlushMark(watch.szRoot + CurrentFlushMark(), watch.fFolders);
-        if (watch.fReading && !watch.fAwaitingMark)
-            PostMissed(DriveBit(watch));
+        watch.fAwaitingMark = watch.fReading;
+        bool fMarked = false;
+        try {
+            fMarked =
+                watch.fReading && fNamed && MakeFlushMark(watch.szRoot + flushMark, watch.fFolders);
+        } catch (const std::bad_alloc&) {
+        }
+        watch.fDraining = watch.fReading && !fMarked;
+        watch.dwLastRead = GetTickCount();
     }
+}
+
+// Watches drained without a mark are done once quiet.
+void EndQuietDrains() {
+    for (int i = 0; i < cWatches; ++i) {
+        WATCH& watch = aWatches[i];
+        if (watch.fAwaitingMark && watch.fDraining &&
+            GetTickCount() - watch.dwLastRead >= kQuietDrainMs)
+            watch.fAwaitingMark = false;
+    }
+}
+
+// How long until the first drained watch may count as quiet.
+DWORD NextQuietEnd() {
+    DWORD dwNext = INFINITE;
+    for (int i = 0; i < cWatches; ++i) {
+        const WATCH& watch = aWatches[i];
+        if (!watch.fAwaitingMark || !watch.fDraining)
+            continue;
+        DWORD dwQuiet = GetTickCount() - watch.dwLastRead;
+        dwNext = std::min(dwNext, dwQuiet < kQuietDrainMs ? kQuietDrainMs - dwQuiet : 0);
+    }
+    return dwNext;
 }
 
 bool AnyMarkAwaited() {
@@ -299,28 +392,87 @@ void PostFlushed() {
     pQueue->Post([](DriverRing& ring) { ring.MarkFlushed(); });
 }
 
+// The process id in a flush mark's name ("~TR95FLUSH.<id>.<count>").
+bool MarkOwner(const wchar_t* pszName, DWORD* pdwProcess) {
+    const wchar_t kMarkStart[] = L"~TR95FLUSH.";
+    size_t cchStart = std::size(kMarkStart) - 1;
+    if (_wcsnicmp(pszName, kMarkStart, cchStart) != 0)
+        return false;
+    wchar_t* pszEnd = nullptr;
+    *pdwProcess = std::wcstoul(pszName + cchStart, &pszEnd, 10);
+    return pszEnd != pszName + cchStart && *pszEnd == L'.';
+}
+
+bool ProcessGone(DWORD dwProcess) {
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwProcess);
+    if (!hProcess)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    bool fEnded = WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
+    CloseHandle(hProcess);
+    return fEnded;
+}
+
+// Flush marks that stayed in the root (something held them, or their
+// process ended before it removed them) are removed: this process's own,
+// and those of processes that no longer run.
+void RemoveLeftoverMarks(const wchar_t* pszRoot) {
+    std::wstring root = pszRoot;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = FindFirstFileW((root + L"~TR95FLUSH.*").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD dwProcess = 0;
+        if (!MarkOwner(found.cFileName, &dwProcess))
+            continue;
+        if (dwProcess != GetCurrentProcessId() && !ProcessGone(dwProcess))
+            continue;
+        std::wstring path = root + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveDirectoryW(path.c_str());
+        else
+            DeleteFileW(path.c_str());
+    } while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+}
+
+// A drive where either watch could not start, or whose folders could not all
+// be brought under watch, may miss changes: it gets its caution.
 void OpenDriveWatches() {
     wchar_t szRoot[4] = L"A:\\";
     DWORD dwDrives = GetLogicalDrives();
     DWORD dwWatched = 0;
+    DWORD dwMissed = 0;
     for (int i = 0; i < 26; ++i) {
         szRoot[0] = static_cast<wchar_t>(L'A' + i);
-        if (!(dwDrives & (1u << i)) || !IsOwnFixedDrive(szRoot))
+        bool fOwn = false;
+        try {
+            fOwn = (dwDrives & (1u << i)) && IsOwnFixedDrive(szRoot);
+            if (fOwn)
+                RemoveLeftoverMarks(szRoot);
+        } catch (const std::bad_alloc&) {
+        }
+        if (!fOwn)
             continue;
         bool fFolders = OpenWatch(szRoot, true);
         bool fFiles = OpenWatch(szRoot, false);
-        if (fFolders || fFiles) {
+        if (!fFolders || !fFiles)
+            dwMissed |= 1u << i;
+        if (!fFolders && !fFiles)
+            continue;
+        dwWatched |= 1u << i;
+        try {
             BringFoldersUnderWatch(szRoot);
-            dwWatched |= 1u << i;
+        } catch (const std::bad_alloc&) {
+            dwMissed |= 1u << i;
         }
     }
-    pQueue->Post([dwWatched](DriverRing& ring) { ring.MarkWatched(dwWatched); });
+    pQueue->MarkWatched(dwWatched);
+    PostMissed(dwMissed);
 }
-// A user's session never has the event: nothing waits there.
+
 void WaitWhileHeldByTest() {
-    wchar_t szName[64];
-    swprintf(szName, 64, kTestHoldFormat, static_cast<unsigned long>(GetCurrentProcessId()));
-    HANDLE hHold = OpenEventW(SYNCHRONIZE, FALSE, szName);
+    HANDLE hHold = OpenTestEvent(kTestHoldFormat);
     if (!hHold)
         return;
     HANDLE ahWait[2] = {hHold, hStopEvent};
@@ -337,37 +489,39 @@ DWORD WINAPI WatchThread(void*) {
     WaitWhileHeldByTest();
     bool fFlushing = false;
     DWORD dwFlushStart = 0;
-    std::vector<HANDLE> waits;
-    std::vector<int> watchOfWait;
+    // Fixed arrays: the loop needs no memory.
+    HANDLE waits[2 + kMaxWatches];
+    int watchOfWait[2 + kMaxWatches];
     for (;;) {
         EndRests(fFlushing);
-        waits.assign({hStopEvent, hFlushEvent});
-        watchOfWait.assign({-1, -1});
+        DWORD cWaits = 2;
+        waits[0] = hStopEvent;
+        waits[1] = hFlushEvent;
         for (int i = 0; i < cWatches; ++i) {
             if (aWatches[i].fReading) {
-                waits.push_back(aWatches[i].overlapped.hEvent);
-                watchOfWait.push_back(i);
+                waits[cWaits] = aWatches[i].overlapped.hEvent;
+                watchOfWait[cWaits++] = i;
             }
         }
         DWORD dwTimeout = NextRestEnd();
         if (fFlushing) {
             DWORD dwWaited = GetTickCount() - dwFlushStart;
-            dwTimeout = std::min(dwTimeout,
-                                 dwWaited < kFlushMarkLimitMs ? kFlushMarkLimitMs - dwWaited : 0);
+            dwTimeout = std::min({dwTimeout, NextQuietEnd(),
+                                  dwWaited < kFlushMarkLimitMs ? kFlushMarkLimitMs - dwWaited : 0});
         }
-        DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
-                                              dwTimeout);
+        DWORD dwWait = WaitForMultipleObjects(cWaits, waits, FALSE, dwTimeout);
         if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_FAILED)
             break;
-        size_t iWait = dwWait - WAIT_OBJECT_0;
+        DWORD iWait = dwWait - WAIT_OBJECT_0;
         if (iWait == 1) {
             EndRests(true);
             BeginFlush();
             fFlushing = true;
             dwFlushStart = GetTickCount();
-        } else if (dwWait != WAIT_TIMEOUT && iWait < waits.size()) {
+        } else if (dwWait != WAIT_TIMEOUT && iWait < cWaits) {
             ServeCompletion(aWatches[watchOfWait[iWait]], watchOfWait[iWait]);
         }
+        EndQuietDrains();
         if (fFlushing && GetTickCount() - dwFlushStart >= kFlushMarkLimitMs)
             GiveUpMarks();
         if (fFlushing && !AnyMarkAwaited()) {
@@ -375,8 +529,16 @@ DWORD WINAPI WatchThread(void*) {
             fFlushing = false;
         }
     }
-    for (int i = 0; i < cWatches; ++i)
+    for (int i = 0; i < cWatches; ++i) {
+        wchar_t szRoot[4];
+        lstrcpynW(szRoot, aWatches[i].szRoot, 4);
         CloseWatch(aWatches[i]);
+        // A mark held during the flush may be free by now.
+        try {
+            RemoveLeftoverMarks(szRoot);
+        } catch (const std::bad_alloc&) {
+        }
+    }
     cWatches = 0;
     return 0;
 }
@@ -388,6 +550,9 @@ bool StartWatching(RecordQueue* pQueueArg) {
         return true;
     pQueue = pQueueArg;
     ResetChangeReports();
+    testFaults.fFailFilesWatches = TestAsks(kTestFailFilesWatchesFormat);
+    testFaults.fNoFlushMarks = TestAsks(kTestNoFlushMarksFormat);
+    testFaults.fOutOfMemory = TestAsks(kTestOutOfMemoryFormat);
     hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     hReadyEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     hFlushEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);

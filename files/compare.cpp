@@ -12,6 +12,7 @@
 #include "common/boxes.h"
 #include "common/paths.h"
 #include "files/lists.h"
+#include "files/recorder.h"
 #include "resources/resource.h"
 #include "common/guard.h"
 #include "common/internal_error.h"
@@ -53,20 +54,60 @@ void UpperDriveLetter(std::string& path) {
         CharUpperBuffA(&path[0], 1);
 }
 
+std::string FoldedName(const std::string& name) {
+    return FoldCase(name.c_str(), name.size());
+}
+
+// The entries of a name list under their long names. A short and a long
+// spelling of one path are one item: only one entry keeps it, so unticking
+// the item leaves the path alone.
+class LongNames {
+  public:
+    explicit LongNames(NAMEITEM** ppList) : ppList_(ppList) {
+        for (NAMEITEM* pItem = *ppList; pItem; pItem = pItem->pNext) {
+            if (pItem->bActive)
+                listed_.insert(FoldedName(pItem->szName));
+        }
+    }
+
+    // Gives the entry its long name (empty: none found), or drops it when
+    // another entry has or took that name; false when it was dropped.
+    bool Take(NAMEITEM* pItem, std::string longPath) {
+        if (longPath.empty())
+            longPath = pItem->szName;
+        else
+            UpperDriveLetter(longPath);
+        std::string key = FoldedName(longPath);
+        bool fListedElsewhere = key != FoldedName(pItem->szName) && listed_.count(key);
+        if (fListedElsewhere || !taken_.insert(key).second) {
+            pItem->bActive = 0;
+            return false;
+        }
+        RenameNameItem(ppList_, pItem, longPath.c_str());
+        return true;
+    }
+
+  private:
+    NAMEITEM** ppList_;
+    std::unordered_set<std::string> listed_; // the names as they were listed
+    std::unordered_set<std::string> taken_;  // the long names given so far
+};
+
 // Folders that setup created, under their long names.
 void AddNewFolderActions() {
+    LongNames names(&NewFolders);
     for (NAMEITEM* pItem = NewFolders; pItem; pItem = pItem->pNext) {
         if (!pItem->bActive)
             continue;
         std::string dotted = std::string(pItem->szName) + ".";
         char szLong[kLongPathChars];
+        std::string longPath;
         if (GetLongPath(dotted.c_str(), szLong, sizeof szLong)) {
-            std::string longPath(szLong);
-            UpperDriveLetter(longPath);
+            longPath = szLong;
             longPath.erase(longPath.rfind('\\') + 1);
-            RenameNameItem(&NewFolders, pItem, longPath.c_str());
         }
-        AddFolderAction(pItem->szName);
+        if (names.Take(pItem, longPath))
+            AddFolderAction(pItem->szName);
     }
 }
 
@@ -78,15 +119,13 @@ void DropBackedUpFiles() {
 
 // New files under their long names, with the drive letter in capitals.
 void UseLongFileNames() {
+    LongNames names(&NewFiles);
     for (NAMEITEM* pItem = NewFiles; pItem; pItem = pItem->pNext) {
         if (!pItem->bActive)
             continue;
         char szLong[kLongPathChars];
-        if (GetLongPath(pItem->szName, szLong, sizeof szLong)) {
-            std::string longPath(szLong);
-            UpperDriveLetter(longPath);
-            RenameNameItem(&NewFiles, pItem, longPath.c_str());
-        }
+        bool fLong = GetLongPath(pItem->szName, szLong, sizeof szLong) != 0;
+        names.Take(pItem, fLong ? szLong : "");
     }
 }
 
@@ -226,7 +265,8 @@ int CompareFolderLists(DIRFILE* pBefore, DIRFILE* pAfter, const char* pszFolder)
             pAfter = pAfter->pNext;
         } else {
             BuildLowerPath(pszFolder, pAfter->szName, szPath);
-            AddFileAction(5, IDS_SYSTEM_FILE_ACTION, szPath);
+            if (!RenamedBySetup(szPath))
+                AddFileAction(5, IDS_SYSTEM_FILE_ACTION, szPath);
             pAfter = pAfter->pNext;
         }
     }

@@ -47,12 +47,18 @@ void FreeItemList(LPITEMIDLIST pidl) {
         CoTaskMemFree(pidl);
 }
 
-// The entry whose path begins the folder path, or none. A plain prefix test:
-// the special folder itself and a sibling that extends its name match too.
-const SpecialFolder* HoldingEntry(const std::string& folder) {
+enum class Holding { Below, ItselfOrBelow };
+
+// The entry whose folder holds the folder (given without a trailing
+// backslash), or none. Whole path components count: "Programs Extra" beside
+// "Programs" is not inside it.
+const SpecialFolder* HoldingEntry(const std::string& folder, Holding holding) {
     for (const SpecialFolder& entry : aSpecialFolders) {
         size_t cch = std::strlen(entry.szPath);
-        if (cch && CompareNoCaseN(folder.c_str(), entry.szPath, cch) == 0)
+        if (!cch || folder.size() < cch || CompareNoCaseN(folder.c_str(), entry.szPath, cch) != 0)
+            continue;
+        bool fItself = folder.size() == cch;
+        if (fItself ? holding == Holding::ItselfOrBelow : folder[cch] == '\\')
             return &entry;
     }
     return nullptr;
@@ -85,7 +91,7 @@ void CheckFolderAction(DEACTION* pact) {
     std::string folder(pact->szObject);
     if (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
-    const SpecialFolder* pEntry = HoldingEntry(folder);
+    const SpecialFolder* pEntry = HoldingEntry(folder, Holding::Below);
     if (!pEntry)
         return;
     std::string group = LastComponent(folder);
@@ -99,7 +105,7 @@ void CheckFileAction(DEACTION* pact) {
     if (iSlash == std::string::npos)
         return;
     std::string folder = path.substr(0, iSlash);
-    const SpecialFolder* pEntry = HoldingEntry(folder);
+    const SpecialFolder* pEntry = HoldingEntry(folder, Holding::ItselfOrBelow);
     if (!pEntry)
         return;
     std::string icon = path.substr(iSlash + 1);

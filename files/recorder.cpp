@@ -26,6 +26,9 @@ namespace {
 
 constexpr char kMissedChangesCaution[] =
     "Some changes on drive %s may not be listed: the monitor could not keep up with them";
+constexpr char kRenamedFileCaution[] = "File \"%s\" was renamed by setup from \"%s\" and is kept";
+constexpr char kRenamedFolderCaution[] =
+    "Folder \"%s\" was renamed by setup from \"%s\" and is kept";
 
 FILEEVENT* pEventHead;
 FILEEVENT* pEventTail;
@@ -46,6 +49,23 @@ struct EventIndex {
 };
 
 EventIndex* pEventIndex;
+
+// An item that was there before setup and that setup renamed: it is the
+// user's, however new its name.
+struct RenamedItem {
+    std::string newName;
+    std::string origin; // its name before setup
+};
+
+// The renamed items by their folded new names.
+std::unordered_map<std::string, RenamedItem>& RenamedItems() {
+    static std::unordered_map<std::string, RenamedItem> items;
+    return items;
+}
+
+std::string FoldedPath(const std::string& path) {
+    return FoldCase(path.c_str(), path.size());
+}
 
 std::string EventKey(const char* pszPath, DWORD dwOp) {
     std::string key = FoldCase(pszPath, std::strlen(pszPath));
@@ -82,8 +102,9 @@ char* CopyText(const char* pszText) {
     return pszCopy;
 }
 
-// Appends one event; false when memory ran out (nothing is appended then).
-bool TryAppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
+// Appends one event at the given place in the order; false when memory ran
+// out (nothing is appended then).
+bool TryAppendEventAt(DWORD dwSeq, const char* pszPath, const char* pszNewPath, DWORD dwOp) {
     auto* pEvent = static_cast<FILEEVENT*>(std::calloc(1, sizeof(FILEEVENT)));
     char* pszFile = pEvent ? CopyText(pszPath) : nullptr;
     bool fHasNew = pszNewPath && *pszNewPath;
@@ -93,7 +114,7 @@ bool TryAppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
         std::free(pEvent);
         return false;
     }
-    pEvent->dwSeq = dwEventCounter++;
+    pEvent->dwSeq = dwSeq;
     pEvent->pszFile = pszFile;
     pEvent->pszNewFile = pszNewFile;
     pEvent->dwOp = dwOp;
@@ -104,6 +125,20 @@ bool TryAppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
         pEventHead = pEvent;
     pEventTail = pEvent;
     return true;
+}
+
+bool TryAppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
+    if (!TryAppendEventAt(dwEventCounter, pszPath, pszNewPath, dwOp))
+        return false;
+    ++dwEventCounter;
+    return true;
+}
+
+// An event that folding a rename adds takes the rename's place in the order:
+// a later rename of the same names must still see it as earlier.
+void AppendFoldedEvent(const FILEEVENT* pRename, const std::string& path, DWORD dwOp) {
+    if (!TryAppendEventAt(pRename->dwSeq, path.c_str(), nullptr, dwOp))
+        FatalOutOfMemory();
 }
 
 // A path field of the shared buffer counts only when it ends within its
@@ -151,6 +186,59 @@ void DropRepeats() {
     }
 }
 
+// The name before setup of an item renamed from oldName: its own when setup
+// did not create it before the rename, else the one it was renamed from
+// earlier, if any.
+std::string OriginOf(const std::string& oldName, bool fCreatedBefore) {
+    std::string origin;
+    OrOutOfMemory([&] {
+        auto it = RenamedItems().find(FoldedPath(oldName));
+        if (it != RenamedItems().end())
+            origin = it->second.origin;
+        else if (!fCreatedBefore)
+            origin = oldName;
+    });
+    return origin;
+}
+
+// An item back under its own name is no longer a renamed one.
+void NoteRenamedItem(const std::string& newName, const std::string& origin) {
+    OrOutOfMemory([&] {
+        std::string key = FoldedPath(newName);
+        if (!origin.empty() && key != FoldedPath(origin))
+            RenamedItems()[key] = RenamedItem{newName, origin};
+        else
+            RenamedItems().erase(key);
+    });
+}
+
+bool IsRenamedItem(const char* pszPath) {
+    bool fRenamed = false;
+    OrOutOfMemory([&] { fRenamed = RenamedItems().count(FoldedPath(pszPath)) != 0; });
+    return fRenamed;
+}
+
+// Renamed items still there keep their new names and get a caution; the
+// others are forgotten.
+void CautionRenamedItems() {
+    auto& items = RenamedItems();
+    for (auto it = items.begin(); it != items.end();) {
+        const auto& [newName, origin] = it->second;
+        bool fFolder = newName.back() == '\\';
+        bool fPresent =
+            fFolder ? PassesFolderTest(newName.c_str()) : PassesExistenceTest(newName.c_str());
+        if (!fPresent) {
+            it = items.erase(it);
+            continue;
+        }
+        const char* pszFormat = fFolder ? kRenamedFolderCaution : kRenamedFileCaution;
+        OrOutOfMemory([&] {
+            AddCaution("%s", FormatText(pszFormat, newName.c_str(), origin.c_str()).c_str());
+        });
+        ++it;
+    }
+}
+
 void FoldRename(FILEEVENT* pRename) {
     pRename->bActive = 0;
     bool fFolder = pRename->pszNewFile && PassesFolderTest(pRename->pszNewFile);
@@ -159,10 +247,12 @@ void FoldRename(FILEEVENT* pRename) {
     std::string oldName = fFolder ? WithBackslash(pRename->pszFile) : pRename->pszFile;
 
     FILEEVENT* pCreation = FindActiveEvent(oldName.c_str(), dwCreated);
+    bool fCreatedBefore = pCreation && pCreation->dwSeq < pRename->dwSeq;
+    std::string origin = OriginOf(oldName, fCreatedBefore);
     if (!pCreation)
-        AppendEvent(oldName.c_str(), nullptr, dwRemoved);
-    else if (pCreation->dwSeq < pRename->dwSeq)
-        AppendEvent(oldName.c_str(), nullptr, dwCreated);
+        AppendFoldedEvent(pRename, oldName, dwRemoved);
+    else if (fCreatedBefore)
+        AppendFoldedEvent(pRename, oldName, dwCreated);
     else
         pCreation->bActive = 0;
 
@@ -170,11 +260,12 @@ void FoldRename(FILEEVENT* pRename) {
     if (!pRename->pszNewFile)
         return;
     std::string newName = fFolder ? WithBackslash(pRename->pszNewFile) : pRename->pszNewFile;
+    NoteRenamedItem(newName, origin);
     if (FindActiveEvent(newName.c_str(), dwCreated))
         return;
     FILEEVENT* pRemoval = FindActiveEvent(newName.c_str(), dwRemoved);
     if (!pRemoval) {
-        AppendEvent(newName.c_str(), nullptr, dwCreated);
+        AppendFoldedEvent(pRename, newName, dwCreated);
         return;
     }
     if (pRename->dwSeq >= pRemoval->dwSeq)
@@ -182,7 +273,7 @@ void FoldRename(FILEEVENT* pRename) {
     bool fPresent =
         fFolder ? PassesFolderTest(newName.c_str()) : PassesExistenceTest(newName.c_str());
     if (fPresent)
-        AppendEvent(newName.c_str(), nullptr, dwCreated);
+        AppendFoldedEvent(pRename, newName, dwCreated);
 }
 
 void FoldRenames() {
@@ -216,7 +307,8 @@ void BuildNameLists() {
         const char* pszPath = pEvent->pszFile;
         switch (pEvent->dwOp) {
         case kOpFolderCreated:
-            AddName(3, &NewFolders, pszPath);
+            if (!IsRenamedItem(pszPath))
+                AddName(3, &NewFolders, pszPath);
             break;
         case kOpFolderRemoved:
             if (!PassesFolderTest(pszPath))
@@ -227,7 +319,7 @@ void BuildNameLists() {
                 RemoveName(&NewFiles, pszPath);
             break;
         case kOpFileCreated:
-            if (!InSystemFolder(pszPath))
+            if (!InSystemFolder(pszPath) && !IsRenamedItem(pszPath))
                 AddName(4, &NewFiles, pszPath);
             break;
         default:
@@ -271,13 +363,6 @@ void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord) {
     }
 }
 
-void AppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
-    if (!pszPath || !*pszPath)
-        return;
-    if (!TryAppendEvent(pszPath, pszNewPath, dwOp))
-        FatalOutOfMemory();
-}
-
 FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp) {
     if (!pszPath || !*pszPath) {
         InternalError("Filecdr", __LINE__);
@@ -308,7 +393,12 @@ void ResolveRecordedChanges() {
     DropRepeats();
     FoldRenames();
     BuildNameLists();
+    CautionRenamedItems();
     DropIndex();
+}
+
+bool RenamedBySetup(const char* pszPath) {
+    return pszPath && IsRenamedItem(pszPath);
 }
 
 void FreeRecordedChanges() {
@@ -322,6 +412,7 @@ void FreeRecordedChanges() {
         pEvent = pNext;
     }
     pEventHead = pEventTail = nullptr;
+    RenamedItems().clear();
 }
 
 void CautionMissedDrives(DWORD dwMissed) {

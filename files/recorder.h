@@ -16,12 +16,14 @@ struct FILEEVENT {
 };
 
 void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord);
-void AppendEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp);
 FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp);
 // The events in the order they were recorded, through pNext; read it only
 // while the monitor is stopped.
 FILEEVENT* FirstRecordedEvent();
 void ResolveRecordedChanges();
+// True for an item that was there before setup and that setup renamed to
+// this name (folders with a trailing backslash): it is kept, never offered.
+bool RenamedBySetup(const char* pszPath);
 void FreeRecordedChanges();
 
 // Cautions for the drives (bit i: drive 'A' + i) where the monitor may have

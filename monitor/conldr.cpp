@@ -5,6 +5,7 @@
 
 #include "common/boxes.h"
 #include "common/paths.h"
+#include "common/status.h"
 #include "monitor/protocol.h"
 #include "monitor/vxdload.h"
 #include "common/guard.h"
@@ -27,6 +28,9 @@ constexpr DWORD kFinalWaitMs = 100;
 // How long the monitor drains a driver that is handing over what it saw
 // before the stop; a setup's last changes rarely need more than a second.
 constexpr DWORD kFlushLimitMs = 120000;
+// While the stop waits for the monitor thread, the host's window is answered
+// at least this often.
+constexpr DWORD kStopPumpMs = 15;
 constexpr int kFolderChars = 521;
 constexpr int kLibraryChars = 522;
 
@@ -399,9 +403,17 @@ void StopMonitor() {
         return;
     if (hKillEvent)
         SetEvent(hKillEvent);
+    // The thread hands over what the driver still has, which may take a
+    // while: the host's window keeps answering, as it does during the scans.
     DWORD dwExitCode = STILL_ACTIVE;
-    while (GetExitCodeThread(hMonitorThread, &dwExitCode) && dwExitCode == STILL_ACTIVE)
-        WaitForSingleObject(hMonitorThread, 10);
+    while (hMonitorThread && GetExitCodeThread(hMonitorThread, &dwExitCode) &&
+           dwExitCode == STILL_ACTIVE) {
+        MsgWaitForMultipleObjects(1, &hMonitorThread, FALSE, kStopPumpMs, QS_ALLINPUT);
+        PumpMessages();
+    }
+    // A message answered meanwhile may have stopped the monitor already.
+    if (!hMonitorThread)
+        return;
     if (hKillEvent)
         CloseHandle(hKillEvent);
     hKillEvent = nullptr;

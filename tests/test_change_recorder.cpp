@@ -22,19 +22,25 @@ class RecorderTest : public FileSessionTest {
     ScratchFolder scratch{"recorder"};
 };
 
-TEST_F(RecorderTest, RenamesFoldIntoCreationsAndRemovals) {
+TEST_F(RecorderTest, RenamesFoldIntoCreationsAndRemovalsButItemsFromBeforeSetupAreKept) {
     for (const char* pszFile :
-         {"A.DLL", "APP.EXE", "APP.BAK", "first.txt", "second.txt", "SHARED.DLL"})
+         {"A.DLL", "APP.EXE", "APP.BAK", "first.txt", "second.txt", "SHARED.DLL", "X.DLL"})
         WriteTextFile(scratch / pszFile, "x");
-    CreateDirectoryA((scratch / "After").c_str(), nullptr);
+    for (const char* pszFolder : {"After", "Data.old"})
+        CreateDirectoryA((scratch / pszFolder).c_str(), nullptr);
     WriteTextFile(scratch / "After\\f.txt", "x");
     // Created, then renamed: both names are new (the first one is gone and
     // is dropped by the verification later).
     FeedChange(kOpFileCreated, scratch / "A.TMP");
     FeedChange(kOpRenamed, scratch / "A.TMP", scratch / "A.DLL");
-    // Renamed, then created again under the old name: only the new name.
+    // A file from before setup moved aside and written anew: the moved file
+    // is the user's and is kept under its new name.
     FeedChange(kOpRenamed, scratch / "APP.EXE", scratch / "APP.BAK");
     FeedChange(kOpFileCreated, scratch / "APP.EXE");
+    // Renamed there and back: the user's file, untouched.
+    FeedChange(kOpRenamed, scratch / "X.DLL", scratch / "X.DL_");
+    FeedChange(kOpRenamed, scratch / "X.DL_", scratch / "X.DLL");
+    FeedChange(kOpRenamed, scratch / "Data", scratch / "Data.old");
     // A second rename of the same old name repeats the first and is dropped.
     FeedChange(kOpRenamed, scratch / "orig.txt", scratch / "first.txt");
     FeedChange(kOpRenamed, scratch / "orig.txt", scratch / "second.txt");
@@ -49,11 +55,19 @@ TEST_F(RecorderTest, RenamesFoldIntoCreationsAndRemovals) {
     FeedChange(kOpRenamed, scratch / "b.tmp", scratch / "b.dat");
     FeedChange(kOpFileDeleted, scratch / "b.dat");
     ResolveRecordedChanges();
-    EXPECT_EQ(ListedNames(NewFiles),
-              (std::vector<std::string>{scratch / "A.DLL", scratch / "A.TMP", scratch / "APP.BAK",
-                                        scratch / "first.txt", scratch / "NEW.TMP"}));
+    EXPECT_EQ(ListedNames(NewFiles), (std::vector<std::string>{scratch / "A.DLL", scratch / "A.TMP",
+                                                               scratch / "NEW.TMP"}));
     EXPECT_EQ(ActiveNames(NewFolders),
               (std::vector<std::string>{scratch / "After\\", scratch / "Before\\"}));
+    auto renamed = [&](const char* pszKind, const char* pszNew, const char* pszOld) {
+        return std::string(pszKind) + " \"" + scratch / pszNew + "\" was renamed by setup from \"" +
+               scratch / pszOld + "\" and is kept";
+    };
+    EXPECT_EQ(ActiveNames(Cautions),
+              (std::vector<std::string>{renamed("File", "APP.BAK", "APP.EXE"),
+                                        renamed("File", "first.txt", "orig.txt"),
+                                        renamed("Folder", "Data.old\\", "Data\\")}));
+    EXPECT_TRUE(RenamedBySetup((scratch / "app.bak").c_str()));
 }
 
 TEST_F(RecorderTest, CreatedThenRemovedItemsAreListedButRemovedWhileRepeatsCountOnce) {

@@ -7,6 +7,8 @@
 #include "files/compare.h"
 #include "files/verify.h"
 #include "files/groups.h"
+#include "files/recorder.h"
+#include "monitor/protocol.h"
 #include "session/session.h"
 #include "support/file_session.h"
 #include "support/prefix_files.h"
@@ -56,7 +58,11 @@ TEST_F(CompareTest, LongPathTakesEveryNameFromTheDiskAndNeverOverrunsTheBuffer) 
     EXPECT_EQ(std::string(small.begin() + 120, small.end()), std::string(8, '#'));
 }
 
-TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
+TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautionsButKeepsMovedFiles) {
+    // Setup moved the old library aside and wrote a new one.
+    WriteTextFile(scratch / "theta.bak", "x");
+    FeedChange(kOpRenamed, scratch / "theta.dll", scratch / "theta.bak");
+    ResolveRecordedChanges();
     FILETIME t1{1, 0}, t2{2, 0};
     DWORD dwBefore = 0, dwAfter = 0;
     for (const char* pszName : {"a.dll", "gone.dll", "same.dll", "SYSTEM.DAT", "win.ini"})
@@ -65,23 +71,37 @@ TEST_F(CompareTest, SystemFolderMergeGivesNewFileActionsAndCautions) {
     AddFileEntry(&WinAfter, "new.dll", 10, t2, &dwAfter);
     AddFileEntry(&WinAfter, "same.dll", 10, t1, &dwAfter);
     AddFileEntry(&WinAfter, "system.dat", 10, t2, &dwAfter);
+    AddFileEntry(&WinAfter, "theta.bak", 10, t1, &dwAfter);
     AddFileEntry(&WinAfter, "win.ini", 10, t2, &dwAfter);
     SortFileList(&WinBefore, dwBefore);
     SortFileList(&WinAfter, dwAfter);
-    AddFileEntry(&BackupList, "C:\\WIN\\WIN.INI", 10, t1, nullptr);
-    EXPECT_EQ(CompareFolderLists(WinBefore, WinAfter, "C:\\WIN\\"), 1);
-    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 5, "c:\\win\\new.dll",
-                                                          "File \"c:\\win\\new.dll\""}}));
-    EXPECT_EQ(ActiveNames(Cautions),
-              (std::vector<std::string>{"File \"c:\\win\\a.dll\" was altered",
-                                        "File \"c:\\win\\gone.dll\" was deleted"}));
+    std::string folder = LowerText(scratch / "");
+    AddFileEntry(&BackupList, (scratch / "WIN.INI").c_str(), 10, t1, nullptr);
+    EXPECT_EQ(CompareFolderLists(WinBefore, WinAfter, folder.c_str()), 1);
+    EXPECT_EQ(OfferedActions(), (std::vector<ActionView>{{DEA_FILE, 5, folder + "new.dll",
+                                                          "File \"" + folder + "new.dll\""}}));
+    EXPECT_EQ(
+        ActiveNames(Cautions),
+        (std::vector<std::string>{"File \"" + folder + "a.dll\" was altered",
+                                  "File \"" + folder + "gone.dll\" was deleted",
+                                  "File \"" + scratch / "theta.bak\" was renamed by setup from \"" +
+                                      scratch / "theta.dll\" and is kept"}));
 }
 
-TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOffered) {
-    for (const char* pszFolder : {"NEW", "NEWER"})
+TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOfferedOnce) {
+    for (const char* pszFolder : {"NEW", "NEWER", "NEW\\Long Folder"})
         CreateDirectoryA((scratch / pszFolder).c_str(), nullptr);
-    for (const char* pszFile : {"NEW\\in.txt", "NEWER\\A.TXT", "TREEINFO.NCD", "x.qab", "kept.ini"})
+    for (const char* pszFile : {"NEW\\in.txt", "NEWER\\A.TXT", "NEWER\\Long Name.txt",
+                                "TREEINFO.NCD", "x.qab", "kept.ini"})
         WriteTextFile(scratch / pszFile, "x");
+    // Short and long spellings of one folder and of one file.
+    for (const char* pszItem : {"NEW\\Long Folder\\", "NEWER\\Long Name.txt"}) {
+        char szShort[MAX_PATH];
+        ASSERT_NE(GetShortPathNameA((scratch / pszItem).c_str(), szShort, MAX_PATH), 0u);
+        NAMEITEM** ppList = std::strchr(pszItem, '.') ? &NewFiles : &NewFolders;
+        AddName(ppList == &NewFiles ? 4 : 3, ppList, szShort);
+        AddName(ppList == &NewFiles ? 4 : 3, ppList, (scratch / pszItem).c_str());
+    }
     std::string lower = scratch.path();
     CharLowerA(lower.data());
     AddName(3, &NewFolders, (lower + "\\new\\").c_str());
@@ -93,15 +113,18 @@ TEST_F(CompareTest, OnlyNewFilesOutsideNewFoldersBackupsAndTheRecycleFolderAreOf
     CompareFiles();
     // The backed-up file is restored (its time differs), never deleted.
     std::string kept = scratch / "KEPT.INI";
-    EXPECT_EQ(
-        OfferedActions(),
-        (std::vector<ActionView>{
-            {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\""},
-            {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\""},
-            {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\""}}));
+    EXPECT_EQ(OfferedActions(),
+              (std::vector<ActionView>{
+                  {DEA_RESTORE, 3, kept, "Changes to \"" + kept + "\""},
+                  {DEA_FOLDER, 4, scratch / "NEW\\", "Folder \"" + scratch / "NEW\\\""},
+                  {DEA_FOLDER, 4, scratch / "NEW\\Long Folder\\",
+                   "Folder \"" + scratch / "NEW\\Long Folder\\\""},
+                  {DEA_FILE, 6, scratch / "NEWER\\A.TXT", "File \"" + scratch / "NEWER\\A.TXT\""},
+                  {DEA_FILE, 6, scratch / "NEWER\\Long Name.txt",
+                   "File \"" + scratch / "NEWER\\Long Name.txt\""}}));
     EXPECT_EQ(ActiveNames(NewFiles),
-              (std::vector<std::string>{scratch / "NEWER\\A.TXT", scratch / "TREEINFO.NCD",
-                                        scratch / "x.qab"}));
+              (std::vector<std::string>{scratch / "NEWER\\A.TXT", scratch / "NEWER\\Long Name.txt",
+                                        scratch / "TREEINFO.NCD", scratch / "x.qab"}));
 }
 
 TEST_F(CompareTest, ChangedBackupsBecomeRestoresUnlessAnIniKeptItsBytes) {
@@ -151,11 +174,13 @@ TEST_F(CompareTest, VerificationDropsRootsProtectedAndVanishedItems) {
     EXPECT_EQ(offered, (std::vector<std::string>{scratch / "App\\", scratch / "App\\app.exe"}));
 }
 
-TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
+TEST_F(CompareTest, ItemsInsideStartMenuAndDesktopBecomeGroupsAndIcons) {
     std::string startMenu = SpecialFolderPath(CSIDL_STARTMENU);
     std::string desktop = SpecialFolderPath(CSIDL_DESKTOPDIRECTORY);
     AddFolderAction(startMenu + "\\Programs\\Acme\\");
     AddFolderAction(startMenu + " Extra\\");
+    AddFolderAction(desktop + "\\");
+    AddFileAction(desktop + " Extra\\Tool.lnk");
     AddFileAction(startMenu + "\\.profile");
     AddFileAction(desktop + "\\Tool.lnk");
     AddFileAction(scratch / "Tool.lnk");
@@ -163,14 +188,17 @@ TEST_F(CompareTest, StartMenuAndDesktopItemsBecomeGroupsAndIcons) {
     pDone->fDone = 1;
     CheckGroupsAndIcons();
     SortActionList();
-    EXPECT_EQ(OfferedActions(),
-              (std::vector<ActionView>{
-                  {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
-                  {DEA_GROUP, 1, "Start Menu Extra", "Group \"Start Menu Extra\""},
-                  {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\""},
-                  {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")"},
-                  {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\""},
-              }));
+    EXPECT_EQ(
+        OfferedActions(),
+        (std::vector<ActionView>{
+            {DEA_GROUP, 1, "Acme", "Group \"Acme\""},
+            {DEA_ICON, 2, ".profile", "Icon \".profile\" in group \"Start Menu\""},
+            {DEA_ICON, 2, "Tool", "Icon \"Tool\" in desktop folder (\"Desktop\")"},
+            {DEA_FOLDER, 4, startMenu + " Extra\\", "Folder \"" + startMenu + " Extra\\\""},
+            {DEA_FOLDER, 4, desktop + "\\", "Folder \"" + desktop + "\\\""},
+            {DEA_FILE, 6, desktop + " Extra\\Tool.lnk", "File \"" + desktop + " Extra\\Tool.lnk\""},
+            {DEA_FILE, 6, scratch / "Tool.lnk", "File \"" + scratch / "Tool.lnk\""},
+        }));
     EXPECT_EQ(pDone->wKind, DEA_FILE); // a done action is never reclassified
     DEACTION* pGroup = pActionList;
     EXPECT_STREQ(static_cast<const char*>(pGroup->pExtra),

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -27,6 +28,8 @@ class WatchedFolderTest : public MonitoredTest {
     void TearDown() override {
         ReleaseMonitor();
         MonitoredTest::TearDown();
+        for (HANDLE hEvent : testEvents)
+            CloseHandle(hEvent);
         FreeNameList(&Cautions);
         for (auto it = wideFolders.rbegin(); it != wideFolders.rend(); ++it)
             RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
@@ -46,22 +49,32 @@ class WatchedFolderTest : public MonitoredTest {
             cInScratch += std::string(pEvent->pszFile).starts_with(scratch.path() + "\\");
         EXPECT_EQ(cInScratch, cRecords);
     }
+    // Asks the driver, before it starts, for a failure of its test hooks.
+    HANDLE AskDriver(const char* pszHook) {
+        char szName[96];
+        std::snprintf(szName, sizeof szName, "trun95 test %s %lu", pszHook,
+                      static_cast<unsigned long>(GetCurrentProcessId()));
+        HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, szName);
+        EXPECT_NE(hEvent, nullptr);
+        testEvents.push_back(hEvent);
+        return hEvent;
+    }
     // Starts the monitor with its watches held, so that changes pile up
     // unread until ReleaseMonitor.
     DWORD WatchHeld() {
-        char szName[64];
-        std::snprintf(szName, sizeof szName, "trun95 test hold watches %lu",
-                      static_cast<unsigned long>(GetCurrentProcessId()));
-        hHold = CreateEventA(nullptr, TRUE, FALSE, szName);
-        EXPECT_NE(hHold, nullptr);
+        hHold = AskDriver("hold watches");
         return Watch();
     }
     void ReleaseMonitor() {
-        if (hHold) {
+        if (hHold)
             SetEvent(hHold);
-            CloseHandle(hHold);
-            hHold = nullptr;
-        }
+    }
+    // Stops recording; the cautions are then exactly the given drive's.
+    void ExpectCautionForDriveC() {
+        StopRecording();
+        EXPECT_EQ(ActiveNames(Cautions),
+                  std::vector<std::string>{"Some changes on drive C: may not be listed: the "
+                                           "monitor could not keep up with them"});
     }
     static bool Recorded(const std::string& path, DWORD dwOp) {
         return FindActiveEvent(path.c_str(), dwOp) != nullptr;
@@ -69,6 +82,7 @@ class WatchedFolderTest : public MonitoredTest {
 
     ScratchFolder scratch{"monitor-watch"};
     std::vector<std::wstring> wideFolders;
+    std::vector<HANDLE> testEvents;
     HANDLE hHold = nullptr;
 };
 
@@ -110,13 +124,73 @@ TEST_F(WatchedFolderTest, ChangesLostByAnOverflowingWatchGiveTheDriveACaution) {
                                 GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
                                 nullptr));
     ReleaseMonitor();
-    StopRecording();
-    EXPECT_EQ(ActiveNames(Cautions),
-              std::vector<std::string>{"Some changes on drive C: may not be listed: the monitor "
-                                       "could not keep up with them"});
+    ExpectCautionForDriveC();
 }
 
-TEST_F(WatchedFolderTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded) {
+// Failures the platform does not make on demand, made by the driver's test
+// hooks: each loses changes, and the drive gets its caution.
+TEST_F(WatchedFolderTest, AFilesWatchThatCannotStartGivesTheDriveACaution) {
+    AskDriver("fail files watches");
+    Watch();
+    ASSERT_TRUE(CreateDirectoryA((scratch / "seen").c_str(), nullptr));
+    ExpectCautionForDriveC();
+    EXPECT_TRUE(Recorded(scratch / "seen\\", kOpFolderCreated));
+}
+
+TEST_F(WatchedFolderTest, ChangesLostForLackOfMemoryGiveTheDriveACautionAndTheHostGoesOn) {
+    AskDriver("out of memory");
+    Watch();
+    WriteTextFile(scratch / "lost.txt", "x");
+    ExpectCautionForDriveC();
+}
+
+TEST_F(WatchedFolderTest, ARootThatTakesNoFlushMarkIsDrainedWithoutACaution) {
+    AskDriver("no flush marks");
+    Watch();
+    for (int i = 0; i < 50; ++i)
+        WriteTextFile(scratch / (std::to_string(i) + ".txt"), "x");
+    StopRecording();
+    EXPECT_EQ(ActiveNames(Cautions), std::vector<std::string>{});
+    for (int i = 0; i < 50; ++i)
+        EXPECT_TRUE(Recorded(scratch / (std::to_string(i) + ".txt"), kOpFileCreated)) << i;
+}
+
+// Marks left by this process earlier and by a process that has ended go when
+// watching starts; they are never recorded.
+TEST_F(WatchedFolderTest, LeftoverFlushMarksAreRemovedWhenWatchingStarts) {
+    char szOwn[64];
+    std::snprintf(szOwn, sizeof szOwn, "C:\\~TR95FLUSH.%lu.999999",
+                  static_cast<unsigned long>(GetCurrentProcessId()));
+    std::string own = szOwn;
+    std::string ended = "C:\\~TR95FLUSH.4000000.1";
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
+    WriteTextFile(ended, "x");
+    Watch();
+    bool fOwnLeft = Exists(own), fEndedLeft = Exists(ended);
+    RemoveDirectoryA(own.c_str());
+    DeleteFileA(ended.c_str());
+    EXPECT_FALSE(fOwnLeft);
+    EXPECT_FALSE(fEndedLeft);
+    StopMonitor();
+    EXPECT_FALSE(Recorded(own + "\\", kOpFolderRemoved));
+}
+
+// The stop waits for held watches; another thread's message to the host's
+// window is answered meanwhile, and then lets the watches go on.
+TEST_F(WatchedFolderTest, TheHostWindowAnswersWhileTheStopWaitsForTheDriver) {
+    WatchHeld();
+    bool fAnswered = false;
+    std::thread sender([&] {
+        DWORD_PTR result = 0;
+        fAnswered = SendMessageTimeoutA(host.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+        SetEvent(hHold);
+    });
+    StopMonitor();
+    sender.join();
+    EXPECT_TRUE(fAnswered);
+}
+
+TEST_F(WatchedFolderTest, FoldersBeyondTheRecordPathAreLeftOutWithACautionAndTheRestRecorded) {
     Watch();
     std::string path = scratch / "deep";
     std::vector<std::string> fitting;
@@ -131,6 +205,7 @@ TEST_F(WatchedFolderTest, FoldersBeyondTheRecordPathAreLeftOutAndTheRestRecorded
     }
     ASSERT_EQ(fitting.size(), 5u);
     ExpectRecordedInScratch(fitting.size());
+    EXPECT_EQ(TakeMonitorMissedDrives(), 1u << ('C' - 'A'));
     for (const std::string& folder : fitting)
         EXPECT_TRUE(Recorded(folder + "\\", kOpFolderCreated)) << folder;
 }

@@ -68,9 +68,15 @@ class FolderOperationsTest : public HostedTest {
     ScratchFolder scratch{"paths"};
 };
 
-TEST_F(FolderOperationsTest, DeletesReadOnlyDotAndDeepFilesButLeavesDotFolders) {
+TEST_F(FolderOperationsTest, DeletesReadOnlyDotDeepAndNonAnsiFilesButLeavesDotFolders) {
     CreateDirectoryA((scratch / "tree").c_str(), nullptr);
     CreateDirectoryA((scratch / "tree\\sub").c_str(), nullptr);
+    // Names outside the ANSI code page, which a search spells "?".
+    std::string sub = scratch / "tree\\sub";
+    std::wstring wide(sub.begin(), sub.end());
+    CreateDirectoryW((wide + L"\\\u4e2d\u6587").c_str(), nullptr);
+    CloseHandle(CreateFileW((wide + L"\\\u4e2d\u6587\\\u6587.txt").c_str(), GENERIC_WRITE, 0,
+                            nullptr, CREATE_NEW, 0, nullptr));
     CreateDirectoryA((scratch / "tree\\.keep").c_str(), nullptr);
     WriteTextFile(scratch / "tree\\sub\\locked.txt", "x");
     SetFileAttributesA((scratch / "tree\\sub\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);

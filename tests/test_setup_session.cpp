@@ -217,24 +217,27 @@ TEST_F(SetupSessionTest, MonitoredSetupIsOfferedExactlyAndUndoneButTheUntickedFi
          Quoted("File", LowerText(windows + "\\acme.ini"))},
         {DEA_FILE, 5, LowerText(system + "\\acme32.dll"),
          Quoted("File", LowerText(system + "\\acme32.dll"))},
-        {DEA_FILE, 6, common + "acme-old.bak", Quoted("File", common + "acme-old.bak")},
         {DEA_FILE, 6, common + "AcmeShared.dll", Quoted("File", common + "AcmeShared.dll")},
         {DEA_FILE, 6, kept, Quoted("File", kept)},
     };
     EXPECT_EQ(offered.fileActions, expectedActions);
-    EXPECT_EQ(offered.cautions,
-              (std::vector<std::string>{
-                  Quoted("File", LowerText(system + "\\acme-gone.dll")) + " was deleted",
-                  Quoted("File", LowerText(system + "\\acme-shared.dat")) + " was altered"}));
+    EXPECT_EQ(
+        offered.cautions,
+        (std::vector<std::string>{
+            Quoted("File", common + "acme-old.bak") +
+                Quoted(" was renamed by setup from", common + "acme-old.cfg") + " and is kept",
+            Quoted("File", LowerText(system + "\\acme-gone.dll")) + " was deleted",
+            Quoted("File", LowerText(system + "\\acme-shared.dat")) + " was altered"}));
     EXPECT_EQ(offered.removedNewFiles.size(), 2u);
     EXPECT_FALSE(offered.fWindowsIniListed);
     EXPECT_FALSE(offered.backupFolder.empty());
     EXPECT_FALSE(Exists(offered.backupFolder));
 
     // Afterwards: as before setup, with the kept file and what cannot be
-    // undone: the two cautions, and a file that setup renamed outside the
-    // Windows folders (only its new name is known).
+    // undone: the cautions, among them the file from before setup that setup
+    // renamed, which keeps its new name.
     expected.erase(LowerText(common + "acme-old.cfg"));
+    expected[LowerText(common + "acme-old.bak")] = sizeof "old" - 1;
     expected.erase(LowerText(system + "\\acme-gone.dll"));
     expected[LowerText(system + "\\acme-shared.dat")] = sizeof "changed by setup" - 1;
     expected[LowerText(kept)] = static_cast<DWORD>(ReadTextFile(kept).size());
