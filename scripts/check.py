@@ -38,7 +38,10 @@ from trun95lib import (VERBOSE, Prefix, Refused, default_prefix, file_name_probl
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
 KEEP_IN = os.environ.get("TRUN95_CHECK_WORK")
 FORMAT_VERSION = 1
-UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+# Where a setup registers its uninstaller: the machine's key, or the user's
+# for a setup that needs no administrator.
+UNINSTALL_KEYS = ["HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"]
 # The summary's groups, in the order in which they are shown, and the item
 # kinds of the host's item list in each.
 GROUPS = [("files and folders", ("file", "folder")),
@@ -168,6 +171,17 @@ class ResidueRun:
             self.started.shutdown(wait=True)
 
 
+def registered_uninstallers(footprint, prefix):
+    """The UninstallString of each Uninstall entry setup added (the entry's
+    key, or the Uninstall key above it, is a new key of the footprint)."""
+    # The library writes the root keys as "Hkey_local_machine".
+    added = [i["object"].lower() for i in footprint
+             if i["kind"] == "registry" and i["text"].startswith("Key Added")]
+    entries = [entry for key in UNINSTALL_KEYS for entry in prefix.registry_keys(key)
+               if any(entry.lower() == a or entry.lower().startswith(a + "\\") for a in added)]
+    return [prefix.registry_string(entry, "UninstallString") for entry in entries]
+
+
 def check(setup, arguments, args):
     """One setup program: its footprint, its residue and what it says about them."""
     command = setup_command(setup, arguments)
@@ -186,13 +200,7 @@ def check(setup, arguments, args):
         residue_run = ResidueRun(setup, command, args, work)
         footprint_run = Run(args["prefix"], work, "footprint", setup)
         footprint = run_session(footprint_run, "report-only", command, args)
-        # The library writes the root keys as "Hkey_local_machine".
-        uninstall_keys = [i["object"] for i in footprint
-                          if i["kind"] == "registry" and i["text"].startswith("Key Added")
-                          and i["object"].lower().startswith(UNINSTALL_KEY.lower())
-                          and "\\" not in i["object"][len(UNINSTALL_KEY):]]
-        registered = [footprint_run.prefix.registry_string(key, "UninstallString")
-                      for key in uninstall_keys]
+        registered = registered_uninstallers(footprint, footprint_run.prefix)
         if registered:
             residue = residue_run.items()
             ran = any(line.startswith(OWN_UNINSTALLER_CAPTION + "\t" + OWN_UNINSTALLER_OFFER)

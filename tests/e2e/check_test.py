@@ -4,7 +4,10 @@
 check: Acme Notes, whose own uninstaller keeps the user's settings, must
 report exactly that residue and end with status 1. check-all: a folder with the variant whose
 uninstaller removes everything (clean, status 0), the MSI package (Wine's
-msiexec, run as its uninstaller, removes nothing) and a setup that tries to
+msiexec, run as its uninstaller, removes nothing), the per-user setup Acme
+Pad, which registers its uninstaller under HKEY_CURRENT_USER (one variant
+keeps the user's settings key, exactly that is left; the other is clean),
+and a setup that tries to
 write through drive Z: and leaves a folder window open: the file outside
 stays unwritten, the window is named and ended, and its folder is reported. For
 every check the residue must agree with e2e.py's own state diff of the
@@ -39,6 +42,9 @@ ACME_RESIDUE = [("folder", "C:\\Program Files\\Acme Notes\\"),
                 ("registry", "Hkey_current_user\\Software\\Acme"),
                 ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme"),
                 ("restore", "C:\\windows\\win.ini")]
+# What Acme Pad's own uninstaller keeps: its settings key (also seen in HKU).
+PERUSER_RESIDUE = [("registry", "Hkey_current_user\\Software\\Acme Pad"),
+                   ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme Pad")]
 
 
 # A setup that reaches for the Linux files through drive Z: and leaves a
@@ -153,8 +159,8 @@ def run_check(command, env, runs):
 
 def main():
     args = e2e.parse_arguments("case", ["check", "check-all"])
-    setups = ["acme-setup.exe"] if args.case == "check" else ["acme-clean-setup.exe",
-                                                              "acme-tools.msi"]
+    setups = ["acme-setup.exe"] if args.case == "check" else [
+        "acme-clean-setup.exe", "acme-tools.msi", "peruser-clean-setup.exe", "peruser-setup.exe"]
     missing = [name for name in setups if not os.path.exists(os.path.join(args.bin, name))]
     if missing:
         e2e.log("SKIPPED %s: not built: %s" % (args.case, ", ".join(missing)))
@@ -186,7 +192,7 @@ def main():
     failures = []
     if prefix_hashes(base) != hashes:
         failures.append("the base prefix was changed")
-    for name, result in zip(setups, results):
+    for name, result in zip(sorted(setups), results):
         failures += format_errors(result) + disagreements(result, base, os.path.join(runs, name))
     # The summary's last line: the verdict of check, the table's last row of check-all.
     last = run.stdout.splitlines()[-1].split()
@@ -195,10 +201,13 @@ def main():
         expected = (1, ACME_RESIDUE, True, ["4", "items", "left", "behind"])
         got = (run.returncode, residue, results[0]["ownUninstaller"]["ran"], last)
     else:
-        expected = (1, ["clean", "residue", "residue"], [True, True, False], "escape-probe.exe",
-                    "residue", True, False, True)
+        # In the order of check-all's sorted folder.
+        expected = (1, ["clean", "residue", "residue", "clean", "residue"],
+                    [True, True, False, True, True], "peruser-setup.exe", "residue",
+                    PERUSER_RESIDUE, True, False, True)
         got = (run.returncode, [r["status"] for r in results],
                [r["ownUninstaller"]["ran"] for r in results], last[0], last[-1],
+               sorted((i["kind"], i["object"]) for i in results[4]["residue"]),
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
                    (i["kind"], i["object"]) for i in results[2]["residue"]],
                os.path.exists(outside),
