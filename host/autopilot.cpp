@@ -24,6 +24,9 @@ constexpr DWORD kPageStepMs = 1000;
 // next page appears, the library gets busy), or it is pressed once more; a
 // second press without effect means the run is stuck.
 constexpr DWORD kPressEffectMs = 5000;
+// What setup left running is looked at this often: each look opens every
+// process of the job.
+constexpr DWORD kLeftLookMs = 250;
 // A text that the window's own thread does not give in this time is left
 // out of the list of windows written when the run is given up.
 constexpr DWORD kHungTextMs = 1000;
@@ -181,6 +184,7 @@ void Autopilot::Step() {
     CheckPresses();
     if (fGaveUp_ || !DecideReport())
         return;
+    CloseWhatSetupLeft();
     FinishWaitingBox();
     ContinueSelection();
     // A window behind a box of its own waits until the box is answered: a
@@ -306,6 +310,30 @@ void Autopilot::HandleOwnUninstallerBox(HWND hwnd, const std::string& text) {
         id = CautiousAnswer(hwnd);
     }
     Press(hwnd, id, text, ButtonLabel(hwnd, id));
+}
+
+// Setup counts as done once its first process has ended and what it left
+// running has sat idle: a person would now close those programs.
+void Autopilot::CloseWhatSetupLeft() {
+    if (HANDLE hSetup = hSetupToWatch_.exchange(nullptr))
+        leftPrograms_.emplace(hSetup);
+    if (!leftPrograms_ || GetTickCount() - dwLeftLooked_ < kLeftLookMs)
+        return;
+    dwLeftLooked_ = GetTickCount();
+    std::vector<DWORD> processes = pJob_ ? pJob_->OtherProcessIds() : std::vector<DWORD>{};
+    if (processes.empty() && WaitForSingleObject(leftPrograms_->Setup(), 0) == WAIT_OBJECT_0) {
+        leftPrograms_.reset(); // setup has ended with everything it started
+        return;
+    }
+    if (!leftPrograms_->Idle(std::move(processes)))
+        return;
+    leftPrograms_.reset();
+    for (const ClosedProgram& program : CloseLikeAPerson(pJob_->OtherProcessIds())) {
+        std::string line = "closed the program setup started: " + program.image;
+        ShowProgress(line);
+        if (pTranscript_)
+            pTranscript_->Write(program.caption, line, program.fEnded ? "ended" : "Close");
+    }
 }
 
 void Autopilot::FinishWaitingBox() {

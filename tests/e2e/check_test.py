@@ -4,7 +4,8 @@
 check: Acme Notes, whose own uninstaller keeps the user's settings, must
 report exactly that residue and end with status 1. check-all: a folder with the variant whose
 uninstaller removes everything (clean, status 0), the MSI package (Wine's
-msiexec, run as its uninstaller, removes nothing), the per-user setup Acme
+msiexec, run as its uninstaller, removes nothing), Epsilon, which starts
+the program it installs (closed and named, then clean), the per-user setup Acme
 Pad, which registers its uninstaller under HKEY_CURRENT_USER (one variant
 keeps the user's settings key, exactly that is left; the other is clean),
 and a setup that tries to
@@ -25,7 +26,7 @@ import subprocess
 import sys
 
 import e2e  # puts scripts/ on the import path
-from trun95lib import STEP_SECONDS, Prefix, printed_before, run_bounded, windows_path
+from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
 # The bound of one check or check-all run: far above what they take here.
@@ -160,7 +161,8 @@ def run_check(command, env, runs):
 def main():
     args = e2e.parse_arguments("case", ["check", "check-all"])
     setups = ["acme-setup.exe"] if args.case == "check" else [
-        "acme-clean-setup.exe", "acme-tools.msi", "peruser-clean-setup.exe", "peruser-setup.exe"]
+        "acme-clean-setup.exe", "acme-tools.msi", "epsilon-setup.exe", "peruser-clean-setup.exe",
+        "peruser-setup.exe"]
     missing = [name for name in setups if not os.path.exists(os.path.join(args.bin, name))]
     if missing:
         e2e.log("SKIPPED %s: not built: %s" % (args.case, ", ".join(missing)))
@@ -202,14 +204,17 @@ def main():
         got = (run.returncode, residue, results[0]["ownUninstaller"]["ran"], last)
     else:
         # In the order of check-all's sorted folder.
-        expected = (1, ["clean", "residue", "residue", "clean", "residue"],
-                    [True, True, False, True, True], "peruser-setup.exe", "residue",
-                    PERUSER_RESIDUE, True, False, True)
+        expected = (1, ["clean", "residue", "clean", "residue", "clean", "residue"],
+                    [True, True, True, False, True, True], "peruser-setup.exe", "residue",
+                    PERUSER_RESIDUE, True, True, False, True)
         got = (run.returncode, [r["status"] for r in results],
                [r["ownUninstaller"]["ran"] for r in results], last[0], last[-1],
-               sorted((i["kind"], i["object"]) for i in results[4]["residue"]),
+               sorted((i["kind"], i["object"]) for i in results[5]["residue"]),
+               "Epsilon\tclosed the program setup started: epsilon.exe\tClose" in read_text(
+                   Prefix(os.path.join(runs, "epsilon-setup.exe", "footprint", "prefix")).run_file(
+                       "transcript.txt")).splitlines(),
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
-                   (i["kind"], i["object"]) for i in results[2]["residue"]],
+                   (i["kind"], i["object"]) for i in results[3]["residue"]],
                os.path.exists(outside),
                "Escape Probe" in run.stdout.split("still running after the host ended")[-1])
     if got != expected:
