@@ -299,6 +299,8 @@ bool StartAutopilot() {
                                                    &g_host.transcript, &g_host.job);
     if (!options.uninstallLog.empty())
         g_host.autopilot->KeepOfferedSelection();
+    if (options.setupPolicy == SetupPolicy::Answer)
+        g_host.autopilot->AnswerSetupWindows();
     if (!options.itemsPath.empty())
         g_host.autopilot->OnSelection([] { WriteItemList(); });
     // The time counts from the host's start, not from the autopilot's.

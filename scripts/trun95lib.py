@@ -106,6 +106,9 @@ def msiexec_command(package):
 STAGED_SETUPS = "trun95-setup"
 RUN_FOLDER = "trun95-run"
 RUN_DRIVE = "t:"
+# What the unattended user does with setup's own windows (--setup): the
+# default button of its boxes and wizard pages, or nothing.
+SETUP_POLICIES = ("answer", "wait")
 # What the host needs of the build's binaries.
 HOST_FILES = ("tarnel32.exe", "TRUN95.dll", "trun95check.dll", "tr95.vxd")
 DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
