@@ -8,6 +8,7 @@
 #include "resources/resource.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +25,9 @@ constexpr DWORD kPageStepMs = 1000;
 // next page appears, the library gets busy), or it is pressed once more; a
 // second press without effect means the run is stuck.
 constexpr DWORD kPressEffectMs = 5000;
+// What setup left running is looked at this often: each look opens every
+// process of the job.
+constexpr DWORD kLeftLookMs = 250;
 // A text that the window's own thread does not give in this time is left
 // out of the list of windows written when the run is given up.
 constexpr DWORD kHungTextMs = 1000;
@@ -96,10 +100,10 @@ int AgreeingAnswer(HWND hwnd) {
     return GetDlgItem(hwnd, IDYES) ? IDYES : GetDlgItem(hwnd, IDOK) ? IDOK : CautiousAnswer(hwnd);
 }
 
-// The button a person would press to go on in a wizard page: the dialog's
-// default button, when it can be pressed now; 0 otherwise. The dialog
-// belongs to another process, so the question must not wait on a hung one.
-int ButtonToGoOn(HWND hDlg) {
+// The dialog's default button, when it can be pressed now; 0 otherwise. The
+// dialog belongs to another process, so the question must not wait on a
+// hung one.
+int DefaultButton(HWND hDlg) {
     DWORD_PTR dwDefault = 0;
     if (!SendMessageTimeoutA(hDlg, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, &dwDefault) ||
         HIWORD(dwDefault) != DC_HASDEFID)
@@ -107,6 +111,67 @@ int ButtonToGoOn(HWND hDlg) {
     int id = LOWORD(dwDefault);
     HWND hButton = GetDlgItem(hDlg, id);
     return hButton && IsWindowVisible(hButton) && IsWindowEnabled(hButton) ? id : 0;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* pszStart) {
+    size_t cch = std::strlen(pszStart);
+    return text.size() >= cch &&
+           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text.data(),
+                          static_cast<int>(cch), pszStart, static_cast<int>(cch)) == CSTR_EQUAL;
+}
+
+// A page whose default button is Cancel is gone on with the button that
+// leads forward, as a person reads the labels.
+int ForwardButton(HWND hDlg) {
+    static const char* const apszForward[] = {"Next", "Install", "I Agree", "Finish"};
+    for (HWND hChild = GetWindow(hDlg, GW_CHILD); hChild; hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(hChild);
+        std::string label = ButtonLabel(hDlg, id);
+        char szClass[16] = "";
+        GetClassNameA(hChild, szClass, sizeof szClass);
+        if (lstrcmpiA(szClass, "Button") == 0 && IsWindowVisible(hChild) &&
+            IsWindowEnabled(hChild) && std::ranges::any_of(apszForward, [&](const char* psz) {
+                return StartsWithNoCase(label, psz);
+            }))
+            return id;
+    }
+    return 0;
+}
+
+// The button a person would press to go on in a wizard page: the default
+// button, or the one leading forward when that is Cancel; 0 while none can
+// be pressed.
+int ButtonToGoOn(HWND hDlg) {
+    int id = DefaultButton(hDlg);
+    return id == IDCANCEL ? ForwardButton(hDlg) : id;
+}
+
+struct LicenceBox {
+    HWND hwnd = nullptr;
+    std::string label;
+};
+
+// An unticked box or option that accepts a licence ("I accept the terms"),
+// anywhere in the page; a "do not accept" option is never one.
+BOOL CALLBACK FindLicenceBox(HWND hwnd, LPARAM lParam) {
+    char szClass[16] = "";
+    GetClassNameA(hwnd, szClass, sizeof szClass);
+    LONG type = GetWindowLongA(hwnd, GWL_STYLE) & BS_TYPEMASK;
+    bool fTickable = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+                     type == BS_AUTORADIOBUTTON;
+    if (lstrcmpiA(szClass, "Button") != 0 || !fTickable || !IsWindowVisible(hwnd) ||
+        !IsWindowEnabled(hwnd))
+        return TRUE;
+    std::string label = WindowText(hwnd, 1000);
+    CharLowerBuffA(label.data(), static_cast<DWORD>(label.size()));
+    DWORD_PTR dwCheck = BST_CHECKED;
+    SendMessageTimeoutA(hwnd, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 1000, &dwCheck);
+    if (dwCheck == BST_UNCHECKED && label.find("not") == std::string::npos &&
+        (label.find("accept") != std::string::npos || label.find("agree") != std::string::npos)) {
+        *reinterpret_cast<LicenceBox*>(lParam) = {hwnd, WindowText(hwnd, 1000)};
+        return FALSE;
+    }
+    return TRUE;
 }
 
 } // namespace
@@ -181,6 +246,8 @@ void Autopilot::Step() {
     CheckPresses();
     if (fGaveUp_ || !DecideReport())
         return;
+    CloseWhatSetupLeft();
+    AnswerSetup();
     FinishWaitingBox();
     ContinueSelection();
     // A window behind a box of its own waits until the box is answered: a
@@ -308,6 +375,30 @@ void Autopilot::HandleOwnUninstallerBox(HWND hwnd, const std::string& text) {
     Press(hwnd, id, text, ButtonLabel(hwnd, id));
 }
 
+// Setup counts as done once its first process has ended and what it left
+// running has sat idle: a person would now close those programs.
+void Autopilot::CloseWhatSetupLeft() {
+    if (HANDLE hSetup = hSetupToWatch_.exchange(nullptr))
+        leftPrograms_.emplace(hSetup);
+    if (!leftPrograms_ || GetTickCount() - dwLeftLooked_ < kLeftLookMs)
+        return;
+    dwLeftLooked_ = GetTickCount();
+    std::vector<DWORD> processes = pJob_ ? pJob_->OtherProcessIds() : std::vector<DWORD>{};
+    if (processes.empty() && WaitForSingleObject(leftPrograms_->Setup(), 0) == WAIT_OBJECT_0) {
+        leftPrograms_.reset(); // setup has ended with everything it started
+        return;
+    }
+    if (!leftPrograms_->Idle(std::move(processes)))
+        return;
+    leftPrograms_.reset();
+    for (const ClosedProgram& program : CloseLikeAPerson(pJob_->OtherProcessIds())) {
+        std::string line = "closed the program setup started: " + program.image;
+        ShowProgress(line);
+        if (pTranscript_)
+            pTranscript_->Write(program.caption, line, program.fEnded ? "ended" : "Close");
+    }
+}
+
 void Autopilot::FinishWaitingBox() {
     if (!hwndWaitingBox_)
         return;
@@ -317,7 +408,7 @@ void Autopilot::FinishWaitingBox() {
     }
     std::vector<DWORD> uninstaller = pJob_ ? pJob_->OtherProcessIds() : std::vector<DWORD>{};
     if (!uninstaller.empty()) {
-        AnswerOwnUninstaller(std::move(uninstaller));
+        DriveProgramWindows(std::move(uninstaller), false);
         dwWaitStart_ = GetTickCount();
         return;
     }
@@ -328,16 +419,25 @@ void Autopilot::FinishWaitingBox() {
     hwndWaitingBox_ = nullptr;
 }
 
-// The program's own uninstaller runs in processes of its own; it is driven
-// as a person would: Yes or OK to its boxes, and the default button of each
-// page of its wizard once that button can be pressed.
-void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
+// The program's own uninstaller, or setup, runs in processes of its own; it
+// is driven as a person would: its boxes answered (Yes or OK for the own
+// uninstaller's, the default button for setup's), the button that goes on
+// in each page of its wizard once it can be pressed, and an unticked licence
+// box ticked when nothing else lets the page go on.
+void Autopilot::DriveProgramWindows(std::vector<DWORD> processes, bool fDefaultForBoxes) {
     for (HWND hwnd : VisibleDialogsOf(std::move(processes))) {
         if (std::find(handled_.begin(), handled_.end(), hwnd) != handled_.end() ||
             pending_.contains(hwnd) || !IsWindowEnabled(hwnd))
             continue;
-        if (IsMessageBox(hwnd)) {
+        if (IsMessageBox(hwnd) && !fDefaultForBoxes) {
             Handle(hwnd);
+            continue;
+        }
+        if (IsMessageBox(hwnd)) {
+            WaitUntilWindowIdle(hwnd, kHungTextMs);
+            handled_.push_back(hwnd);
+            int id = DefaultButton(hwnd) ? DefaultButton(hwnd) : AgreeingAnswer(hwnd);
+            Press(hwnd, id, MessageBoxText(hwnd), ButtonLabel(hwnd, id));
             continue;
         }
         DWORD dwNow = GetTickCount();
@@ -347,8 +447,30 @@ void Autopilot::AnswerOwnUninstaller(std::vector<DWORD> processes) {
         if (int id = ButtonToGoOn(hwnd)) {
             Press(hwnd, id, DialogStaticTexts(hwnd), ButtonLabel(hwnd, id));
             lastPage_[hwnd] = dwNow;
+        } else if (TickLicenceBox(hwnd)) {
+            lastPage_[hwnd] = dwNow;
         }
     }
+}
+
+bool Autopilot::TickLicenceBox(HWND hDlg) {
+    LicenceBox box;
+    EnumChildWindows(hDlg, FindLicenceBox, reinterpret_cast<LPARAM>(&box));
+    if (!box.hwnd)
+        return false;
+    if (pTranscript_)
+        pTranscript_->Write(WindowText(hDlg), box.label, "ticked");
+    PostMessageA(box.hwnd, BM_CLICK, 0, 0);
+    return true;
+}
+
+// Setup's own windows while setup runs, with --setup=answer.
+void Autopilot::AnswerSetup() {
+    if (!fAnswerSetup_ || !leftPrograms_ || !pJob_)
+        return;
+    std::vector<DWORD> processes = pJob_->OtherProcessIds();
+    if (!processes.empty())
+        DriveProgramWindows(std::move(processes), true);
 }
 
 void Autopilot::HandleSelectionDialog(HWND hwnd) {

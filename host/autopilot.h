@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/kept_key.h"
+#include "host/left_programs.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
@@ -49,6 +50,12 @@ class Autopilot {
     // The uninstall of an install log: Uninstall takes the offered selection,
     // as Select All would tick what was held back for changing since install.
     void KeepOfferedSelection() { fKeepOffered_ = true; }
+    // Setup's own first process, started: once it has ended, what it left
+    // running is closed when it has gone idle. The handle stays the caller's.
+    void WatchSetup(HANDLE hSetup) { hSetupToWatch_ = hSetup; }
+    // --setup=answer: setup's own boxes get their default button and its
+    // wizard pages are driven as the own uninstaller's, while setup runs.
+    void AnswerSetupWindows() { fAnswerSetup_ = true; }
     // Called when the selection dialog appears, before anything is answered.
     void OnSelection(std::function<void()> writeItems) { writeItems_ = std::move(writeItems); }
     // True once the report has been written through the "Save As" dialog.
@@ -84,8 +91,11 @@ class Autopilot {
     void ContinueSelection();
     void HandleSaveDialog(HWND hwnd);
     void HandleUnknownDialog(HWND hwnd);
+    void CloseWhatSetupLeft();
     void FinishWaitingBox();
-    void AnswerOwnUninstaller(std::vector<DWORD> processes);
+    void AnswerSetup();
+    void DriveProgramWindows(std::vector<DWORD> processes, bool fDefaultForBoxes);
+    bool TickLicenceBox(HWND hDlg);
     void Press(HWND hwnd, int id, const std::string& text, const std::string& answer);
     bool SaveDialogOpen() const;
     bool MessageBoxOpen() const;
@@ -113,6 +123,10 @@ class Autopilot {
     std::map<HWND, DWORD> lastPage_;   // when a wizard page of the own uninstaller was turned
     std::function<void()> writeItems_; // writes the item list when the selection appears
     bool fKeepOffered_ = false;
+    bool fAnswerSetup_ = false;
+    std::atomic<HANDLE> hSetupToWatch_ = nullptr;   // given by the main thread
+    std::optional<LeftProgramsWatch> leftPrograms_; // while setup runs
+    DWORD dwLeftLooked_ = 0;                        // when it was last looked at
 };
 
 // The button's text without its ampersand, as a person reads it.

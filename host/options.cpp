@@ -13,6 +13,7 @@ constexpr char kTranscript[] = "--transcript=";
 constexpr char kTimeout[] = "--timeout=";
 constexpr char kItems[] = "--items=";
 constexpr char kQuiet[] = "--quiet";
+constexpr char kSetup[] = "--setup=";
 constexpr char kInstallLog[] = "--install-log=";
 constexpr char kName[] = "--name=";
 constexpr char kUninstallLog[] = "--uninstall-log=";
@@ -89,6 +90,15 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
                 "own-then-report)";
         return false;
     }
+    if (StartsWith(token, kSetup)) {
+        std::string name = token.substr(sizeof kSetup - 1);
+        options.fSetupPolicyGiven = true;
+        options.setupPolicy = name == "answer" ? SetupPolicy::Answer : SetupPolicy::Wait;
+        if (name == "answer" || name == "wait")
+            return true;
+        error = "unknown setup policy in " + token + " (use answer or wait)";
+        return false;
+    }
     if (token == kQuiet) {
         options.fQuiet = true;
         return true;
@@ -115,8 +125,9 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
 bool CheckCombination(const HostOptions& options, std::string& error) {
     bool fUnattended = options.policy != Policy::Interactive;
     if (!fUnattended && (!options.reportPath.empty() || !options.transcriptPath.empty() ||
-                         !options.itemsPath.empty() || options.fQuiet || options.fTimeoutGiven)) {
-        error = "--report, --transcript, --items, --quiet and --timeout need --unattended";
+                         !options.itemsPath.empty() || options.fQuiet || options.fTimeoutGiven ||
+                         options.fSetupPolicyGiven)) {
+        error = "--report, --transcript, --items, --quiet, --timeout and --setup need --unattended";
         return false;
     }
     if (!options.uninstallLog.empty()) {
@@ -182,11 +193,12 @@ const char* HostUsage() {
            "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel|\n"
            "                             report-only|own-then-report\n"
            "                [--report=FILE] [--transcript=FILE] [--items=FILE] [--quiet]\n"
-           "                [--timeout=SECONDS] SETUP.EXE [ARGS...]\n"
+           "                [--timeout=SECONDS] [--setup=answer|wait] SETUP.EXE [ARGS...]\n"
            "       tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]\n"
            "       tarnel32 [...] --uninstall-log=FOLDER\n"
            "       (an unattended run that takes longer than SECONDS, default 1800, is\n"
-           "       abandoned with exit status 5)\n";
+           "       abandoned with exit status 5; --setup=answer answers setup's own boxes\n"
+           "       and wizard pages, --setup=wait, the default, leaves them alone)\n";
 }
 
 const char* SkipProgramName(const char* pszCommandLine) {

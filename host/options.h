@@ -18,6 +18,12 @@ enum class Policy {
     OwnThenReport,   // run the own uninstaller, then save the report of what is left
 };
 
+// What the unattended user does with setup's own windows while it runs.
+enum class SetupPolicy {
+    Wait,   // leaves them alone: setup runs silently or not at all
+    Answer, // the default button of its boxes, and drives its wizard pages
+};
+
 // Whether the unattended user says Yes to the program's own uninstaller.
 bool AcceptsOwnUninstaller(Policy policy);
 // Whether the unattended user leaves the selection with Cancel, undoing nothing.
@@ -36,6 +42,8 @@ struct HostOptions {
     std::string logName;        // the name of that log; empty: the program's own
     std::string uninstallLog;   // the folder of the log to uninstall, instead of a setup
     bool fQuiet = false;        // no progress lines
+    SetupPolicy setupPolicy = SetupPolicy::Wait;
+    bool fSetupPolicyGiven = false;
     // The longest an unattended run may take, from start to end.
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
     bool fTimeoutGiven = false;

@@ -23,9 +23,9 @@ std::vector<DWORD> JobProcessIds(HANDLE hJob) {
     return ids;
 }
 
-// The image name of each process, or the empty text for one that the
-// process list does not show (yet): that one counts as running.
-std::vector<std::string> ImageNames(const std::vector<DWORD>& ids) {
+} // namespace
+
+std::vector<std::string> ProcessImageNames(const std::vector<DWORD>& ids) {
     std::vector<std::string> images(ids.size());
     HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (hSnapshot == INVALID_HANDLE_VALUE)
@@ -41,8 +41,6 @@ std::vector<std::string> ImageNames(const std::vector<DWORD>& ids) {
     CloseHandle(hSnapshot);
     return images;
 }
-
-} // namespace
 
 bool IsSystemServiceImage(const char* pszExeName) {
     static const char* const apszServices[] = {
@@ -74,7 +72,7 @@ std::vector<DWORD> ProcessJob::OtherProcessIds() const {
         return others;
     std::vector<DWORD> ids = JobProcessIds(hJob_);
     std::erase(ids, GetCurrentProcessId());
-    std::vector<std::string> images = ImageNames(ids);
+    std::vector<std::string> images = ProcessImageNames(ids);
     for (size_t i = 0; i < ids.size(); ++i)
         if (!IsSystemServiceImage(images[i].c_str()))
             others.push_back(ids[i]);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 class ProcessJob {
@@ -31,3 +32,6 @@ class ProcessJob {
 // Wine's background programs, which a program may start on first use and
 // which outlive it: they never count as part of a setup.
 bool IsSystemServiceImage(const char* pszExeName);
+// The image name of each process ("setup.exe"), or the empty text for one
+// that the process list does not show (yet).
+std::vector<std::string> ProcessImageNames(const std::vector<DWORD>& ids);

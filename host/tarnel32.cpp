@@ -53,6 +53,7 @@ struct HostState {
     HWND hwnd = nullptr;     // the main window
     DWORD dwStarted = GetTickCount();
     HANDLE hSetupWatch = nullptr;
+    HANDLE hSetupProcess = nullptr; // setup's own first process
     volatile LONG fStopWatch = 0;
     bool fSetupDone = false;
     bool fSessionOpen = false; // from pre_setup_save until the session has ended
@@ -148,7 +149,9 @@ int StartSetup(HWND hwnd, std::string& error) {
         return kExitBadArguments;
     }
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    g_host.hSetupProcess = pi.hProcess;
+    if (g_host.autopilot)
+        g_host.autopilot->WatchSetup(pi.hProcess);
     ResumeThread(g_host.hSetupWatch);
     return kExitDone;
 }
@@ -296,6 +299,8 @@ bool StartAutopilot() {
                                                    &g_host.transcript, &g_host.job);
     if (!options.uninstallLog.empty())
         g_host.autopilot->KeepOfferedSelection();
+    if (options.setupPolicy == SetupPolicy::Answer)
+        g_host.autopilot->AnswerSetupWindows();
     if (!options.itemsPath.empty())
         g_host.autopilot->OnSelection([] { WriteItemList(); });
     // The time counts from the host's start, not from the autopilot's.
@@ -399,6 +404,8 @@ int RunSession(HINSTANCE hInstance, int nCmdShow) {
         if (g_host.autopilot->ReportFailed())
             WriteError("the report could not be saved as " + g_host.options.reportPath);
     }
+    if (g_host.hSetupProcess)
+        CloseHandle(g_host.hSetupProcess);
     return exitStatus;
 }
 

@@ -56,17 +56,54 @@ RTREE* FindChildByComponent(RTREE* pNode, const char* pszComponent, size_t cchCo
     return nullptr;
 }
 
-// Finds the Uninstall key in the HKEY_LOCAL_MACHINE\Software tree of a
-// snapshot. False when an exception left the search; it is then reported
-// with iHandler.
-bool FindUninstallKey(REGTRE* pSnapshot, char* pszBuffer, int iHandler, RTREE** ppFound) {
+// The snapshot rows whose Uninstall key can hold a setup's uninstaller: the
+// machine's, and the user's, where a setup that needs no administrator
+// registers it.
+constexpr int aiUninstallRows[] = {1, 2};
+
+// Finds the Uninstall key in one Software tree of a snapshot. False when an
+// exception left the search; it is then reported with iHandler.
+bool FindUninstallKey(REGTRE* pSnapshot, int iRow, char* pszBuffer, int iHandler, RTREE** ppFound) {
     *ppFound = nullptr;
     pszBuffer[0] = '\0';
-    if (Guarded(
-            [&] { *ppFound = FindRegistryKey(pSnapshot[1].pNode, szRegUninstallPath, pszBuffer); }))
+    if (Guarded([&] {
+            *ppFound = FindRegistryKey(pSnapshot[iRow].pNode, szRegUninstallPath, pszBuffer);
+        }))
         return true;
     ReportInternalException("Registry", iHandler, __LINE__);
     return false;
+}
+
+// Offers every entry of an Uninstall key that did not exist before setup
+// (the user's key is often made by the first per-user setup).
+void OfferEveryEntry(RTREE* pUninstall) {
+    for (RTREE* pEntry = pUninstall->pChild; pEntry && bUninstallerChoice != bStop;
+         pEntry = pEntry->pNext)
+        OnUninstallKeyChange("", pEntry->pszName, REG_KEY_ADDED, pEntry);
+}
+
+// Offers the entries setup added to the Uninstall key of one snapshot row.
+// False when the comparison was abandoned.
+bool OfferNewEntries(REGTRE* pBefore, REGTRE* pAfter, int iRow, char* pszBuffer) {
+    // A missing Uninstall key after setup is compared too: the before key is
+    // then reported as deleted, which the offer ignores.
+    RTREE *pBeforeKey = nullptr, *pAfterKey = nullptr;
+    if (!FindUninstallKey(pBefore, iRow, pszBuffer, 10, &pBeforeKey) ||
+        !FindUninstallKey(pAfter, iRow, pszBuffer, 11, &pAfterKey))
+        return true;
+    if (!pBeforeKey && !pAfterKey)
+        return true;
+    pszBuffer[0] = '\0';
+    bool fFinished = Guarded([&] {
+        if (!pBeforeKey)
+            OfferEveryEntry(pAfterKey);
+        else
+            CompareRegistryNodes(REG_REVERSE, pAfterKey, pBeforeKey, IgnoreRegistryChange,
+                                 OnUninstallKeyChange, pszBuffer);
+    });
+    if (!fFinished)
+        ReportInternalException("Registry", 12, __LINE__);
+    return fFinished;
 }
 
 } // namespace
@@ -128,26 +165,14 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
 
 int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {
     RegBuffer buffer(cbRegPath);
-    char* pszBuffer = buffer.psz;
     if (!ppBefore || !*ppBefore)
         ReportAssertion("pRT", "Registry", __LINE__);
     if (!ppAfter || !*ppAfter)
         ReportAssertion("qRT", "Registry", __LINE__);
-    // A missing Uninstall key after setup is compared too: the before key is
-    // then reported as deleted, which the offer ignores.
-    RTREE *pBefore = nullptr, *pAfter = nullptr;
-    FindUninstallKey(*ppBefore, pszBuffer, 10, &pBefore);
-    if (!pBefore || !FindUninstallKey(*ppAfter, pszBuffer, 11, &pAfter))
-        return 0;
     bUninstallerChoice = bUndecided;
-    pszBuffer[0] = '\0';
-    bool fFinished = Guarded([&] {
-        CompareRegistryNodes(REG_REVERSE, pAfter, pBefore, IgnoreRegistryChange,
-                             OnUninstallKeyChange, pszBuffer);
-    });
-    if (!fFinished) {
-        ReportInternalException("Registry", 12, __LINE__);
-        return 0;
+    for (int iRow : aiUninstallRows) {
+        if (bUninstallerChoice == bStop || !OfferNewEntries(*ppBefore, *ppAfter, iRow, buffer.psz))
+            break;
     }
     return bUninstallerChoice == bStop ? 1 : 0;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What a setup program does, and what its own uninstaller leaves behind.
 
-  check [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet] SETUP [ARGS...]
+  check [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet] [--setup=answer|wait]
+        SETUP [ARGS...]
   check-all DIR [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet]
-            [--exe-args=ARGS] [-j N] [--shard=K/N]
+            [--exe-args=ARGS] [--setup=answer|wait] [-j N] [--shard=K/N]
   check-merge [--json=FILE] RESULT.json...
 
 Started by the launcher (./trun95 check, ./trun95 check-all), which has built
@@ -31,14 +32,17 @@ import tempfile
 import threading
 import time
 
-from trun95lib import (VERBOSE, Prefix, Refused, default_prefix, file_name_problem,
-                       parse_options, phase, run_host, staged_path)
+from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
+                       file_name_problem, parse_options, phase, run_host, staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
 KEEP_IN = os.environ.get("TRUN95_CHECK_WORK")
 FORMAT_VERSION = 1
-UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+# Where a setup registers its uninstaller: the machine's key, or the user's
+# for a setup that needs no administrator.
+UNINSTALL_KEYS = ["HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"]
 # The summary's groups, in the order in which they are shown, and the item
 # kinds of the host's item list in each.
 GROUPS = [("files and folders", ("file", "folder")),
@@ -49,13 +53,16 @@ GROUPS = [("files and folders", ("file", "folder")),
 # The caption of the library's questions about a program's own uninstaller.
 OWN_UNINSTALLER_CAPTION = "Program Uninstall Detected"
 OWN_UNINSTALLER_OFFER = "The installed program ("
+# Wine's own settings, which it writes when a program shows its windows
+# (its temporary system parameters): never a setup's doing, left out.
+WINE_OWN_KEY = re.compile(r"^Hkey_(current_user|users\\[^\\]+)\\Software\\Wine(\\|$)", re.I)
 # The status of a check that failed in itself (a copy that could not be
 # made, an error of this script): no status of the host's means it.
 CHECK_BROKE = 7
 # What each command takes; check-all's options may come anywhere, check's
 # end at the setup program, whose own arguments follow it.
 CHECK_OPTIONS = {"--json": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag",
-                 "--verbose": "flag"}
+                 "--verbose": "flag", "--setup": "text"}
 CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
                                            "--shard": "text"})
 MERGE_OPTIONS = {"--json": "text"}
@@ -119,6 +126,8 @@ class Run:
                 if kind == "caution":
                     quoted = re.search(r'"([^"]+)"', text)
                     obj = quoted.group(1) if quoted else ""
+                if kind == "registry" and WINE_OWN_KEY.match(obj):
+                    continue
                 items.append({"kind": kind, "object": obj, "text": text})
         return items
 
@@ -168,6 +177,17 @@ class ResidueRun:
             self.started.shutdown(wait=True)
 
 
+def registered_uninstallers(footprint, prefix):
+    """The UninstallString of each Uninstall entry setup added (the entry's
+    key, or the Uninstall key above it, is a new key of the footprint)."""
+    # The library writes the root keys as "Hkey_local_machine".
+    added = [i["object"].lower() for i in footprint
+             if i["kind"] == "registry" and i["text"].startswith("Key Added")]
+    entries = [entry for key in UNINSTALL_KEYS for entry in prefix.registry_keys(key)
+               if any(entry.lower() == a or entry.lower().startswith(a + "\\") for a in added)]
+    return [prefix.registry_string(entry, "UninstallString") for entry in entries]
+
+
 def check(setup, arguments, args):
     """One setup program: its footprint, its residue and what it says about them."""
     command = setup_command(setup, arguments)
@@ -186,13 +206,7 @@ def check(setup, arguments, args):
         residue_run = ResidueRun(setup, command, args, work)
         footprint_run = Run(args["prefix"], work, "footprint", setup)
         footprint = run_session(footprint_run, "report-only", command, args)
-        # The library writes the root keys as "Hkey_local_machine".
-        uninstall_keys = [i["object"] for i in footprint
-                          if i["kind"] == "registry" and i["text"].startswith("Key Added")
-                          and i["object"].lower().startswith(UNINSTALL_KEY.lower())
-                          and "\\" not in i["object"][len(UNINSTALL_KEY):]]
-        registered = [footprint_run.prefix.registry_string(key, "UninstallString")
-                      for key in uninstall_keys]
+        registered = registered_uninstallers(footprint, footprint_run.prefix)
         if registered:
             residue = residue_run.items()
             ran = any(line.startswith(OWN_UNINSTALLER_CAPTION + "\t" + OWN_UNINSTALLER_OFFER)
@@ -265,6 +279,13 @@ def parse(command, argv):
                                   else CHECK_OPTIONS, anywhere=command == "check-all")
     args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
             "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
+    # The unattended user answers setup's own boxes and wizard pages unless
+    # told to wait.
+    setup_policy = dict(options).get("--setup", "answer")
+    if setup_policy not in SETUP_POLICIES:
+        raise Refused("unknown setup policy %s (one of: %s)"
+                      % (setup_policy, ", ".join(SETUP_POLICIES)))
+    args["host_options"].append("--setup=" + setup_policy)
     for name, value in options:
         if name in ("--json", "--prefix"):
             args[name[2:]] = os.path.abspath(value)

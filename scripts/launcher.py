@@ -18,8 +18,8 @@ import threading
 import time
 
 import check
-from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, STAGED_SETUPS, STEP_SECONDS,
-                       VERBOSE, Prefix, Refused, default_prefix, describe_status,
+from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES, STAGED_SETUPS,
+                       STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix, describe_status,
                        file_name_problem, find_paths, parse_options, phase, read_text, run_host,
                        say, setup_path, windows_path)
 
@@ -41,7 +41,7 @@ POLICIES = ("all", "own-then-continue", "own-then-stop", "cancel", "report-only"
 # The options each command takes before its setup program (or name); the
 # launcher's own (--isolate, --verbose) are not passed to the host.
 SESSION_OPTIONS = {"--unattended": "text", "--report": "text", "--transcript": "text",
-                   "--timeout": "count", "--quiet": "flag", "--verbose": "flag"}
+                   "--timeout": "count", "--quiet": "flag", "--verbose": "flag", "--setup": "text"}
 SETUP_OPTIONS = dict(SESSION_OPTIONS, **{"--isolate": "flag"})
 INSTALL_OPTIONS = dict(SETUP_OPTIONS, **{"--name": "text"})
 LAUNCHER_OWN = ("--isolate", "--verbose")
@@ -59,6 +59,9 @@ def session_options(arguments, known=SESSION_OPTIONS):
     for name, value in options:
         if name == "--unattended" and value not in POLICIES:
             raise Refused("unknown policy %s (one of: %s)" % (value, ", ".join(POLICIES)))
+        if name == "--setup" and value not in SETUP_POLICIES:
+            raise Refused("unknown setup policy %s (one of: %s)"
+                          % (value, ", ".join(SETUP_POLICIES)))
         if name == "--report" and file_name_problem(value):
             raise Refused("cannot save the report as %s: %s" % (value, file_name_problem(value)))
     return options, rest

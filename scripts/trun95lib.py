@@ -106,6 +106,9 @@ def msiexec_command(package):
 STAGED_SETUPS = "trun95-setup"
 RUN_FOLDER = "trun95-run"
 RUN_DRIVE = "t:"
+# What the unattended user does with setup's own windows (--setup): the
+# default button of its boxes and wizard pages, or nothing.
+SETUP_POLICIES = ("answer", "wait")
 # What the host needs of the build's binaries.
 HOST_FILES = ("tarnel32.exe", "TRUN95.dll", "trun95check.dll", "tr95.vxd")
 DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
@@ -281,12 +284,24 @@ class Prefix:
     def registry(self, file_name):
         return read_registry(os.path.join(self.path, file_name))
 
+    # The file Wine keeps each root in that the registry readers look at.
+    ROOT_FILES = {"hkey_local_machine": "system.reg", "hkey_current_user": "user.reg"}
+
+    def registry_keys(self, key):
+        """The names (ROOT\\...) of the keys directly below a key of the
+        machine's or the user's registry."""
+        root, _, below = key.partition("\\")
+        inside = below.lower() + "\\"
+        return [root + "\\" + found for found in self.registry(self.ROOT_FILES[root.lower()])
+                if found.lower().startswith(inside) and "\\" not in found[len(inside):]]
+
     def registry_string(self, key, name):
-        """A string value of the machine's registry (HKEY_LOCAL_MACHINE\\...)."""
-        wanted = key.split("\\", 1)[1].lower()
+        """A string value of the machine's or the user's registry
+        (HKEY_LOCAL_MACHINE\\... or HKEY_CURRENT_USER\\...)."""
+        root, _, wanted = key.partition("\\")
         start = '"%s"="' % name.lower()
-        for found, lines in self.registry("system.reg").items():
-            if found.lower() == wanted:
+        for found, lines in self.registry(self.ROOT_FILES[root.lower()]).items():
+            if found.lower() == wanted.lower():
                 for line in lines:
                     if line.lower().startswith(start):
                         return line[len(start):-1].replace('\\"', '"').replace("\\\\", "\\")

@@ -103,7 +103,9 @@ bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn) {
     ResolveRecordedChanges();
     BeginBusy();
     if (fOfferOwn) {
-        TakeSoftwareSnapshot(&RegAfter, hwndStatus);
+        // Every root: a per-user setup registers its uninstaller under
+        // HKEY_CURRENT_USER.
+        TakeRegistrySnapshot(&RegAfter, hwndStatus);
         PumpMessages();
         ShowStatus(hwndStatus, GetResString(IDS_SEARCHING_UNINSTALLER));
         if (DetectSystemUninstaller(&RegBefore, &RegAfter) == 1)

@@ -20,9 +20,12 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
     EXPECT_EQ(options.policy, Policy::Interactive);
     EXPECT_TRUE(options.setupProgram.empty());
     EXPECT_EQ(options.timeoutSeconds, 1800u);
+    EXPECT_EQ(options.setupPolicy, SetupPolicy::Wait);
     ASSERT_TRUE(
         Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --items=C:\\i.txt "
-              "--quiet --timeout=30 \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
+              "--quiet --timeout=30 --setup=answer \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x "
+              "--report=no"));
+    EXPECT_EQ(options.setupPolicy, SetupPolicy::Answer);
     EXPECT_EQ(options.timeoutSeconds, 30u);
     EXPECT_EQ(options.reportPath, "C:\\r.txt");
     EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
@@ -43,7 +46,9 @@ TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
                                      "--unattended=all --timeout=0 setup.exe",
                                      "--unattended=all --timeout=9999999 setup.exe",
                                      "--unattended=all --timeout=1m setup.exe",
-                                     "--quiet setup.exe"};
+                                     "--quiet setup.exe",
+                                     "--setup=answer setup.exe",
+                                     "--unattended=all --setup=ask setup.exe"};
     for (const char* pszArgs : apszWrong) {
         error.clear();
         EXPECT_FALSE(Parse(pszArgs)) << pszArgs;

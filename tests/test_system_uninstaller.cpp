@@ -71,6 +71,7 @@ class SystemUninstallerTest : public HostedTest {
         RegSetup("uninstall");
         for (const std::string& path : {kOldApp, kPlain, "Software\\" + kApp})
             RemoveTestKey(HKEY_LOCAL_MACHINE, path);
+        RemoveTestKey(HKEY_CURRENT_USER, kUninstall);
         for (const auto& [hRoot, path] : kLeftovers)
             RemoveTestKey(hRoot, path);
     }
@@ -84,9 +85,9 @@ class SystemUninstallerTest : public HostedTest {
                 SetTestString(hRoot, path + "\\Below", "", "default");
         }
     }
-    void Before() { TakeSoftwareSnapshot(&pBefore, host.status()); }
+    void Before() { TakeRegistrySnapshot(&pBefore, host.status()); }
     int Detect() {
-        TakeSoftwareSnapshot(&pAfter, host.status());
+        TakeRegistrySnapshot(&pAfter, host.status());
         return DetectSystemUninstaller(&pBefore, &pAfter);
     }
     REGTRE* pBefore = nullptr;
@@ -150,6 +151,17 @@ TEST_F(SystemUninstallerTest, LaterDeclinedOfferTurnsAStopBackIntoGoingOn) {
     robot.ExpectBox(kCaption, kPressOk, IDOK);
     robot.ExpectBox(kCaption, kContinue, IDNO);
     robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDNO);
+    EXPECT_EQ(Detect(), 0);
+}
+
+// A setup that needs no administrator registers its uninstaller under
+// HKEY_CURRENT_USER, often making the user's Uninstall key itself.
+TEST_F(SystemUninstallerTest, UserEntriesAreOfferedAfterTheMachinesAlsoFromANewUninstallKey) {
+    Before();
+    SetTestString(HKEY_CURRENT_USER, kUninstall + "\\Trun95TestUser", "DisplayName", "User");
+    SetTestString(HKEY_LOCAL_MACHINE, kPlain, "DisplayName", "Plain");
+    robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDNO);
+    robot.ExpectBox(kCaption, Offer("Trun95TestUser"), IDNO);
     EXPECT_EQ(Detect(), 0);
 }
 

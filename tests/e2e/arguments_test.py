@@ -9,6 +9,7 @@ import unittest
 
 import e2e  # puts scripts/ on the import path
 import check
+import launcher
 from trun95lib import Refused, file_name_problem, parse_options
 
 
@@ -27,6 +28,10 @@ class OptionsTest(unittest.TestCase):
                       ["--timeout=ten"], ["s.exe", "-j"]):
             with self.subTest(words=words), self.assertRaises(Refused):
                 parse_options(words, check.CHECK_ALL_OPTIONS, anywhere=True)
+        for refused in (lambda: check.parse("check", ["--setup=ask", "s.exe"]),
+                        lambda: launcher.session_options(["--setup=ask", "s.exe"])):
+            with self.assertRaises(Refused):
+                refused()
         for shard in ("0/2", "3/2", "1", "a/b"):
             with self.subTest(shard=shard), self.assertRaises(Refused):
                 check.parse_shard(shard)

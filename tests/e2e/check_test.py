@@ -4,7 +4,13 @@
 check: Acme Notes, whose own uninstaller keeps the user's settings, must
 report exactly that residue and end with status 1. check-all: a folder with the variant whose
 uninstaller removes everything (clean, status 0), the MSI package (Wine's
-msiexec, run as its uninstaller, removes nothing) and a setup that tries to
+msiexec, run as its uninstaller, removes nothing), Epsilon, which starts
+the program it installs (closed and named, then clean), Zeta, which asks a
+question even with /S, and its variant with a wizard and no silent switch
+(both answered and clean), the per-user setup Acme
+Pad, which registers its uninstaller under HKEY_CURRENT_USER (one variant
+keeps the user's settings key, exactly that is left; the other is clean),
+and a setup that tries to
 write through drive Z: and leaves a folder window open: the file outside
 stays unwritten, the window is named and ended, and its folder is reported. For
 every check the residue must agree with e2e.py's own state diff of the
@@ -17,12 +23,13 @@ usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --wo
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 
 import e2e  # puts scripts/ on the import path
-from trun95lib import STEP_SECONDS, Prefix, printed_before, run_bounded, windows_path
+from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
 # The bound of one check or check-all run: far above what they take here.
@@ -39,6 +46,18 @@ ACME_RESIDUE = [("folder", "C:\\Program Files\\Acme Notes\\"),
                 ("registry", "Hkey_current_user\\Software\\Acme"),
                 ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme"),
                 ("restore", "C:\\windows\\win.ini")]
+# What Acme Pad's own uninstaller keeps: its settings key (also seen in HKU).
+PERUSER_RESIDUE = [("registry", "Hkey_current_user\\Software\\Acme Pad"),
+                   ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme Pad")]
+
+# How the unattended user met setups that ask or start their program:
+# caption, text and answer of a transcript line of the footprint run.
+SETUP_ANSWERS = [
+    ("ask-setup.exe", r"Zeta Setup\tKeep the Zeta samples too\?\tYes"),
+    ("wizard-setup.exe", r"Zeta Setup: License Agreement\tI &accept the terms .*\tticked"),
+    ("wizard-setup.exe", r"Zeta Setup: Installation Folder\t.*\tInstall"),
+    ("wizard-setup.exe", r"Zeta Setup: Completed\t.*\tClose"),
+    ("epsilon-setup.exe", r"Epsilon\tclosed the program setup started: epsilon\.exe\tClose")]
 
 
 # A setup that reaches for the Linux files through drive Z: and leaves a
@@ -153,8 +172,9 @@ def run_check(command, env, runs):
 
 def main():
     args = e2e.parse_arguments("case", ["check", "check-all"])
-    setups = ["acme-setup.exe"] if args.case == "check" else ["acme-clean-setup.exe",
-                                                              "acme-tools.msi"]
+    setups = ["acme-setup.exe"] if args.case == "check" else [
+        "acme-clean-setup.exe", "acme-tools.msi", "ask-setup.exe", "epsilon-setup.exe",
+        "peruser-clean-setup.exe", "peruser-setup.exe", "wizard-setup.exe"]
     missing = [name for name in setups if not os.path.exists(os.path.join(args.bin, name))]
     if missing:
         e2e.log("SKIPPED %s: not built: %s" % (args.case, ", ".join(missing)))
@@ -186,7 +206,7 @@ def main():
     failures = []
     if prefix_hashes(base) != hashes:
         failures.append("the base prefix was changed")
-    for name, result in zip(setups, results):
+    for name, result in zip(sorted(setups), results):
         failures += format_errors(result) + disagreements(result, base, os.path.join(runs, name))
     # The summary's last line: the verdict of check, the table's last row of check-all.
     last = run.stdout.splitlines()[-1].split()
@@ -195,12 +215,18 @@ def main():
         expected = (1, ACME_RESIDUE, True, ["4", "items", "left", "behind"])
         got = (run.returncode, residue, results[0]["ownUninstaller"]["ran"], last)
     else:
-        expected = (1, ["clean", "residue", "residue"], [True, True, False], "escape-probe.exe",
-                    "residue", True, False, True)
+        # In the order of check-all's sorted folder.
+        expected = (1, ["clean", "residue", "clean", "clean", "residue", "clean", "residue",
+                        "clean"], [True, True, True, True, False, True, True, True],
+                    "wizard-setup.exe", "clean", PERUSER_RESIDUE, [], True, False, True)
         got = (run.returncode, [r["status"] for r in results],
                [r["ownUninstaller"]["ran"] for r in results], last[0], last[-1],
+               sorted((i["kind"], i["object"]) for i in results[6]["residue"]),
+               [(name, line) for name, line in SETUP_ANSWERS if not re.search(
+                   "^%s$" % line, read_text(Prefix(os.path.join(
+                       runs, name, "footprint", "prefix")).run_file("transcript.txt")), re.M)],
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
-                   (i["kind"], i["object"]) for i in results[2]["residue"]],
+                   (i["kind"], i["object"]) for i in results[4]["residue"]],
                os.path.exists(outside),
                "Escape Probe" in run.stdout.split("still running after the host ended")[-1])
     if got != expected:

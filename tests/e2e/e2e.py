@@ -411,6 +411,12 @@ SCENARIOS = {
                   'stays, and so does its folder',
                   'Registry key Hkey_local_machine\\Software\\Acme\\Tools was made since '
                   'install: it stays, and so does the key above it']),
+    # A setup that starts the program it installed: once setup has ended and
+    # the program sits idle, the unattended user closes it, as a person would,
+    # before anything is undone (its own file can then be deleted).
+    "starts-program": Scenario(
+        "all", lambda b: [windows_path(os.path.join(b, "epsilon-setup.exe")), "/S"], timeout=120,
+        answers=["Epsilon\tclosed the program setup started: epsilon.exe\tClose"]),
     # A setup whose window never closes is given up within its time, and
     # leaves no session behind: the next one starts at once.
     "never-closes": Scenario(
