@@ -123,7 +123,9 @@ class TreeDeleter {
         LONG lResult = pNode && pNode->fUnreadable
                            ? ERROR_ACCESS_DENIED
                            : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &hChild);
-        if (lResult == ERROR_ACCESS_DENIED &&
+        // A listed key that cannot be opened by the name the listing gave
+        // has a name the ANSI calls cannot carry: it stays as well.
+        if ((lResult == ERROR_ACCESS_DENIED || lResult == ERROR_FILE_NOT_FOUND) &&
             ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
             NoteKeptKey(hRoot_, path_);
             *pfKept = true;

@@ -177,10 +177,11 @@ void ReadSubkeyNames(HKEY hKey, const KeyInfo& info, HKEY hRoot, RTREE* pNode) {
     }
 }
 
-// Marks a key whose reading was refused: it is recorded empty, and the undo
-// of a key above it leaves it in place.
+// Marks a key whose reading was refused, or one just listed that cannot be
+// opened by the name the listing gave (a name the ANSI calls cannot carry):
+// it is recorded empty, and the undo of a key above it leaves it in place.
 void NoteOpenFailure(LONG lResult, RTREE* pNode) {
-    if (lResult == ERROR_ACCESS_DENIED)
+    if (lResult == ERROR_ACCESS_DENIED || (pNode->pParent && lResult == ERROR_FILE_NOT_FOUND))
         pNode->fUnreadable = TRUE;
 }
 
