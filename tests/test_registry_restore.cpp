@@ -63,6 +63,7 @@ class RegistryRestoreTest : public RegistryChangeTest {
             EXPECT_EQ(pact->pfnUndo(pact), 1);
         }
     }
+    std::string NewestCaution() const { return Cautions ? Cautions->szName : ""; }
     // A fresh snapshot compared with the before snapshot: the test keys'
     // actions that are still left.
     Texts ChangesLeft() {
@@ -266,18 +267,14 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCoun
               (std::vector<LiveValue>{{"v", REG_SZ, std::string("1\0", 2)}}));
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Kept\\Other"));
     EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, base + "\\Kept"), std::vector<LiveValue>{});
-    ASSERT_NE(Cautions, nullptr);
-    EXPECT_STREQ(Cautions->szName, ("Registry key " + roots[2].shown +
-                                    "\\Kept\\Unread could not be read and was left in place.")
-                                       .c_str());
+    EXPECT_EQ(NewestCaution(), "Registry key " + roots[2].shown +
+                                   "\\Kept\\Unread could not be read and was left in place.");
 
     FreeNameList(&Cautions);
     EXPECT_EQ(DoRegistryAction(actions[2]), 1);
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\Normal"));
-    ASSERT_NE(Cautions, nullptr);
-    EXPECT_STREQ(Cautions->szName, ("Registry key " + roots[2].shown +
-                                    "\\Stuck\\?? could not be read and was left in place.")
-                                       .c_str());
+    EXPECT_EQ(NewestCaution(), "Registry key " + roots[2].shown +
+                                   "\\Stuck\\?? could not be read and was left in place.");
 }
 
 // A key the before snapshot could not read is never deleted, nor is what
@@ -298,11 +295,8 @@ TEST_F(RegistryRestoreTest, KeyUnreadBeforeSetupStaysWholeWithACaution) {
     EXPECT_EQ(ReadLiveValues(HKEY_CURRENT_USER, key),
               (std::vector<LiveValue>{{"v", REG_SZ, std::string("added\0", 6)}}));
     EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, key + "\\Sub"));
-    ASSERT_NE(Cautions, nullptr);
-    EXPECT_STREQ(Cautions->szName,
-                 ("Registry key " + roots[2].shown +
-                  "\\Unread could not be read before setup and was left as it is.")
-                     .c_str());
+    EXPECT_EQ(NewestCaution(), "Registry key " + roots[2].shown + "\\Unread could not be read " +
+                                   "before setup and was left as it is.");
 }
 
 class ExplorerUnloadTest : public HostedTest {

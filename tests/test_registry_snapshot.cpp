@@ -107,8 +107,7 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
 
     pfnOpenRegistryKey = RefuseOpenOnce;
     HKEY hKey = nullptr;
-    EXPECT_EQ(OpenRegistryKeyNoLink(HKEY_CURRENT_USER, kKey.c_str(), KEY_READ, &hKey),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(OpenRegistryKeyNoLink(HKEY_CURRENT_USER, "x", 0, &hKey), ERROR_INVALID_PARAMETER);
     Snap();
     std::vector<LiveValue> recorded;
     for (const RDATA* p = pKey->pData; p; p = p->pNext)
