@@ -192,6 +192,10 @@ int CompareRegistryNodes(int iDirection, RTREE* a, RTREE* b, PFNREGCHANGE iRegVa
         ReportKey(iDirection, a, true, iRegKeyChange, pszPath);
         return 1;
     }
+    // Below a key the before snapshot could not read nothing is known to be
+    // added: what is there now may have been there before.
+    if (iDirection == REG_REVERSE && b->fUnreadable)
+        return 1;
     MatchChildren(
         a->pChild, b->pChild,
         [&](RTREE* x, RTREE* y) {

@@ -7,10 +7,13 @@
 
 #include <cstring>
 
+PFNREGOPENKEY pfnOpenRegistryKey = RegOpenKeyExA;
+
 namespace {
 
-// Longest piece handed to one registry call; pieces end at a backslash.
-constexpr size_t cchPiece = 240;
+// Longest piece handed to one registry call, pieces ending at a backslash:
+// the longest key name the registry allows, so that every name fits a piece.
+constexpr size_t cchPiece = 255;
 
 // Opens (or creates) every piece of pszPath but the last below hBase and
 // keeps the key of the last piece's parent in *pParent, which stays empty
@@ -63,24 +66,36 @@ LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, 
     });
 }
 
-// Systems without registry links refuse the option; they are asked once
-// and then opened without it.
-LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey) {
-    static DWORD dwOpenLink = REG_OPTION_OPEN_LINK;
-    LONG lResult = RegOpenKeyExA(hParent, pszName, dwOpenLink, samDesired, phKey);
-    if (lResult == ERROR_INVALID_PARAMETER && dwOpenLink) {
-        dwOpenLink = 0;
-        lResult = RegOpenKeyExA(hParent, pszName, 0, samDesired, phKey);
-    }
-    return lResult;
+namespace {
+
+// Systems without registry links refuse the option; one probe of a key
+// every system has decides it for the whole process, so that no failure of
+// an ordinary open can turn it off and let a deletion follow links.
+DWORD OpenLinkOption() {
+    static const DWORD dwOpenLink = [] {
+        HKEY hKey = nullptr;
+        LONG lResult =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", REG_OPTION_OPEN_LINK, KEY_READ, &hKey);
+        if (lResult == ERROR_SUCCESS)
+            RegCloseKey(hKey);
+        return lResult == ERROR_INVALID_PARAMETER ? 0 : REG_OPTION_OPEN_LINK;
+    }();
+    return dwOpenLink;
 }
 
-LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition) {
-    return OnLastPiece(
-        hRoot, pszPath, true, KEY_ALL_ACCESS, [&](HKEY hParent, const char* pszRest) {
-            return RegCreateKeyExA(hParent, pszRest, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, nullptr, phKey, pdwDisposition);
-        });
+} // namespace
+
+LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey) {
+    return pfnOpenRegistryKey(hParent, pszName, OpenLinkOption(), samDesired, phKey);
+}
+
+LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition,
+                        DWORD dwOptions) {
+    return OnLastPiece(hRoot, pszPath, true, KEY_ALL_ACCESS,
+                       [&](HKEY hParent, const char* pszRest) {
+                           return RegCreateKeyExA(hParent, pszRest, 0, nullptr, dwOptions,
+                                                  KEY_ALL_ACCESS, nullptr, phKey, pdwDisposition);
+                       });
 }
 
 LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath) {

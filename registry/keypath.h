@@ -8,7 +8,14 @@
 // not as the key it points at; also one name below an open key.
 LONG OpenRegistryPathNoLink(HKEY hRoot, const char* pszPath, REGSAM samDesired, HKEY* phKey);
 LONG OpenRegistryKeyNoLink(HKEY hParent, const char* pszName, REGSAM samDesired, HKEY* phKey);
-LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition);
+// The open of one name below an open key; tests put a failing one in its
+// place, since the registry cannot be made to refuse an open as invalid.
+using PFNREGOPENKEY = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+extern PFNREGOPENKEY pfnOpenRegistryKey;
+// The last key of the path is made with dwOptions (REG_OPTION_CREATE_LINK
+// makes it a link), the keys on the way as ordinary keys.
+LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdwDisposition,
+                        DWORD dwOptions = REG_OPTION_NON_VOLATILE);
 LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath);
 
 // The registry functions take paths without a leading backslash.

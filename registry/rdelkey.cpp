@@ -48,21 +48,8 @@ bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name) {
     }
 }
 
-// The key as the comparison shows it: the root's display name, then the
-// path below the root's start path.
-std::string ShownPath(HKEY hRoot, const std::string& path) {
-    for (const REGROOT& root : aRegRoots) {
-        size_t cchStart = std::strlen(root.szStartPath);
-        if (root.hRoot != hRoot || !root.szDisplayName[0] ||
-            path.compare(0, cchStart, root.szStartPath) != 0)
-            continue;
-        return root.szDisplayName + std::string(cchStart ? "" : "\\") + path.substr(cchStart);
-    }
-    return path;
-}
-
 void NoteKeptKey(HKEY hRoot, const std::string& path) {
-    AddCaution(kKeptCaution, ShownPath(hRoot, path).c_str());
+    AddCaution(kKeptCaution, ShownRegistryPath(hRoot, path).c_str());
 }
 
 // A key left in place keeps no values, so that re-creating it from a
@@ -136,7 +123,9 @@ class TreeDeleter {
         LONG lResult = pNode && pNode->fUnreadable
                            ? ERROR_ACCESS_DENIED
                            : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &hChild);
-        if (lResult == ERROR_ACCESS_DENIED &&
+        // A listed key that cannot be opened by the name the listing gave
+        // has a name the ANSI calls cannot carry: it stays as well.
+        if ((lResult == ERROR_ACCESS_DENIED || lResult == ERROR_FILE_NOT_FOUND) &&
             ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
             NoteKeptKey(hRoot_, path_);
             *pfKept = true;
@@ -164,6 +153,17 @@ class TreeDeleter {
 };
 
 } // namespace
+
+std::string ShownRegistryPath(HKEY hRoot, const std::string& path) {
+    for (const REGROOT& root : aRegRoots) {
+        size_t cchStart = std::strlen(root.szStartPath);
+        if (root.hRoot != hRoot || !root.szDisplayName[0] ||
+            path.compare(0, cchStart, root.szStartPath) != 0)
+            continue;
+        return root.szDisplayName + std::string(cchStart ? "" : "\\") + path.substr(cchStart);
+    }
+    return path;
+}
 
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {
     return DeleteRegistryTree(hParent, pszSubkey, nullptr);

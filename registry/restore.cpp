@@ -10,6 +10,7 @@
 #include "common/handles.h"
 
 #include "actions/deaction.h"
+#include "files/lists.h"
 #include "common/strings.h"
 #include "common/boxes.h"
 #include "resources/resource.h"
@@ -22,6 +23,9 @@
 #include <vector>
 
 namespace {
+
+constexpr char kUnreadKeyCaution[] =
+    "Registry key %s could not be read before setup and was left as it is.";
 
 // The AlwaysUnloadDLL key as it was before the session changed it.
 RTREE* pSavedExplorerUnload;
@@ -66,9 +70,10 @@ void PutBackExplorerUnload() {
 }
 
 // Re-creates one key at pszPath below an open key, then its subtree through
-// its own handle, then its values. A key that cannot be created is
-// reported; its siblings still follow. A key whose reading was refused was
-// never deleted and has nothing to put back.
+// its own handle, then its values; a link key is made a link again, its
+// target its only value. A key that cannot be created is reported; its
+// siblings still follow. A key whose reading was refused was never deleted
+// and has nothing to put back.
 LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     if (pNode->fUnreadable)
         return ERROR_SUCCESS;
@@ -76,7 +81,8 @@ LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     bool fFinished = Guarded([&] {
         HKEY hKey = nullptr;
         DWORD dwDisposition = 0;
-        lResult = CreateRegistryPath(hParent, pszPath, &hKey, &dwDisposition);
+        DWORD dwOptions = IsRegistryLink(pNode) ? REG_OPTION_CREATE_LINK : REG_OPTION_NON_VOLATILE;
+        lResult = CreateRegistryPath(hParent, pszPath, &hKey, &dwDisposition, dwOptions);
         if (lResult != ERROR_SUCCESS)
             InternalErrorMsg(GetResString(IDS_CANNOT_CREATE_KEY), "Registry", __LINE__);
         RegistryKey key(hKey);
@@ -87,6 +93,20 @@ LONG RestoreBelow(HKEY hParent, const char* pszPath, RTREE* pNode) {
     if (!fFinished)
         ReportInternalException("Registry", 5, __LINE__);
     return lResult;
+}
+
+// A key whose own contents could not be read before setup is never deleted:
+// what was recorded of its values is written back one by one, everything
+// else stays, and a caution names the key.
+void PutBackUnreadKey(RTREE* pNode) {
+    std::string path = RegistryKeyPath(pNode);
+    HKEY hKey = nullptr;
+    if (OpenRegistryPathNoLink(pNode->hRoot, path.c_str(), KEY_ALL_ACCESS, &hKey) ==
+        ERROR_SUCCESS) {
+        RegistryKey key(hKey);
+        WriteValues(key.get(), pNode->pData);
+    }
+    AddCaution(kUnreadKeyCaution, ShownRegistryPath(pNode->hRoot, path).c_str());
 }
 
 } // namespace
@@ -112,6 +132,10 @@ int DoRegistryAction(DEACTION* pact) {
         return 1;
     switch (pNode->dwChange) {
     case REG_VALUES_CHANGED:
+        if (pNode->fUnreadable) {
+            PutBackUnreadKey(pNode);
+            break;
+        }
         DeleteRegistryKeyOfNode(pNode);
         RestoreRegistryKey(pNode);
         break;

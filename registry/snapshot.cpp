@@ -52,8 +52,6 @@ SharedBuffer valueName(512);
 SharedBuffer valueData(8192);
 SharedBuffer subkeyName(256);
 
-// Wine keeps the target of a link key in this value of type REG_LINK.
-constexpr char kLinkValueName[] = "SymbolicLinkValue";
 // A value that keeps growing while it is read is given up after this many
 // tries, so that a key changing under the reader cannot hold it forever.
 constexpr int cReadTries = 4;
@@ -121,20 +119,18 @@ bool ReadValueAt(HKEY hKey, DWORD iIndex, DWORD* pdwType, DWORD* pcbData) {
     return false;
 }
 
-bool IsLinkValue(DWORD dwType) {
-    return dwType == REG_LINK && CompareNoCase(valueName.p, kLinkValueName) == 0;
-}
-
 // Values stand in the reverse of the enumeration order: each record becomes
 // the new head. False when the key turns out to be a link key, which is
-// recorded without values, as a key that could not be opened.
+// recorded with its target alone, so that it can be put back as a link.
 bool ReadValues(HKEY hKey, const KeyInfo& info, RTREE* pNode) {
     FitValueBuffers(info);
     DWORD dwType = 0, cbData = 0;
     for (DWORD iIndex = 0; iIndex < info.cValues && ReadValueAt(hKey, iIndex, &dwType, &cbData);
          ++iIndex) {
-        if (IsLinkValue(dwType)) {
+        if (IsRegistryLinkValue(dwType, valueName.p)) {
             pNode->pData = FreeRegistryData(pNode->pData, nullptr, 1);
+            pNode->pData = NewRegistryData(dwType, cbData, reinterpret_cast<BYTE*>(valueData.p),
+                                           valueName.p, nullptr);
             return false;
         }
         pNode->pData = NewRegistryData(dwType, cbData, reinterpret_cast<BYTE*>(valueData.p),
@@ -181,10 +177,11 @@ void ReadSubkeyNames(HKEY hKey, const KeyInfo& info, HKEY hRoot, RTREE* pNode) {
     }
 }
 
-// Marks a key whose reading was refused: it is recorded empty, and the undo
-// of a key above it leaves it in place.
+// Marks a key whose reading was refused, or one just listed that cannot be
+// opened by the name the listing gave (a name the ANSI calls cannot carry):
+// it is recorded empty, and the undo of a key above it leaves it in place.
 void NoteOpenFailure(LONG lResult, RTREE* pNode) {
-    if (lResult == ERROR_ACCESS_DENIED)
+    if (lResult == ERROR_ACCESS_DENIED || (pNode->pParent && lResult == ERROR_FILE_NOT_FOUND))
         pNode->fUnreadable = TRUE;
 }
 

@@ -100,6 +100,15 @@ RDATA* NewRegistryData(DWORD dwType, DWORD cbData, const BYTE* pbData, const cha
     return pRD;
 }
 
+bool IsRegistryLinkValue(DWORD dwType, const char* pszName) {
+    return dwType == REG_LINK && CompareNoCase(pszName, kRegLinkValueName) == 0;
+}
+
+bool IsRegistryLink(const RTREE* pNode) {
+    return pNode->pData && !pNode->pData->pNext &&
+           IsRegistryLinkValue(pNode->pData->dwType, pNode->pData->pszName);
+}
+
 RTREE* FreeRegistryNode(RTREE* pNode, int fAll) {
     if (!pNode)
         return nullptr;

@@ -64,6 +64,13 @@ RTREE* FreeRegistryNode(RTREE* pNode, int fAll);
 RDATA* FreeRegistryData(RDATA* pRD, RDATA* pPrev, int fAll);
 void FreeRegistrySnapshot(REGTRE** ppSnapshot);
 
+// Wine keeps the target of a link key in this value of type REG_LINK. A
+// link key is recorded with that value alone and no children, and is put
+// back as a link; copies of a node keep it a link by their values.
+constexpr char kRegLinkValueName[] = "SymbolicLinkValue";
+bool IsRegistryLinkValue(DWORD dwType, const char* pszName);
+bool IsRegistryLink(const RTREE* pNode);
+
 // A heap text buffer, freed also when an exception leaves its scope.
 struct RegBuffer {
     char* psz;

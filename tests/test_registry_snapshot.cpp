@@ -1,6 +1,7 @@
 // The registry snapshot: what the reader records of keys, values and
 // subkeys, what it leaves out, and how nodes are freed.
 #include "registry/snapshot.h"
+#include "registry/keypath.h"
 #include "common/guard.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"
@@ -17,6 +18,11 @@ using Names = std::vector<std::string>;
 
 const std::string kKey = "Software\\Trun95TestSnap";
 const std::string kTarget = "Software\\Trun95TestSnapTarget";
+
+LONG WINAPI RefuseOpenOnce(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) {
+    pfnOpenRegistryKey = RegOpenKeyExA;
+    return ERROR_INVALID_PARAMETER;
+}
 
 class RegistrySnapshotTest : public HostedTest {
   protected:
@@ -85,7 +91,8 @@ TEST_F(RegistrySnapshotTest, SkipListNamesAreLeftOutAtAnyDepthInTheirExactCase) 
 }
 
 // Values stand in reverse enumeration order, children in enumeration order;
-// a key that cannot be opened and a link key are empty nodes.
+// a link key, dangling or not, is recorded as itself: its target alone, even
+// after an open that the registry refused as invalid.
 TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents) {
     SetTestString(HKEY_CURRENT_USER, kKey, "", "default text");
     SetTestString(HKEY_CURRENT_USER, kKey, "Alpha", "1");
@@ -98,6 +105,9 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     SetTestString(HKEY_LOCAL_MACHINE, kTarget + "\\Below", "target", "1");
     CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Link", kTarget);
 
+    pfnOpenRegistryKey = RefuseOpenOnce;
+    HKEY hKey = nullptr;
+    EXPECT_EQ(OpenRegistryKeyNoLink(HKEY_CURRENT_USER, "x", 0, &hKey), ERROR_INVALID_PARAMETER);
     Snap();
     std::vector<LiveValue> recorded;
     for (const RDATA* p = pKey->pData; p; p = p->pNext)
@@ -114,7 +124,7 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
         EXPECT_EQ(pChild->pParent, pKey);
         EXPECT_EQ(pChild->hRoot, HKEY_CURRENT_USER);
         EXPECT_EQ(pChild->pChild, nullptr) << name;
-        EXPECT_EQ(pChild->pData != nullptr, name != "Unopenable" && name != "Link") << name;
+        EXPECT_EQ(IsRegistryLink(pChild), name == "Unopenable" || name == "Link") << name;
     }
 }
 
