@@ -27,12 +27,16 @@ std::string LogFolderName(const std::string& name) {
     return folder.empty() ? "program" : folder;
 }
 
+bool IsAddedUninstallEntry(const LogItem& item) {
+    bool fUninstallRoot = item.iRoot == kMachineSoftwareRow || item.iRoot == kUserSoftwareRow;
+    return item.dwChange == REG_KEY_ADDED && item.pAfter && fUninstallRoot &&
+           CompareNoCase(item.keyPath.substr(0, item.keyPath.rfind('\\')).c_str(),
+                         RegistryApiPath(szRegUninstallPath)) == 0;
+}
+
 std::string ProgramNameOf(const InstallLog& log, const std::string& setup) {
-    std::string uninstallPath = RegistryApiPath(szRegUninstallPath);
     for (const LogItem& item : log.items) {
-        if (item.dwChange != REG_KEY_ADDED || !item.pAfter || item.iRoot != kMachineSoftwareRow ||
-            CompareNoCase(item.keyPath.substr(0, item.keyPath.rfind('\\')).c_str(),
-                          uninstallPath.c_str()) != 0)
+        if (!IsAddedUninstallEntry(item))
             continue;
         for (const RDATA* pRD = item.pAfter->pData; pRD; pRD = pRD->pNext) {
             if (CompareNoCase(pRD->pszName, "DisplayName") == 0 && pRD->dwType == REG_SZ &&

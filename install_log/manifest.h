@@ -15,8 +15,11 @@ inline constexpr int kInstallLogVersion = 1;
 inline constexpr char kInstallLogMagic[] = "TRUN95 install log";
 inline constexpr char kManifestName[] = "manifest.txt";
 inline constexpr char kBackupFolderName[] = "backup";
-// The snapshot root that holds the Uninstall entries: HKEY_LOCAL_MACHINE\Software.
+// The snapshot roots that hold Uninstall entries: the machine's
+// (HKEY_LOCAL_MACHINE\Software) and, for a setup that installs for one user
+// only, the user's (HKEY_CURRENT_USER\Software).
 inline constexpr int kMachineSoftwareRow = 1;
+inline constexpr int kUserSoftwareRow = 2;
 
 // A file as it was at install time; an empty hash means the file could not
 // be read then.

@@ -4,6 +4,7 @@
 // loses only the files setup made.
 #include "install_log/offer.h"
 
+#include "install_log/capture.h"
 #include "install_log/recorded_key.h"
 
 #include "actions/confirm.h"
@@ -339,12 +340,8 @@ void ForgetLogActions() {
 }
 
 RTREE* ReadRecordedUninstallKey(const InstallLog& log) {
-    std::string uninstallPath = RegistryApiPath(szRegUninstallPath);
     for (const LogItem& item : log.items) {
-        if (item.dwChange != REG_KEY_ADDED || !item.pAfter || item.iRoot != kMachineSoftwareRow ||
-            CompareNoCase(item.keyPath.substr(0, item.keyPath.rfind('\\')).c_str(),
-                          uninstallPath.c_str()) != 0 ||
-            !KeyExists(item.pAfter))
+        if (!IsAddedUninstallEntry(item) || !KeyExists(item.pAfter))
             continue;
         RTREE* pNow = ReadKeyNow(item.pAfter);
         std::free(pNow->pszName);
