@@ -285,7 +285,8 @@ class Prefix:
         return read_registry(os.path.join(self.path, file_name))
 
     # The file Wine keeps each root in that the registry readers look at.
-    ROOT_FILES = {"hkey_local_machine": "system.reg", "hkey_current_user": "user.reg"}
+    ROOT_FILES = {"hkey_local_machine": "system.reg", "hklm": "system.reg",
+                  "hkey_current_user": "user.reg", "hkcu": "user.reg"}
 
     def registry_keys(self, key):
         """The names (ROOT\\...) of the keys directly below a key of the
@@ -297,7 +298,7 @@ class Prefix:
 
     def registry_string(self, key, name):
         """A string value of the machine's or the user's registry
-        (HKEY_LOCAL_MACHINE\\... or HKEY_CURRENT_USER\\...)."""
+        (HKEY_LOCAL_MACHINE\\... or HKEY_CURRENT_USER\\..., or HKLM and HKCU)."""
         root, _, wanted = key.partition("\\")
         start = '"%s"="' % name.lower()
         for found, lines in self.registry(self.ROOT_FILES[root.lower()]).items():
