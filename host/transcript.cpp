@@ -3,24 +3,11 @@
 
 #include "host/progress.h"
 
-std::string EscapeLineBreaks(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char ch : text) {
-        if (ch == '\n')
-            escaped += "\\n";
-        else if (ch == '\r')
-            escaped += "\\r";
-        else
-            escaped += ch;
-    }
-    return escaped;
-}
+#include "common/escape.h"
 
 std::string TranscriptLine(const std::string& caption, const std::string& text,
                            const std::string& answer) {
-    return EscapeLineBreaks(caption) + "\t" + EscapeLineBreaks(text) + "\t" +
-           EscapeLineBreaks(answer) + "\n";
+    return EscapeField(caption) + "\t" + EscapeField(text) + "\t" + EscapeField(answer) + "\n";
 }
 
 Transcript::~Transcript() {

@@ -1,13 +1,12 @@
 // The record of an unattended run: one line per answered message box or
-// dialog press, "caption<TAB>text<TAB>answer", with carriage returns and line
-// feeds inside the text written as \r and \n.
+// dialog press, "caption<TAB>text<TAB>answer", each field escaped as the
+// install log's are (common/escape.h): \\, \t, \n and \r.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-std::string EscapeLineBreaks(const std::string& text);
 std::string TranscriptLine(const std::string& caption, const std::string& text,
                            const std::string& answer);
 

@@ -4,6 +4,7 @@
 #include "install_log/manifest.h"
 
 #include "actions/deaction.h"
+#include "common/escape.h"
 #include "common/handles.h"
 #include "common/strings.h"
 #include "common/paths.h"
@@ -19,29 +20,6 @@
 #include <sstream>
 
 namespace {
-
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += ch;
-        }
-    }
-    return out;
-}
 
 bool Unescape(const std::string& text, std::string& out) {
     out.clear();
@@ -108,7 +86,7 @@ class Writer {
         for (const std::string& field : fields) {
             if (!fFirst)
                 text_ += '\t';
-            text_ += fFirst ? field : Escape(field);
+            text_ += fFirst ? field : EscapeField(field);
             fFirst = false;
         }
         text_ += '\n';

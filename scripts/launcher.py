@@ -21,7 +21,7 @@ import check
 from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES, STAGED_SETUPS,
                        STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix, describe_status,
                        file_name_problem, find_paths, parse_options, phase, read_text, run_host,
-                       say, setup_path, windows_path)
+                       say, setup_path, transcript_fields, windows_path)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -254,9 +254,10 @@ def acme_leftovers(prefix):
 def say_transcript(path):
     """Each question the unattended user was asked, with its answer."""
     lines = read_text(path).split("\n") if os.path.exists(path) else [""]
-    # Lines end at \n alone: a \r inside an answer is the host's to show.
+    # One answer a line: its line breaks are shown as the host wrote them.
     for line in lines[:-1] if lines[-1] == "" else lines:
-        caption, text, answer = (line.split("\t") + ["", ""])[:3]
+        caption, text, answer = transcript_fields(line)
+        text = text.replace("\r", "\\r").replace("\n", "\\n")
         say("  [%s] %s\n      -> %s" % (caption, text, answer))
 
 

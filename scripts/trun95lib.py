@@ -77,6 +77,25 @@ STARTED = int(os.environ.get("TRUN95_STARTED") or time.time_ns()) / 1e9
 VERBOSE = [False]
 
 
+def transcript_fields(line):
+    """The caption, text and answer of a transcript line, unescaped: the host
+    writes a backslash, tab, line feed or carriage return inside a field as
+    \\\\, \\t, \\n or \\r."""
+    marks = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r"}
+    fields = []
+    for field in (line.split("\t") + ["", ""])[:3]:
+        text, i = "", 0
+        while i < len(field):
+            if field[i] == "\\" and field[i + 1:i + 2] in marks:
+                text += marks[field[i + 1]]
+                i += 2
+            else:
+                text += field[i]
+                i += 1
+        fields.append(text)
+    return fields
+
+
 def phase(name):
     if VERBOSE[0]:
         say("trun95: [%5.1f s] %s" % (time.time() - STARTED, name))

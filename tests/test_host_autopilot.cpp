@@ -1,5 +1,6 @@
 // The host's unattended autopilot against real message boxes and dialogs.
 #include "host/autopilot.h"
+#include "common/escape.h"
 #include "host/options.h"
 #include "host/process_job.h"
 #include "host/transcript.h"
@@ -163,7 +164,7 @@ class HostAutopilotSelection : public HostAutopilot {
     // a press has moved the focus to a button.
     static constexpr char kDialog[] =
         "Uninstall\t&Select Items To Uninstall:\\nThe selected checkbox will delete the folder "
-        "\"C:\\App\\\" created by the installation process.\t";
+        "\"C:\\\\App\\\\\" created by the installation process.\t";
     static constexpr char kDialogAfterPress[] =
         "Uninstall\t&Select Items To Uninstall:\\nOnly items that are checked will be "
         "uninstalled\t";
@@ -207,8 +208,8 @@ TEST_F(HostAutopilotSelection, SelectionDialogGetsReportThenSelectAllThenUninsta
     const std::string dialog = kDialogAfterPress;
     EXPECT_EQ(TranscriptLines(),
               (std::vector<std::string>{std::string(kDialog) + "Report...",
-                                        "Save As\t" + reportPath + "\tSave", dialog + "Select All",
-                                        dialog + "Uninstall"}));
+                                        "Save As\t" + EscapeField(reportPath) + "\tSave",
+                                        dialog + "Select All", dialog + "Uninstall"}));
 }
 
 TEST_F(HostAutopilotSelection, AReportThatCannotBeWrittenIsNotMarkedSavedAndTheUninstallGoesOn) {

@@ -12,6 +12,9 @@ TEST(HostTranscript, LinesAreEscapedAndWrittenInOrderAndTheFileIsRewrittenEachRu
     EXPECT_EQ(
         TranscriptLine("Tarnel Uninstaller", "Could not uninstall item: x\r\nContinue?", "Yes"),
         "Tarnel Uninstaller\tCould not uninstall item: x\\r\\nContinue?\tYes\n");
+    // A path keeps its backslashes, and a tab stays inside its field.
+    EXPECT_EQ(TranscriptLine("Save As", "C:\\new\\notes.txt\tx", "Save"),
+              "Save As\tC:\\\\new\\\\notes.txt\\tx\tSave\n");
     std::string path = TempFile("trun95-transcript.txt");
     {
         Transcript transcript;
