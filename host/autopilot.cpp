@@ -25,12 +25,13 @@ constexpr DWORD kPageStepMs = 1000;
 // next page appears, the library gets busy), or it is pressed once more; a
 // second press without effect means the run is stuck.
 constexpr DWORD kPressEffectMs = 5000;
+// A step ends within seconds (each wait on a window is bounded, closing
+// what setup left takes up to ten); a thread that has not stopped by then
+// is stuck.
+constexpr DWORD kStopWaitMs = 30000;
 // What setup left running is looked at this often: each look opens every
 // process of the job.
 constexpr DWORD kLeftLookMs = 250;
-// A text that the window's own thread does not give in this time is left
-// out of the list of windows written when the run is given up.
-constexpr DWORD kHungTextMs = 1000;
 
 std::string LoadText(HMODULE hLibrary, UINT id) {
     char szText[1024] = "";
@@ -52,7 +53,7 @@ bool IsSaveDialog(HWND hwnd) {
 BOOL CALLBACK CollectLook(HWND hwnd, LPARAM lParam) {
     if (IsWindowVisible(hwnd))
         *reinterpret_cast<std::string*>(lParam) +=
-            WindowText(hwnd, kHungTextMs) + (IsWindowEnabled(hwnd) ? "\n" : " (disabled)\n");
+            WindowText(hwnd, kWindowTextWaitMs) + (IsWindowEnabled(hwnd) ? "\n" : " (disabled)\n");
     return TRUE;
 }
 
@@ -213,13 +214,15 @@ bool Autopilot::Start() {
     return hThread_ != nullptr;
 }
 
-void Autopilot::Stop() {
+bool Autopilot::Stop() {
     if (!hThread_)
-        return;
+        return true;
     InterlockedExchange(&fStop_, 1);
-    WaitForSingleObject(hThread_, INFINITE);
+    if (WaitForSingleObject(hThread_, kStopWaitMs) == WAIT_TIMEOUT)
+        return false;
     CloseHandle(hThread_);
     hThread_ = nullptr;
+    return true;
 }
 
 DWORD WINAPI Autopilot::ThreadProc(void* pContext) {
@@ -285,7 +288,7 @@ void Autopilot::CheckPresses() {
         }
         if (GetTickCount() - press.dwPressed >= kPressEffectMs && IsWindowEnabled(hwnd)) {
             if (press.fRepeated) {
-                GiveUp("the window \"" + WindowText(hwnd, kHungTextMs) +
+                GiveUp("the window \"" + WindowText(hwnd, kWindowTextWaitMs) +
                        "\" did not respond to pressing " + press.answer);
                 return;
             }
@@ -304,9 +307,10 @@ void Autopilot::CheckPresses() {
 void Autopilot::GiveUp(const std::string& reason) {
     fGaveUp_ = true;
     for (HWND hwnd : VisibleWindowsOf(WatchedProcesses(), false)) {
-        std::string buttons = DialogButtonLabels(hwnd, kHungTextMs);
+        std::string buttons = DialogButtonLabels(hwnd, kWindowTextWaitMs);
         if (pTranscript_)
-            pTranscript_->Write(WindowText(hwnd, kHungTextMs), DialogStaticTexts(hwnd, kHungTextMs),
+            pTranscript_->Write(WindowText(hwnd, kWindowTextWaitMs),
+                                DialogStaticTexts(hwnd, kWindowTextWaitMs),
                                 "not answered" + (buttons.empty() ? "" : "; buttons: " + buttons));
     }
     recentFolders_.PutBack();
@@ -316,7 +320,7 @@ void Autopilot::GiveUp(const std::string& reason) {
 
 void Autopilot::Handle(HWND hwnd) {
     // A window just shown may still be filling its controls.
-    WaitUntilWindowIdle(hwnd, kHungTextMs);
+    WaitUntilWindowIdle(hwnd, kWindowTextWaitMs);
     handled_.push_back(hwnd);
     if (IsMessageBox(hwnd))
         HandleMessageBox(hwnd);
@@ -434,7 +438,7 @@ void Autopilot::DriveProgramWindows(std::vector<DWORD> processes, bool fDefaultF
             continue;
         }
         if (IsMessageBox(hwnd)) {
-            WaitUntilWindowIdle(hwnd, kHungTextMs);
+            WaitUntilWindowIdle(hwnd, kWindowTextWaitMs);
             handled_.push_back(hwnd);
             int id = DefaultButton(hwnd) ? DefaultButton(hwnd) : AgreeingAnswer(hwnd);
             Press(hwnd, id, MessageBoxText(hwnd), ButtonLabel(hwnd, id));

@@ -46,7 +46,9 @@ class Autopilot {
     void SetGiveUp(DWORD dwStarted, DWORD dwTimeoutMs, GiveUpHandler onGiveUp);
     // False when the autopilot's thread cannot be started.
     bool Start();
-    void Stop();
+    // False when the thread did not stop within its bound: it still runs,
+    // and the object must then outlive it.
+    bool Stop();
     // The uninstall of an install log: Uninstall takes the offered selection,
     // as Select All would tick what was held back for changing since install.
     void KeepOfferedSelection() { fKeepOffered_ = true; }
@@ -105,7 +107,7 @@ class Autopilot {
     LibraryTexts texts_;
     Transcript* pTranscript_;
     const ProcessJob* pJob_;
-    DWORD dwTimeoutMs_ = INFINITE;
+    DWORD dwTimeoutMs_ = kDefaultTimeoutSeconds * 1000;
     GiveUpHandler onGiveUp_;
     HANDLE hThread_ = nullptr;
     DWORD dwStarted_ = GetTickCount();

@@ -66,10 +66,8 @@ BOOL CALLBACK CollectButtonLabel(HWND hwnd, LPARAM lParam) {
 std::string WindowText(HWND hwnd, DWORD dwWaitMs) {
     char szText[4096] = "";
     DWORD_PTR cchText = 0;
-    if (dwWaitMs == INFINITE)
-        GetWindowTextA(hwnd, szText, sizeof szText);
-    else if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
-                                  SMTO_ABORTIFHUNG, dwWaitMs, &cchText))
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
+                             SMTO_ABORTIFHUNG, dwWaitMs, &cchText))
         szText[0] = '\0';
     return szText;
 }

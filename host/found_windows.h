@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
-// The window's text. With a wait other than INFINITE, a window whose thread
-// does not answer in time gives the empty text.
-std::string WindowText(HWND hwnd, DWORD dwWaitMs = INFINITE);
+// How long a window's thread may take to give a text before the window is
+// taken for hung.
+constexpr DWORD kWindowTextWaitMs = 1000;
+// The window's text; a window whose thread does not answer within dwWaitMs
+// gives the empty text.
+std::string WindowText(HWND hwnd, DWORD dwWaitMs = kWindowTextWaitMs);
 // The text of a message box (its static control 0xFFFF).
 std::string MessageBoxText(HWND hwnd);
 bool IsDialogWindow(HWND hwnd);
@@ -28,7 +31,7 @@ std::vector<HWND> VisibleDialogsOfThisProcess();
 
 // The texts of a dialog's static controls, joined by line breaks. A text
 // that its window does not give within dwWaitMs is left out.
-std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs = INFINITE);
+std::string DialogStaticTexts(HWND hDlg, DWORD dwWaitMs = kWindowTextWaitMs);
 // The labels of a dialog's visible push buttons as a person reads them
 // (without ampersands), joined by ", ".
 std::string DialogButtonLabels(HWND hDlg, DWORD dwWaitMs);

@@ -106,6 +106,8 @@ bool ReportPathUsable(const std::string& path) {
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+constexpr DWORD kSetupWatchStopMs = 10000;
+
 // Waits on its own thread until setup and every process it started have
 // ended, then tells the main window.
 DWORD WINAPI WatchSetup(void* pContext) {
@@ -121,7 +123,10 @@ void StopSetupWatch() {
     if (!g_host.hSetupWatch)
         return;
     InterlockedExchange(&g_host.fStopWatch, 1);
-    WaitForSingleObject(g_host.hSetupWatch, INFINITE);
+    // The thread looks at the flag five times a second; past the bound it is
+    // left to the process's end.
+    if (WaitForSingleObject(g_host.hSetupWatch, kSetupWatchStopMs) == WAIT_TIMEOUT)
+        WriteError("the thread that waits for setup did not stop");
     CloseHandle(g_host.hSetupWatch);
     g_host.hSetupWatch = nullptr;
 }
@@ -400,7 +405,12 @@ int RunSession(HINSTANCE hInstance, int nCmdShow) {
         exitStatus = kExitClosedDuringSetup;
     }
     if (g_host.autopilot) {
-        g_host.autopilot->Stop();
+        if (!g_host.autopilot->Stop()) {
+            // Left to the process's end rather than freed under its thread.
+            WriteError("the unattended user did not stop; its last step is left unfinished");
+            (void)g_host.autopilot.release();
+            return exitStatus;
+        }
         if (g_host.autopilot->ReportFailed())
             WriteError("the report could not be saved as " + g_host.options.reportPath);
     }
