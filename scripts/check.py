@@ -59,8 +59,8 @@ WINE_OWN_KEY = re.compile(r"^Hkey_(current_user|users\\[^\\]+)\\Software\\Wine(\
 CHECK_BROKE = 7
 # What each command takes; check-all's options may come anywhere, check's
 # end at the setup program, whose own arguments follow it.
-CHECK_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag",
-                 "--verbose": "flag", "--setup": "text"}
+CHECK_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text", "--timeout": "count",
+                 "--prefix": "text", "--quiet": "flag", "--verbose": "flag", "--setup": "text"}
 CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
                                            "--shard": "text"})
 MERGE_OPTIONS = {"--json": "text"}
@@ -275,7 +275,8 @@ def parse(command, argv):
     (anywhere), checked before anything runs; the other arguments."""
     options, rest = parse_options(argv, CHECK_ALL_OPTIONS if command == "check-all"
                                   else CHECK_OPTIONS, anywhere=command == "check-all")
-    args = {"json": None, "junit": None, "html": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
+    args = {"json": None, "junit": None, "html": None, "prefix": default_prefix(), "quiet": False,
+            "host_options": [],
             "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
     # The unattended user answers setup's own boxes and wizard pages unless
     # told to wait.

@@ -147,7 +147,8 @@ def write_html(path, results):
              "<title>trun95 check: %s</title>" % html.escape(
                  ", ".join(check.setup_name(r) for r in results)),
              "<style>%s</style></head><body>" % STYLE,
-             "<h1>trun95 check</h1><p>%d setups, written %s</p>" % (len(results), written)]
+             "<h1>trun95 check</h1><p>%d setup%s, written %s</p>"
+             % (len(results), "s"[:len(results) > 1], written)]
     if len(results) > 1:
         parts.append("<table><tr><th>setup</th><th>footprint</th><th>left behind</th>"
                      "<th>status</th></tr>")

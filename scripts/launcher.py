@@ -19,10 +19,11 @@ import time
 
 import check
 import usage
-from trun95lib import (BIN, INSTALLED, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES, STAGED_SETUPS,
-                       STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix, describe_status,
-                       file_name_problem, find_paths, parse_options, phase, read_text, run_host,
-                       say, setup_path, transcript_fields, windows_path, work_folder)
+from trun95lib import (BIN, INSTALLED, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES,
+                       STAGED_SETUPS, STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix,
+                       describe_status, file_name_problem, find_paths, parse_options, phase,
+                       read_text, run_host, say, setup_path, transcript_fields, windows_path,
+                       work_folder)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.

@@ -92,8 +92,8 @@ def synopsis(command, table):
 
 def overview(tables):
     lines = ["usage: trun95 COMMAND [OPTIONS] [ARGUMENTS]",
-             "       trun95 [OPTIONS] SETUP.EXE [ARGS...]", "", textwrap.fill(INTRO, WIDTH, break_on_hyphens=False), "",
-             "commands:"]
+             "       trun95 [OPTIONS] SETUP.EXE [ARGS...]", "",
+             textwrap.fill(INTRO, WIDTH, break_on_hyphens=False), "", "commands:"]
     lines += [textwrap.fill(text, WIDTH, initial_indent="  %-12s " % command,
                             subsequent_indent=" " * 15)
               for command, (_, text) in COMMANDS.items()]

@@ -151,6 +151,8 @@ def format_errors(document, results):
     with open(SCHEMA, encoding="utf-8") as stream:
         validator = jsonschema.Draft202012Validator(json.load(stream))
     worst = jsonschema.exceptions.best_match(validator.iter_errors(document))
+    while worst is not None and worst.context:  # the branch of a oneOf it failed in
+        worst = jsonschema.exceptions.best_match(worst.context)
     errors = ["schema: %.300s at /%s" % (worst.message, "/".join(map(str, worst.absolute_path)))
               ] if worst else []
     for result in results:
