@@ -63,7 +63,7 @@ CHECK_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text", "--timeo
                  "--prefix": "text", "--quiet": "flag", "--verbose": "flag", "--setup": "text"}
 CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
                                            "--shard": "text"})
-MERGE_OPTIONS = {"--json": "text"}
+MERGE_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text"}
 
 
 class CheckFailed(Exception):
@@ -395,6 +395,7 @@ def merge(paths, args):
     document = {"version": FORMAT_VERSION, "checks": results}
     if args["json"]:
         write_json(args["json"], document)
+    check_formats.write_requested(args, results)
     return overall_status(results)
 
 
@@ -407,7 +408,7 @@ def main(argv):
             if not paths or missing:
                 raise Refused("check-merge takes result files; missing: %s"
                               % (" ".join(missing) or "all"))
-            return merge(paths, {"json": dict(options).get("--json")})
+            return merge(paths, {name[2:]: dict(options).get(name) for name in MERGE_OPTIONS})
         args, rest = parse(command, argv)
         if command == "check-all":
             return check_all(rest[0], args)

@@ -8,6 +8,7 @@ import stat
 import subprocess
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 import e2e  # puts scripts/ on the import path
 import check
@@ -117,8 +118,8 @@ class FrontDoorTest(unittest.TestCase):
                     self.assertEqual(sorted(answer.stdout.splitlines()), offered, answer.stderr)
 
 
-CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0,
-         "cautions": {"footprint": [], "residue": []}}
+CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0, "seconds": 1.0,
+         "cautions": {"footprint": [], "residue": []}, "ownUninstaller": None}
 
 
 class ShardsAndMergeTest(unittest.TestCase):
@@ -135,11 +136,13 @@ class ShardsAndMergeTest(unittest.TestCase):
                 files.append(os.path.join(folder, "%d.json" % k))
                 check.write_json(files[-1], {"version": 1, "checks": [
                     dict(CLEAN, setup=[path]) for path in shard]})
-            merged = os.path.join(folder, "all.json")
-            status = check.merge(files, {"json": merged})
+            merged, junit = os.path.join(folder, "all.json"), os.path.join(folder, "all.xml")
+            status = check.merge(files, {"json": merged, "junit": junit, "html": None})
             with open(merged) as stream:
                 setups = [c["setup"][0] for c in json.load(stream)["checks"]]
-            self.assertEqual((status, setups), (0, check.setups_in(folder)))
+            cases = ElementTree.parse(junit).findall("./testsuite/testcase")
+            self.assertEqual((status, setups, [c.get("name") for c in cases]),
+                             (0, check.setups_in(folder), sorted(names)[:8]))
 
 
 class OwnFailureTest(unittest.TestCase):
