@@ -7,6 +7,7 @@
 #include "common/boxes.h"
 #include "files/lists.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "common/library.h"
 
 #include <commdlg.h>
@@ -86,7 +87,7 @@ const char* ActionObject(const DEACTION* pact) {
 
 // The report text: the cautions, then every action not yet done.
 void WriteReportTo(FILE* pFile) {
-    std::fprintf(pFile, "%s version %s\n\n", kLibraryTitle, "6.1");
+    std::fprintf(pFile, "%s version %s\n\n", kLibraryTitle, TRUN95_VERSION_TEXT);
     if (Cautions) {
         std::fputs("Caution Messages:\n\n", pFile);
         for (NAMEITEM* pItem = Cautions; pItem; pItem = pItem->pNext)

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
 """What a setup program does, and what its own uninstaller leaves behind.
 
-  check [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet] [--setup=answer|wait]
-        SETUP [ARGS...]
-  check-all DIR [--json=FILE] [--timeout=SECONDS] [--prefix=DIR] [--quiet]
-            [--exe-args=ARGS] [--setup=answer|wait] [-j N] [--shard=K/N]
-  check-merge [--json=FILE] RESULT.json...
+  check SETUP [ARGS...], check-all DIR, check-merge RESULT.json...
+  (their options: trun95 help check, and so on; scripts/usage.py)
 
 Started by the launcher (./trun95 check, ./trun95 check-all), which has built
 the host and set up Wine's environment. Each check works in two throwaway
@@ -32,6 +29,7 @@ import tempfile
 import threading
 import time
 
+import check_formats
 from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
                        file_name_problem, parse_options, phase, run_host, staged_path)
 
@@ -61,11 +59,11 @@ WINE_OWN_KEY = re.compile(r"^Hkey_(current_user|users\\[^\\]+)\\Software\\Wine(\
 CHECK_BROKE = 7
 # What each command takes; check-all's options may come anywhere, check's
 # end at the setup program, whose own arguments follow it.
-CHECK_OPTIONS = {"--json": "text", "--timeout": "count", "--prefix": "text", "--quiet": "flag",
-                 "--verbose": "flag", "--setup": "text"}
+CHECK_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text", "--timeout": "count",
+                 "--prefix": "text", "--quiet": "flag", "--verbose": "flag", "--setup": "text"}
 CHECK_ALL_OPTIONS = dict(CHECK_OPTIONS, **{"--exe-args": "text", "--jobs": "count",
                                            "--shard": "text"})
-MERGE_OPTIONS = {"--json": "text"}
+MERGE_OPTIONS = {"--json": "text", "--junit": "text", "--html": "text"}
 
 
 class CheckFailed(Exception):
@@ -277,7 +275,8 @@ def parse(command, argv):
     (anywhere), checked before anything runs; the other arguments."""
     options, rest = parse_options(argv, CHECK_ALL_OPTIONS if command == "check-all"
                                   else CHECK_OPTIONS, anywhere=command == "check-all")
-    args = {"json": None, "prefix": default_prefix(), "quiet": False, "host_options": [],
+    args = {"json": None, "junit": None, "html": None, "prefix": default_prefix(), "quiet": False,
+            "host_options": [],
             "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
     # The unattended user answers setup's own boxes and wizard pages unless
     # told to wait.
@@ -287,7 +286,7 @@ def parse(command, argv):
                       % (setup_policy, ", ".join(SETUP_POLICIES)))
     args["host_options"].append("--setup=" + setup_policy)
     for name, value in options:
-        if name in ("--json", "--prefix"):
+        if name in ("--json", "--junit", "--html", "--prefix"):
             args[name[2:]] = os.path.abspath(value)
         elif name == "--timeout":
             args["host_options"].append("--timeout=" + value)
@@ -304,8 +303,9 @@ def parse(command, argv):
             VERBOSE[0] = True
     if command == "check-all" and not any(n == "--jobs" for n, _ in options):
         args["jobs"] = os.cpu_count() or 1
-    if args["json"] and file_name_problem(args["json"]):
-        raise Refused("cannot write %s: %s" % (args["json"], file_name_problem(args["json"])))
+    for path in filter(None, (args["json"], args["junit"], args["html"])):
+        if file_name_problem(path):
+            raise Refused("cannot write %s: %s" % (path, file_name_problem(path)))
     if not rest:
         raise Refused("no setup program given" if command == "check" else "no folder given")
     if command == "check-all" and (len(rest) > 1 or not os.path.isdir(rest[0])):
@@ -377,6 +377,7 @@ def check_all(folder, args):
     say_table(results)
     if args["json"]:
         write_json(args["json"], {"version": FORMAT_VERSION, "checks": results})
+    check_formats.write_requested(args, results)
     return overall_status(results)
 
 
@@ -394,6 +395,7 @@ def merge(paths, args):
     document = {"version": FORMAT_VERSION, "checks": results}
     if args["json"]:
         write_json(args["json"], document)
+    check_formats.write_requested(args, results)
     return overall_status(results)
 
 
@@ -406,7 +408,7 @@ def main(argv):
             if not paths or missing:
                 raise Refused("check-merge takes result files; missing: %s"
                               % (" ".join(missing) or "all"))
-            return merge(paths, {"json": dict(options).get("--json")})
+            return merge(paths, {name[2:]: dict(options).get(name) for name in MERGE_OPTIONS})
         args, rest = parse(command, argv)
         if command == "check-all":
             return check_all(rest[0], args)
@@ -414,6 +416,7 @@ def main(argv):
         say("\n".join(summary(result)))
         if args["json"]:
             write_json(args["json"], result)
+        check_formats.write_requested(args, [result])
         return result["exitStatus"]
     except Refused as refused:
         print("trun95 %s: %s" % (command, refused), file=sys.stderr)

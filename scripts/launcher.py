@@ -1,7 +1,7 @@
 """The commands of the launcher ./trun95, which has installed what is missing,
 built the host and sourced scripts/wine-env before it starts this script:
 
-  launcher.py COMMAND [ARGS...]   (the commands are described at the top of ./trun95)
+  launcher.py COMMAND [ARGS...]   (trun95 --help; the usage texts are in usage.py)
 
 TRUN95_LAUNCHER names the launcher as it was called, for its messages.
 """
@@ -18,10 +18,12 @@ import threading
 import time
 
 import check
-from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES, STAGED_SETUPS,
-                       STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix, describe_status,
-                       file_name_problem, find_paths, parse_options, phase, read_text, run_host,
-                       say, setup_path, transcript_fields, windows_path)
+import usage
+from trun95lib import (BIN, INSTALLED, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES,
+                       STAGED_SETUPS, STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix,
+                       describe_status, file_name_problem, find_paths, parse_options, phase,
+                       read_text, run_host, say, setup_path, transcript_fields, windows_path,
+                       work_folder)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -45,6 +47,8 @@ SESSION_OPTIONS = {"--unattended": "text", "--report": "text", "--transcript": "
 SETUP_OPTIONS = dict(SESSION_OPTIONS, **{"--isolate": "flag"})
 INSTALL_OPTIONS = dict(SETUP_OPTIONS, **{"--name": "text"})
 LAUNCHER_OWN = ("--isolate", "--verbose")
+LIST_OPTIONS = {"--names": "flag"}
+DEMO_OPTIONS = {"--verbose": "flag"}
 # Options that name a file the host writes, and folders inside the prefix.
 OUTPUT_OPTIONS = ("--report", "--transcript")
 PREFIX_FOLDER_OPTIONS = ("--install-log", "--uninstall-log")
@@ -69,8 +73,7 @@ def session_options(arguments, known=SESSION_OPTIONS):
 
 def setup_given(rest):
     if not rest:
-        raise Refused("no setup program given (see the top of %s)"
-                      % os.environ.get("TRUN95_LAUNCHER", "trun95"))
+        raise Refused("no setup program given (see: trun95 --help)")
     return rest
 
 
@@ -193,9 +196,15 @@ def find_log(name):
 
 
 def run_list(arguments=()):
-    if arguments:
+    options, rest = parse_options(arguments, LIST_OPTIONS)
+    if rest:
         raise Refused("list takes no arguments")
     found = logs()
+    if options:
+        # For the shell's completion of uninstall.
+        for folder in found:
+            say(log_name(folder), sys.stdout)
+        return 0
     if not found:
         say("trun95: no install logs (install a program with: trun95 install SETUP.EXE)")
         return 0
@@ -279,16 +288,19 @@ def held(path, seconds):
 
 
 def run_demo(arguments=()):
-    session_options(arguments, {"--verbose": "flag"})
-    os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
-    with held(os.path.join(ROOT, "build", "demo.lock"), DEMO_WAIT_SECONDS):
+    session_options(arguments, DEMO_OPTIONS)
+    os.makedirs(work_folder(), exist_ok=True)
+    with held(os.path.join(work_folder(), "demo.lock"), DEMO_WAIT_SECONDS):
         return demo()
 
 
 def demo():
-    work = os.path.join(ROOT, "build", "demo")
+    work = os.path.join(work_folder(), "demo")
     say("== TRUN95 demo: installing and uninstalling Acme Notes (NSIS) ==")
-    base = Prefix(os.path.join(ROOT, "build", "win64", "wineprefix"))
+    # The build's prefix in a source tree; installed, the user's, made on
+    # first use (the demo works in a copy of it).
+    base = Prefix(default_prefix() if INSTALLED else
+                  os.path.join(ROOT, "build", "win64", "wineprefix"))
     base.make("null")
     remover = set_aside(work)
     phase("base prefix ready")
@@ -342,16 +354,30 @@ def run_standalone(arguments=()):
 def run_setup(arguments):
     """A setup program watched, then the user's choice of what to undo."""
     options, rest = session_options(arguments, SETUP_OPTIONS)
-    status = run_session(options, setup_given(rest), quiet_wine=False)
+    setup = setup_given(rest)[0]
+    if not os.path.exists(setup) and "." not in os.path.basename(setup):
+        raise Refused("no command or setup program %s (see: trun95 --help)" % setup)
+    status = run_session(options, rest, quiet_wine=False)
     say(describe_status(status))
     return status
 
 
 COMMANDS = {"demo": run_demo, "install": run_install, "list": run_list,
             "uninstall": run_uninstall, "standalone": run_standalone}
+# The options each command's parser takes, for its usage (scripts/usage.py).
+OPTION_TABLES = {"SETUP.EXE": SETUP_OPTIONS, "install": INSTALL_OPTIONS, "list": LIST_OPTIONS,
+                 "uninstall": SESSION_OPTIONS, "check": check.CHECK_OPTIONS,
+                 "check-all": check.CHECK_ALL_OPTIONS, "check-merge": check.MERGE_OPTIONS,
+                 "standalone": {}, "demo": DEMO_OPTIONS, "help": {}}
 
 
 def main(argv):
+    if not argv:
+        say(usage.overview(OPTION_TABLES))
+        return 2
+    answered = usage.front_door(argv, OPTION_TABLES)
+    if answered is not None:
+        return answered
     if argv[0] in ("check", "check-all", "check-merge"):
         return check.main(argv)
     try:

@@ -20,7 +20,12 @@ import threading
 import time
 
 ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, "build", "win64", "bin")
+# Installed by the package (/usr/lib/trun95, which holds its version), the
+# launcher never builds, finds the programs beside itself and keeps its work
+# in the user's cache folder; in a source tree, in the build folder.
+INSTALLED = os.path.isfile(os.path.join(ROOT, "package-version"))
+BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, *(
+    ("bin",) if INSTALLED else ("build", "win64", "bin")))
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 # Wine's notices about drive Z: (the Linux root) say nothing about a session.
@@ -136,6 +141,14 @@ DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
 def staged_path(setup):
     """The Windows path of a setup file staged into an isolated prefix."""
     return "C:\\%s\\%s" % (STAGED_SETUPS, os.path.basename(setup))
+
+
+def work_folder():
+    """Where the launcher's own runs (the demo) keep their files."""
+    if not INSTALLED:
+        return os.path.join(ROOT, "build")
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    return os.path.join(os.path.abspath(cache), "trun95")
 
 
 def default_prefix():

@@ -19,6 +19,7 @@
 #include "registry/uninstaller.h"
 #include "registry/restore.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "common/guard.h"
 #include "common/state_reset.h"
 #include "common/internal_error.h"
@@ -203,7 +204,7 @@ int is_version_ok(void) {
 
 int WINAPI deinstal_about(HWND hwndOwner) {
     return ShowLibraryBox(hwndOwner,
-                          "Tarnel Uninstaller version 6.1\n\n"
+                          "Tarnel Uninstaller version " TRUN95_VERSION_TEXT "\n\n"
                           "Watches a setup program and undoes what it did.\n"
                           "Tarnel, trun95-beta@tarnel.example",
                           MB_OK);

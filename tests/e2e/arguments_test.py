@@ -3,14 +3,25 @@ before anything runs (CTest: launcher_arguments)."""
 
 import json
 import os
+import shutil
 import stat
+import subprocess
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 import e2e  # puts scripts/ on the import path
 import check
 import launcher
-from trun95lib import Refused, file_name_problem, parse_options
+import usage
+from trun95lib import ROOT, Refused, file_name_problem, parse_options
+
+# The bound of one launcher or shell run here: well under a second each.
+RUN_SECONDS = 120
+
+
+def run(command, **options):
+    return subprocess.run(command, capture_output=True, text=True, timeout=RUN_SECONDS, **options)
 
 
 class OptionsTest(unittest.TestCase):
@@ -48,8 +59,67 @@ class OptionsTest(unittest.TestCase):
             self.assertIsNone(file_name_problem(os.path.join(folder, "caf\u00e9 report.txt")))
 
 
-CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0,
-         "cautions": {"footprint": [], "residue": []}}
+class FrontDoorTest(unittest.TestCase):
+    def test_help_and_version_answer_without_a_build_and_the_unknown_is_refused_in_one_line(self):
+        # A tree with the launcher and no build files: a build would fail.
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        shutil.copytree(os.path.join(ROOT, "scripts"), os.path.join(folder, "scripts"))
+        for name in ("trun95", "VERSION"):
+            shutil.copy(os.path.join(ROOT, name), folder)
+        launcher_front = os.path.join(folder, "trun95")
+        for words, first in ((["--help"], "usage: trun95 COMMAND"),
+                             (["help", "check"], "usage: trun95 check [--json=FILE] [--junit="),
+                             (["check-all", "--help"], "usage: trun95 check-all [--json=FILE]"),
+                             (["--version"], "trun95 " + usage.read_first_line(
+                                 os.path.join(ROOT, "VERSION")))):
+            with self.subTest(words=words):
+                answer = run([launcher_front] + words, env=dict(os.environ, PATH="/usr/bin:/bin"))
+                self.assertEqual((answer.returncode, answer.stdout[:len(first)], answer.stderr),
+                                 (0, first, ""))
+        for words, line in ((["help", "nosuch"], "trun95: no command nosuch"),
+                            (["--bogus", "s.exe"], "trun95: unknown option --bogus"),
+                            (["frobnicate"], "trun95: no command or setup program frobnicate"),
+                            (["check", "--junit=a?b.xml", "s.exe"], "trun95 check: cannot write"),
+                            (["list", "extra"], "trun95: list takes no arguments")):
+            with self.subTest(words=words):
+                refused = run(["python3", os.path.join(ROOT, "scripts", "launcher.py")] + words)
+                self.assertEqual((refused.returncode, len(refused.stderr.splitlines()),
+                                  refused.stderr.startswith(line)), (2, 1, True), refused.stderr)
+
+    def test_the_manual_page_renders_without_a_warning(self):
+        page = run(["groff", "-man", "-Tascii", "-P-bou", "-ww"], input=usage.man_page(
+            launcher.OPTION_TABLES))
+        self.assertEqual((page.returncode, page.stderr), (0, ""))
+        for text in ("EXIT STATUS", "--junit=FILE", "own-then-report", "trun95 uninstall"):
+            self.assertIn(text, page.stdout)
+
+    def test_completion_offers_commands_options_policies_and_install_log_names(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for name in ("Acme Notes", "Acme Pad", "Other"):
+                os.makedirs(os.path.join(folder, "trun95-logs", name))
+                open(os.path.join(folder, "trun95-logs", name, "manifest.txt"), "w").close()
+            script = os.path.join(folder, "trun95.bash")
+            with open(script, "w") as stream:
+                stream.write(usage.completion(launcher.OPTION_TABLES))
+            for words, offered in (
+                    (["--setup", "=", "wait", "ch"], ["check", "check-all", "check-merge"]),
+                    (["check", "--ju"], ["--junit="]),
+                    (["--unattended", "=", "own"], ["own-then-continue", "own-then-report",
+                                                    "own-then-stop"]),
+                    (["check-all", "d", "--setup", "=", ""], ["answer", "wait"]),
+                    (["uninstall", "--quiet", "Acme"], ["Acme Notes", "Acme Pad"])):
+                with self.subTest(words=words):
+                    shell = ('. "$1"; COMP_WORDS=("${@:2}"); COMP_CWORD=$(($# - 2)); _trun95; '
+                             'printf "%s\\n" "${COMPREPLY[@]}"')
+                    answer = run(["bash", "-c", shell, "bash", script,
+                                  os.path.join(ROOT, "trun95")] + words, cwd=folder,
+                                 env=dict(os.environ, TRUN95_PREFIX=folder))
+                    self.assertEqual(sorted(answer.stdout.splitlines()), offered, answer.stderr)
+
+
+CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0, "seconds": 1.0,
+         "cautions": {"footprint": [], "residue": []}, "ownUninstaller": None}
 
 
 class ShardsAndMergeTest(unittest.TestCase):
@@ -66,11 +136,13 @@ class ShardsAndMergeTest(unittest.TestCase):
                 files.append(os.path.join(folder, "%d.json" % k))
                 check.write_json(files[-1], {"version": 1, "checks": [
                     dict(CLEAN, setup=[path]) for path in shard]})
-            merged = os.path.join(folder, "all.json")
-            status = check.merge(files, {"json": merged})
+            merged, junit = os.path.join(folder, "all.json"), os.path.join(folder, "all.xml")
+            status = check.merge(files, {"json": merged, "junit": junit, "html": None})
             with open(merged) as stream:
                 setups = [c["setup"][0] for c in json.load(stream)["checks"]]
-            self.assertEqual((status, setups), (0, check.setups_in(folder)))
+            cases = ElementTree.parse(junit).findall("./testsuite/testcase")
+            self.assertEqual((status, setups, [c.get("name") for c in cases]),
+                             (0, check.setups_in(folder), sorted(names)[:8]))
 
 
 class OwnFailureTest(unittest.TestCase):

@@ -14,19 +14,27 @@ and a setup that tries to
 write through drive Z: and leaves a folder window open: the file outside
 stays unwritten, the window is named and ended, and its folder is reported. For
 every check the residue must agree with e2e.py's own state diff of the
-residue run's prefix, the JSON must follow docs/check.md, and the base
-prefix must be byte for byte as it was.
+residue run's prefix, the JSON must pass docs/check.schema.json (jsonschema),
+the JUnit file must parse (ElementTree) as one test case per setup with the
+residue as its failure, the HTML page must load in headless Chromium with
+nothing in its console and show the residue highlighted, and the base prefix
+must be byte for byte as it was.
 
 usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
 """
 
 import hashlib
+import html.parser
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+import jsonschema
 
 import e2e  # puts scripts/ on the import path
 from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
@@ -34,7 +42,9 @@ from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bound
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
 # The bound of one check or check-all run: far above what they take here.
 CHECK_SECONDS = 1800
-ITEM_KINDS = {"file", "folder", "group", "icon", "restore", "registry"}
+SCHEMA = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "check.schema.json")
+# How long headless Chromium may take to load the page: seconds here.
+BROWSER_SECONDS = 300
 # Registry roots as Wine stores them: file and key prefix. HKEY_USERS holds
 # the default user (userdef.reg) and the current one, whose key is HKCU.
 HIVES = {"HKEY_LOCAL_MACHINE": "system.reg:", "HKEY_CURRENT_USER": "user.reg:",
@@ -136,22 +146,84 @@ def disagreements(result, base, runs):
             ["not reported: " + line for line in lines if not any(covers(i, line) for i in items)])
 
 
-def format_errors(result):
-    errors = []
-    own = result.get("ownUninstaller") or {}
-    if result.get("version") != 1 or result.get("status") not in ("clean", "residue"):
-        errors.append("version or status")
-    if not isinstance(result.get("setup"), list) or set(own) != {"registered", "ran", "exitStatus"}:
-        errors.append("setup or ownUninstaller")
-    for part in ("footprint", "residue"):
-        for item in result[part] + result["cautions"][part]:
-            if set(item) != {"kind", "object", "text"} or item["kind"] not in ITEM_KINDS | {
-                    "caution"} or (item["kind"] == "caution") != (item in result["cautions"][part]):
-                errors.append("item %r" % item)
-    left = len(result["residue"]) + len(result["cautions"]["residue"])
-    if result["leftBehind"] != left or result["exitStatus"] != int(left > 0):
-        errors.append("leftBehind or exitStatus")
+def format_errors(document, results):
+    """What the JSON breaks of its schema, and counts that disagree."""
+    with open(SCHEMA, encoding="utf-8") as stream:
+        validator = jsonschema.Draft202012Validator(json.load(stream))
+    worst = jsonschema.exceptions.best_match(validator.iter_errors(document))
+    while worst is not None and worst.context:  # the branch of a oneOf it failed in
+        worst = jsonschema.exceptions.best_match(worst.context)
+    errors = ["schema: %.300s at /%s" % (worst.message, "/".join(map(str, worst.absolute_path)))
+              ] if worst else []
+    for result in results:
+        left = len(result["residue"]) + len(result["cautions"]["residue"])
+        if result["leftBehind"] != left or result["exitStatus"] != int(left > 0):
+            errors.append("leftBehind or exitStatus of " + " ".join(result["setup"]))
     return errors
+
+
+def junit_errors(path, results, names):
+    """The JUnit file read by a real XML parser: one test case per setup, in
+    order, a failure exactly for a residue with each residue item in its
+    text, the footprint's count in its standard output."""
+    suites = ElementTree.parse(path).getroot()
+    cases = suites.findall("./testsuite/testcase")
+    errors = [] if suites.tag == "testsuites" and suites.get("tests") == str(len(results)) else [
+        "junit: root %s tests=%s" % (suites.tag, suites.get("tests"))]
+    if [c.get("name") for c in cases] != names:
+        errors.append("junit: test cases %r" % [c.get("name") for c in cases])
+    for case, result in zip(cases, results):
+        failure = case.find("failure")
+        residue = result["residue"] + result["cautions"]["residue"]
+        footprint = len(result["footprint"]) + len(result["cautions"]["footprint"])
+        if (failure is not None) != bool(residue) or any(
+                i["text"] not in failure.text for i in residue) or (
+                "Footprint: %d items" % footprint) not in case.findtext("system-out"):
+            errors.append("junit: test case %s" % case.get("name"))
+    return errors
+
+
+class Highlighted(html.parser.HTMLParser):
+    """The texts of the list items a page highlights (class "stayed")."""
+
+    def __init__(self):
+        super().__init__()
+        self.texts, self.inside = [], False
+
+    def handle_starttag(self, tag, attributes):
+        self.inside = tag == "li" and ("class", "stayed") in attributes
+        if self.inside:
+            self.texts.append("")
+
+    def handle_data(self, data):
+        if self.inside:
+            self.texts[-1] += data
+
+    def handle_endtag(self, tag):
+        self.inside = False
+
+
+def html_errors(path, results):
+    """The page as headless Chromium loaded it: no console message, and
+    every residue item among the highlighted ones of its page."""
+    with tempfile.TemporaryDirectory() as home:
+        try:
+            browser = subprocess.run(
+                ["chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                 "--user-data-dir=" + os.path.join(home, "profile"), "--enable-logging=stderr",
+                 "--v=0", "--dump-dom", "file://" + os.path.abspath(path)],
+                env=dict(os.environ, HOME=home), capture_output=True, text=True,
+                timeout=BROWSER_SECONDS)
+        except subprocess.TimeoutExpired as expired:
+            return ["chromium had not loaded the page after %d s; it printed: %s"
+                    % (BROWSER_SECONDS, printed_before(expired) or "nothing")]
+    errors = ["html console: " + line for line in browser.stderr.splitlines() if ":CONSOLE" in line]
+    page = Highlighted()
+    page.feed(browser.stdout)
+    for result in results:
+        errors += ["html: not highlighted: " + i["text"] for i in
+                   result["residue"] + result["cautions"]["residue"] if i["text"] not in page.texts]
+    return errors if browser.stdout else errors + ["html: no page; chromium: " + browser.stderr]
 
 
 def run_check(command, env, runs):
@@ -181,7 +253,8 @@ def main():
         return e2e.SKIPPED
     work = os.path.abspath(os.path.join(args.work, args.case))
     shutil.rmtree(work, ignore_errors=True)
-    base, runs, report = (os.path.join(work, name) for name in ("base", "runs", "check.json"))
+    base, runs, report, junit, page = (os.path.join(work, name) for name in (
+        "base", "runs", "check.json", "check.xml", "check.html"))
     outside = os.path.join(work, "outside.txt")
     os.makedirs(work)
     run_bounded(["cp", "-a", os.path.abspath(args.prefix), base], STEP_SECONDS, check=True)
@@ -197,17 +270,18 @@ def main():
         command = ["check-all", os.path.join(work, "setups"), "-j", "2"]
     hashes = prefix_hashes(base)
     env = Prefix(base).env(TRUN95_BIN=os.path.abspath(args.bin), TRUN95_CHECK_WORK=runs)
-    run = run_check(["python3", CHECK, command[0], "--json=" + report, "--prefix=" + base,
-                     *command[1:]], env, runs)
+    run = run_check(["python3", CHECK, command[0], "--json=" + report, "--junit=" + junit,
+                     "--html=" + page, "--prefix=" + base, *command[1:]], env, runs)
     e2e.log(run.stdout)
     with open(report, encoding="utf-8") as stream:
         document = json.load(stream)
     results = document["checks"] if args.case == "check-all" else [document]
-    failures = []
+    failures = (format_errors(document, results) + html_errors(page, results) +
+                junit_errors(junit, results, sorted(setups)))
     if prefix_hashes(base) != hashes:
         failures.append("the base prefix was changed")
     for name, result in zip(sorted(setups), results):
-        failures += format_errors(result) + disagreements(result, base, os.path.join(runs, name))
+        failures += disagreements(result, base, os.path.join(runs, name))
     # The summary's last line: the verdict of check, the table's last row of check-all.
     last = run.stdout.splitlines()[-1].split()
     if args.case == "check":
