@@ -5,7 +5,6 @@
 // surrogate, an odd byte count) is told apart instead of patched.
 #include "registry/wide_names.h"
 
-#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -165,9 +164,11 @@ LONG PutStringData(BYTE* pbData, DWORD cbData, DWORD* pcbData, bool* pfExact) {
 
 } // namespace
 
+bool fRegistryAnsiCallsForTests;
+
 bool RegistryTextIsUtf8() {
     static const bool fUtf8 = ProbeWideCalls();
-    return fUtf8;
+    return fUtf8 && !fRegistryAnsiCallsForTests;
 }
 
 bool IsRegistryStringType(DWORD dwType) {

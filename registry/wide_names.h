@@ -12,6 +12,8 @@
 // Decided once, by a probe of a key every system has, never by a later
 // failure.
 bool RegistryTextIsUtf8();
+// Tests set it to take the ANSI calls, as on the Windows 95 family.
+extern bool fRegistryAnsiCallsForTests;
 
 // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: data held as registry text.
 bool IsRegistryStringType(DWORD dwType);

@@ -8,6 +8,7 @@
 #include "registry/snapshot.h"
 #include "registry/compare.h"
 #include "registry/restore.h"
+#include "registry/wide_names.h"
 #include "common/guard.h"
 #include "support/test_registry.h"
 
@@ -39,6 +40,7 @@ class RegistryRestoreTest : public RegistryChangeTest {
   protected:
     RegistryRestoreTest() : RegistryChangeTest(kMarker) {}
     void TearDown() override {
+        fRegistryAnsiCallsForTests = false;
         RegistryChangeTest::TearDown();
         RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
     }
@@ -271,6 +273,24 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUnreadableOrNamedInAnyScriptStil
     EXPECT_EQ(DoRegistryAction(actions[2]), 1);
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Новый"));
     EXPECT_EQ(NewestCaution(), "");
+
+    // Through the ANSI calls, as on the Windows 95 family, a name they cannot
+    // carry is never acted on: that key stays, named in a caution.
+    fRegistryAnsiCallsForTests = true;
+    FreeActionList();
+    FreeRegistrySnapshot(&pBefore);
+    FreeRegistrySnapshot(&pAfter);
+    Before();
+    SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
+    CreateTestKey(HKEY_CURRENT_USER, base + "\\Stuck\\中文");
+    AfterAndCompare();
+    actions = RegistryActions(roots[2].shown + "\\Stuck");
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\Normal"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\中文"));
+    EXPECT_EQ(NewestCaution(), "Registry key " + roots[2].shown +
+                                   "\\Stuck\\?? could not be read and was left in place.");
 }
 
 // A key the before snapshot could not read is never deleted, nor is what
