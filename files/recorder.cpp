@@ -15,6 +15,7 @@
 #include "files/lists.h"
 #include "monitor/protocol.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -29,6 +30,10 @@ constexpr char kMissedChangesCaution[] =
 constexpr char kRenamedFileCaution[] = "File \"%s\" was renamed by setup from \"%s\" and is kept";
 constexpr char kRenamedFolderCaution[] =
     "Folder \"%s\" was renamed by setup from \"%s\" and is kept";
+
+// Drives (bit i: drive 'A' + i) where the recorder itself lost an event
+// for lack of memory; written on the monitor's thread.
+std::atomic<DWORD> dwLostDrives;
 
 FILEEVENT* pEventHead;
 FILEEVENT* pEventTail;
@@ -105,7 +110,7 @@ char* CopyText(const char* pszText) {
 // Appends one event at the given place in the order; false when memory ran
 // out (nothing is appended then).
 bool TryAppendEventAt(DWORD dwSeq, const char* pszPath, const char* pszNewPath, DWORD dwOp) {
-    auto* pEvent = static_cast<FILEEVENT*>(std::calloc(1, sizeof(FILEEVENT)));
+    auto* pEvent = static_cast<FILEEVENT*>(pfnAllocFileEvent(1, sizeof(FILEEVENT)));
     char* pszFile = pEvent ? CopyText(pszPath) : nullptr;
     bool fHasNew = pszNewPath && *pszNewPath;
     char* pszNewFile = pszFile && fHasNew ? CopyText(pszNewPath) : nullptr;
@@ -328,7 +333,28 @@ void BuildNameLists() {
     }
 }
 
+// An event the recorder could not keep counts as lost on its drive, as the
+// driver's lost records do.
+void NoteLostEvent(const char* pszPath) {
+    char chDrive =
+        pszPath[0] >= 'a' && pszPath[0] <= 'z' ? static_cast<char>(pszPath[0] - 32) : pszPath[0];
+    if (chDrive >= 'A' && chDrive <= 'Z' && pszPath[1] == ':')
+        dwLostDrives |= 1u << (chDrive - 'A');
+}
+
+bool AppendRecordedEvent(const char* pszPath, const char* pszNewPath, DWORD dwOp) {
+    try {
+        if (dwOp == kOpFolderCreated || dwOp == kOpFolderRemoved)
+            return TryAppendEvent(WithBackslash(pszPath).c_str(), nullptr, dwOp);
+        return TryAppendEvent(pszPath, pszNewPath, dwOp);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 } // namespace
+
+PFNALLOCFILEEVENT pfnAllocFileEvent = std::calloc;
 
 void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord) {
     if (wSelector != 0)
@@ -340,27 +366,26 @@ void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord) {
     const char* pszPath = FieldText(pRecord->szPath);
     if (!pszPath || !*pszPath || *pszPath == '\\')
         return;
-    // Out of memory on the monitor thread drops the event: no box can be
-    // shown and no guard of the user-interface thread covers this thread.
+    // Out of memory on the monitor thread loses the event: no box can be
+    // shown and no guard of the user-interface thread covers this thread, so
+    // its drive gets the caution when recording stops.
+    const char* pszNewPath = nullptr;
     switch (pRecord->dwOperation) {
+    case kOpRenamed:
+        pszNewPath = FieldText(pRecord->szPath2);
+        if (!pszNewPath)
+            return;
+        break;
     case kOpFolderCreated:
     case kOpFolderRemoved:
-        try {
-            TryAppendEvent(WithBackslash(pszPath).c_str(), nullptr, pRecord->dwOperation);
-        } catch (const std::bad_alloc&) {
-        }
-        break;
-    case kOpRenamed:
-        if (const char* pszNewPath = FieldText(pRecord->szPath2))
-            TryAppendEvent(pszPath, pszNewPath, kOpRenamed);
-        break;
     case kOpFileDeleted:
     case kOpFileCreated:
-        TryAppendEvent(pszPath, nullptr, pRecord->dwOperation);
         break;
     default:
-        break;
+        return;
     }
+    if (!AppendRecordedEvent(pszPath, pszNewPath, pRecord->dwOperation))
+        NoteLostEvent(pszPath);
 }
 
 FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp) {
@@ -416,6 +441,7 @@ void FreeRecordedChanges() {
 }
 
 void CautionMissedDrives(DWORD dwMissed) {
+    dwMissed |= dwLostDrives.exchange(0);
     char szDrive[] = "A:";
     for (int i = 0; i < 26; ++i) {
         szDrive[0] = static_cast<char>('A' + i);

@@ -15,6 +15,11 @@ struct FILEEVENT {
     BYTE bActive;
 };
 
+// Allocates an event record; tests put a failing one in its place, since
+// the platform cannot be made to run out of memory on the monitor's thread.
+using PFNALLOCFILEEVENT = void* (*)(size_t, size_t);
+extern PFNALLOCFILEEVENT pfnAllocFileEvent;
+
 void RecordFileChange(WORD wSelector, const MONITOR_RECORD* pRecord);
 FILEEVENT* FindActiveEvent(const char* pszPath, DWORD dwOp);
 // The events in the order they were recorded, through pNext; read it only
@@ -27,5 +32,6 @@ bool RenamedBySetup(const char* pszPath);
 void FreeRecordedChanges();
 
 // Cautions for the drives (bit i: drive 'A' + i) where the monitor may have
-// missed changes: the lists may be short there.
+// missed changes, and those where the recorder lost an event for lack of
+// memory: the lists may be short there.
 void CautionMissedDrives(DWORD dwMissed);

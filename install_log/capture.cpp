@@ -10,6 +10,7 @@
 #include "registry/snapshot.h"
 #include "registry/restore.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 
 #include <ctime>
 
@@ -41,9 +42,9 @@ std::string ProgramNameOf(const InstallLog& log, const std::string& setup) {
         for (const RDATA* pRD = item.pAfter->pData; pRD; pRD = pRD->pNext) {
             if (CompareNoCase(pRD->pszName, "DisplayName") == 0 && pRD->dwType == REG_SZ &&
                 pRD->cbData > 1)
-                return std::string(
-                    reinterpret_cast<const char*>(pRD->abData),
-                    strnlen(reinterpret_cast<const char*>(pRD->abData), pRD->cbData));
+                return ShownRegistryText(
+                    std::string(reinterpret_cast<const char*>(pRD->abData),
+                                strnlen(reinterpret_cast<const char*>(pRD->abData), pRD->cbData)));
         }
     }
     std::string name = setup.substr(setup.find_last_of("\\/") + 1);

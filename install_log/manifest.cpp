@@ -10,6 +10,7 @@
 #include "common/paths.h"
 #include "files/lists.h"
 #include "registry/snapshot.h"
+#include "registry/wide_names.h"
 
 #include <wincrypt.h>
 
@@ -74,6 +75,12 @@ bool Unhex(const std::string& text, std::string& bytes) {
     return true;
 }
 
+// A value's data as the manifest holds it: text in UTF-8.
+std::string LoggedData(const RDATA* pRD) {
+    std::string data(reinterpret_cast<const char*>(pRD->abData), pRD->cbData);
+    return IsRegistryStringType(pRD->dwType) ? Utf8OfRegistryText(data) : data;
+}
+
 template <class Number> bool ParseNumber(const std::string& text, Number& value) {
     auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && result.ec == std::errc() && result.ptr == text.data() + text.size();
@@ -95,10 +102,13 @@ class Writer {
     void Tree(char side, const RTREE* pNode, int iDepth) {
         for (; pNode; pNode = pNode->pNext) {
             Line({"node", std::string(1, side), std::to_string(iDepth),
-                  pNode->fUnreadable ? "1" : "0", pNode->pszName});
-            for (const RDATA* pRD = pNode->pData; pRD; pRD = pRD->pNext)
-                Line({"value", std::string(1, side), std::to_string(pRD->dwType), pRD->pszName,
-                      Hex(pRD->abData, pRD->cbData)});
+                  pNode->fUnreadable ? "1" : "0", Utf8OfRegistryText(pNode->pszName)});
+            for (const RDATA* pRD = pNode->pData; pRD; pRD = pRD->pNext) {
+                std::string data = LoggedData(pRD);
+                Line({"value", std::string(1, side), std::to_string(pRD->dwType),
+                      Utf8OfRegistryText(pRD->pszName),
+                      Hex(reinterpret_cast<const BYTE*>(data.data()), data.size())});
+            }
             Tree(side, pNode->pChild, iDepth + 1);
             if (iDepth == 0)
                 return; // the item's key only, not its siblings
@@ -124,12 +134,14 @@ void WriteItem(Writer& out, const LogItem& item) {
         out.Line({"backup", item.backup});
     if (item.wKind != DEA_REGISTRY)
         return;
-    out.Line({"key", std::to_string(item.dwChange), std::to_string(item.iRoot), item.keyPath});
+    out.Line({"key", std::to_string(item.dwChange), std::to_string(item.iRoot),
+              Utf8OfRegistryText(item.keyPath)});
     out.Tree('b', item.pBefore, 0);
     out.Tree('a', item.pAfter, 0);
 }
 
 constexpr char kTooLong[] = "a path of more than 259 characters";
+constexpr char kUnspellable[] = "a registry name or text that this system cannot hold exactly";
 
 // Reads the manifest line by line into the log.
 class Reader {
@@ -181,10 +193,25 @@ class Reader {
         if (fields_.size() != 2 || fields_[0] != kInstallLogMagic ||
             !ParseNumber(fields_[1], log_.iVersion))
             return Error("this is not a TRUN95 install log");
-        if (log_.iVersion != kInstallLogVersion)
+        if (log_.iVersion < kOldestInstallLogVersion || log_.iVersion > kInstallLogVersion)
             return "the log is of format version " + std::to_string(log_.iVersion) +
-                   "; this TRUN95 reads version " + std::to_string(kInstallLogVersion) + " only";
+                   "; this TRUN95 reads versions " + std::to_string(kOldestInstallLogVersion) +
+                   " to " + std::to_string(kInstallLogVersion);
         return "";
+    }
+
+    // A registry name or text of the manifest as the registry reader holds
+    // it; false when this system cannot hold it exactly. An older log's name
+    // with "?" may stand for letters its ANSI text could not hold: the item
+    // is marked, so that its key is left alone.
+    bool RegistryText(std::string& text, bool fName = true) {
+        if (log_.iVersion == 1) {
+            if (fName && text.find('?') != std::string::npos)
+                log_.items.back().fInexactName = true;
+            text = RegistryTextOfAnsi(text);
+            return true;
+        }
+        return RegistryTextOfUtf8(std::string(text), text);
     }
 
     std::string Record(bool& fEnded) {
@@ -294,6 +321,8 @@ class Reader {
             return Error("unknown registry root \"" + fields_[2] + "\"");
         if (!Field(3, item.keyPath) || item.keyPath.empty())
             return Error("bad key path");
+        if (!RegistryText(item.keyPath))
+            return Error(kUnspellable);
         return "";
     }
 
@@ -331,6 +360,8 @@ class Reader {
         if (!side || !ParseNumber(fields_[2], iDepth) || !Field(4, name) ||
             (fields_[3] != "0" && fields_[3] != "1"))
             return Error("bad node record");
+        if (!RegistryText(name))
+            return Error(kUnspellable);
         std::vector<RTREE*>& path = side == 'b' ? before_ : after_;
         RTREE*& pTop = side == 'b' ? item.pBefore : item.pAfter;
         if (iDepth == 0) {
@@ -357,6 +388,8 @@ class Reader {
         if ((fields_[1] != "b" && fields_[1] != "a") || path.empty() ||
             !ParseNumber(fields_[2], dwType) || !Field(3, name) || !Unhex(fields_[4], bytes))
             return Error("bad value record");
+        if (!RegistryText(name) || (IsRegistryStringType(dwType) && !RegistryText(bytes, false)))
+            return Error(kUnspellable);
         // Values keep the order in which they were written.
         RDATA** ppLink = &path.back()->pData;
         while (*ppLink)
@@ -453,7 +486,7 @@ InstallLog::~InstallLog() {
 
 std::string ManifestText(const InstallLog& log) {
     Writer out;
-    out.Line({kInstallLogMagic, std::to_string(log.iVersion)});
+    out.Line({kInstallLogMagic, std::to_string(kInstallLogVersion)});
     out.Line({"name", log.name});
     out.Line({"setup", log.setup});
     out.Line({"installed", log.installed});

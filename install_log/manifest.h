@@ -11,7 +11,10 @@
 
 struct RTREE;
 
-inline constexpr int kInstallLogVersion = 1;
+// Version 2 holds registry names and string data as UTF-8; version 1, still
+// read, as ANSI text.
+inline constexpr int kInstallLogVersion = 2;
+inline constexpr int kOldestInstallLogVersion = 1;
 inline constexpr char kInstallLogMagic[] = "TRUN95 install log";
 inline constexpr char kManifestName[] = "manifest.txt";
 inline constexpr char kBackupFolderName[] = "backup";
@@ -50,6 +53,7 @@ struct LogItem {
     std::string keyPath;              // registry: names below the root, joined by '\'
     RTREE* pBefore = nullptr;         // registry: the key before setup, with its subtree
     RTREE* pAfter = nullptr;          // registry: the key as setup left it
+    bool fInexactName = false;        // registry: an older log's ANSI name holds "?"
     bool fDone = false;               // carried out or gone: not written into a kept log
 };
 

@@ -17,6 +17,7 @@
 #include "registry/compare.h"
 #include "registry/restore.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 #include "common/handles.h"
 #include "resources/resource.h"
 
@@ -226,15 +227,16 @@ std::vector<RecordedKey> recordedKeys;
 
 void CautionKept(const std::string& key, DWORD dwChange, const KeyUndo& undo) {
     for (const KeptPart& part : undo.kept) {
-        std::string path = part.subkey.empty() ? key : key + "\\" + part.subkey;
+        std::string path = part.subkey.empty() ? key : key + "\\" + ShownRegistryText(part.subkey);
+        std::string value = ShownRegistryText(part.value);
         if (part.fKey)
             Caution("Registry key " + path +
                     " was made since install: it stays, and so does the key above it");
         else if (dwChange == REG_KEY_ADDED)
-            Caution("Registry value " + path + " \"" + part.value +
+            Caution("Registry value " + path + " \"" + value +
                     "\" was made or changed since install: it stays, and so does its key");
         else
-            Caution("Registry value " + path + " \"" + part.value +
+            Caution("Registry value " + path + " \"" + value +
                     "\" no longer holds setup's value: it is not rewritten");
     }
 }
@@ -249,8 +251,16 @@ void OfferRegistry(InstallLog& log, size_t iItem) {
     pNode->dwChange = item.dwChange;
     DEACTION* pact =
         Offer(log, iItem, AcceptRegistryAction, DoRegistryAction, pNode, item.description);
+    std::string key =
+        ShownRegistryText(std::string(aRegRoots[item.iRoot].szDisplayName) + "\\" + item.keyPath);
+    if (item.fInexactName) {
+        Caution("Registry key " + key +
+                " is named in an older install log in ANSI text, which may not hold its exact "
+                "name: it is left as it is");
+        pact->fDone = 1;
+        return;
+    }
     bool fExists = KeyExists(pNode);
-    std::string key = std::string(aRegRoots[item.iRoot].szDisplayName) + "\\" + item.keyPath;
     if (item.dwChange == REG_KEY_DELETED) {
         if (fExists)
             HoldBack(pact,

@@ -6,6 +6,7 @@
 #include "common/handles.h"
 #include "common/strings.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 
 #include <algorithm>
 
@@ -87,12 +88,12 @@ bool CarryOutValue(HKEY hRoot, const std::string& keyPath, const ValueUndo& valu
         return value.fDelete; // a key gone takes its values with it
     RegistryKey key(hKey);
     if (value.fDelete) {
-        LONG lResult = RegDeleteValueA(hKey, value.name.c_str());
+        LONG lResult = DeleteRegistryValueText(hKey, value.name.c_str());
         return lResult == ERROR_SUCCESS || lResult == ERROR_FILE_NOT_FOUND;
     }
-    return RegSetValueExA(hKey, value.name.c_str(), 0, value.dwType,
-                          reinterpret_cast<const BYTE*>(value.data.data()),
-                          static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+    return SetRegistryValueText(hKey, value.name.c_str(), value.dwType,
+                                reinterpret_cast<const BYTE*>(value.data.data()),
+                                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 
 void DeleteIfEmpty(HKEY hRoot, const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include "registry/snapshot.h"
 #include "registry/restore.h"
+#include "registry/wide_names.h"
 
 #include "actions/deaction.h"
 #include "common/strings.h"
@@ -159,8 +160,9 @@ void AddRegistryAction(UINT idCategory, const char* pszParentPath, const char* p
     lstrcpynA(szCategory, GetResString(idCategory), sizeof szCategory);
     char szText[cbRegPath];
     std::snprintf(szText, sizeof szText, "%s %s\\%s", szCategory, pszParentPath, pszName);
-    AddAction(DEA_REGISTRY, 6, "%s", szText, AcceptRegistryAction, DoRegistryAction, szCategory,
-              pNode);
+    // The list shows names as ANSI text; the node keeps the exact name.
+    AddAction(DEA_REGISTRY, 6, "%s", ShownRegistryText(szText).c_str(), AcceptRegistryAction,
+              DoRegistryAction, szCategory, pNode);
 }
 
 } // namespace

@@ -1,13 +1,16 @@
 // Opening, creating and deleting keys by a path below a root key. Wine's
 // ANSI registry functions take at most 255 characters of path, so a longer
 // path is walked a piece at a time, each piece relative to the key before.
+// Names are registry text (registry/wide_names.h).
 #include "registry/keypath.h"
 
 #include "common/handles.h"
+#include "registry/wide_names.h"
 
 #include <cstring>
+#include <string>
 
-PFNREGOPENKEY pfnOpenRegistryKey = RegOpenKeyExA;
+PFNREGOPENKEY pfnOpenRegistryKey = OpenRegistryKeyText;
 
 namespace {
 
@@ -20,21 +23,24 @@ constexpr size_t cchPiece = 255;
 // when that parent is hBase itself; *ppszRest is the last piece.
 LONG WalkToLastPiece(HKEY hBase, const char* pszPath, bool fCreate, REGSAM samDesired,
                      RegistryKey* pParent, const char** ppszRest) {
-    char szPiece[cchPiece + 1];
+    std::string piece;
     while (std::strlen(pszPath) > cchPiece) {
         size_t cchCut = cchPiece;
         while (cchCut > 0 && pszPath[cchCut] != '\\')
             --cchCut;
+        // A name longer than a piece in bytes (UTF-8 takes up to three for
+        // a character) is a piece of its own.
         if (cchCut == 0)
-            return ERROR_FILENAME_EXCED_RANGE;
-        std::memcpy(szPiece, pszPath, cchCut);
-        szPiece[cchCut] = '\0';
+            cchCut = std::strcspn(pszPath, "\\");
+        if (pszPath[cchCut] == '\0')
+            break;
+        piece.assign(pszPath, cchCut);
         HKEY hCurrent = *pParent ? pParent->get() : hBase;
         HKEY hNext = nullptr;
         LONG lResult = fCreate
-                           ? RegCreateKeyExA(hCurrent, szPiece, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             samDesired, nullptr, &hNext, nullptr)
-                           : RegOpenKeyExA(hCurrent, szPiece, 0, samDesired, &hNext);
+                           ? CreateRegistryKeyText(hCurrent, piece.c_str(), REG_OPTION_NON_VOLATILE,
+                                                   samDesired, &hNext, nullptr)
+                           : OpenRegistryKeyText(hCurrent, piece.c_str(), 0, samDesired, &hNext);
         if (lResult != ERROR_SUCCESS)
             return lResult;
         pParent->Reset(hNext);
@@ -93,13 +99,13 @@ LONG CreateRegistryPath(HKEY hRoot, const char* pszPath, HKEY* phKey, DWORD* pdw
                         DWORD dwOptions) {
     return OnLastPiece(hRoot, pszPath, true, KEY_ALL_ACCESS,
                        [&](HKEY hParent, const char* pszRest) {
-                           return RegCreateKeyExA(hParent, pszRest, 0, nullptr, dwOptions,
-                                                  KEY_ALL_ACCESS, nullptr, phKey, pdwDisposition);
+                           return CreateRegistryKeyText(hParent, pszRest, dwOptions, KEY_ALL_ACCESS,
+                                                        phKey, pdwDisposition);
                        });
 }
 
 LONG DeleteRegistryPath(HKEY hRoot, const char* pszPath) {
     return OnLastPiece(
         hRoot, pszPath, false, KEY_ALL_ACCESS,
-        [](HKEY hParent, const char* pszRest) { return RegDeleteKeyA(hParent, pszRest); });
+        [](HKEY hParent, const char* pszRest) { return DeleteRegistryKeyText(hParent, pszRest); });
 }

@@ -7,6 +7,7 @@
 
 #include "registry/snapshot.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 #include "common/handles.h"
 
 #include "files/lists.h"
@@ -33,12 +34,12 @@ PFNNTDELETEKEY DeleteByHandle() {
 }
 
 // The subkey name at iIndex, of any length; false when there is none.
-bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name) {
+// *pfExact false when the name has no exact form.
+bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name, bool* pfExact) {
     for (DWORD cch = 256;; cch *= 2) {
         name.resize(cch);
         DWORD cchName = cch;
-        LONG lResult =
-            RegEnumKeyExA(hKey, iIndex, name.data(), &cchName, nullptr, nullptr, nullptr, nullptr);
+        LONG lResult = EnumRegistrySubkey(hKey, iIndex, name.data(), &cchName, pfExact);
         if (lResult == ERROR_SUCCESS) {
             name.resize(cchName);
             return true;
@@ -50,19 +51,6 @@ bool SubkeyNameAt(HKEY hKey, DWORD iIndex, std::string& name) {
 
 void NoteKeptKey(HKEY hRoot, const std::string& path) {
     AddCaution(kKeptCaution, ShownRegistryPath(hRoot, path).c_str());
-}
-
-// A key left in place keeps no values, so that re-creating it from a
-// snapshot leaves exactly the snapshot's values.
-void DeleteAllValues(HKEY hKey) {
-    char szName[16384];
-    for (;;) {
-        DWORD cchName = sizeof szName;
-        if (RegEnumValueA(hKey, 0, szName, &cchName, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS ||
-            RegDeleteValueA(hKey, szName) != ERROR_SUCCESS)
-            return;
-    }
 }
 
 // The snapshot's child of that name. Live keys and snapshot children come in
@@ -95,10 +83,11 @@ class TreeDeleter {
         std::string name;
         const RTREE* pCursor = nullptr;
         *pfKept = false;
-        for (DWORD iIndex = 0; SubkeyNameAt(hKey, iIndex, name);) {
+        bool fExact = true;
+        for (DWORD iIndex = 0; SubkeyNameAt(hKey, iIndex, name, &fExact);) {
             bool fChildKept = false;
             const RTREE* pChild = FindSnapshotChild(pNode, name, &pCursor);
-            LONG lResult = DeleteChild(hKey, name, pChild, &fChildKept);
+            LONG lResult = DeleteChild(hKey, name, fExact ? pChild : nullptr, fExact, &fChildKept);
             if (lResult != ERROR_SUCCESS)
                 return lResult;
             if (fChildKept) {
@@ -106,8 +95,10 @@ class TreeDeleter {
                 ++iIndex;
             }
         }
+        // A key left in place keeps no values, so that re-creating it from a
+        // snapshot leaves exactly the snapshot's values.
         if (*pfKept) {
-            DeleteAllValues(hKey);
+            DeleteAllRegistryValues(hKey);
             return ERROR_SUCCESS;
         }
         if (PFNNTDELETEKEY pfnDelete = DeleteByHandle())
@@ -116,17 +107,19 @@ class TreeDeleter {
     }
 
   private:
-    LONG DeleteChild(HKEY hKey, const std::string& name, const RTREE* pNode, bool* pfKept) {
+    LONG DeleteChild(HKEY hKey, const std::string& name, const RTREE* pNode, bool fExact,
+                     bool* pfKept) {
         size_t cchPath = path_.size();
         path_ += "\\" + name;
         HKEY hChild = nullptr;
-        LONG lResult = pNode && pNode->fUnreadable
+        bool fKnownUnreadable = !fExact || (pNode && pNode->fUnreadable);
+        LONG lResult = fKnownUnreadable
                            ? ERROR_ACCESS_DENIED
                            : OpenRegistryKeyNoLink(hKey, name.c_str(), samDelete, &hChild);
         // A listed key that cannot be opened by the name the listing gave
-        // has a name the ANSI calls cannot carry: it stays as well.
+        // has a name the calls in use cannot carry: it stays as well.
         if ((lResult == ERROR_ACCESS_DENIED || lResult == ERROR_FILE_NOT_FOUND) &&
-            ((pNode && pNode->fUnreadable) || IsUnreadable(hKey, name))) {
+            (fKnownUnreadable || IsUnreadable(hKey, name))) {
             NoteKeptKey(hRoot_, path_);
             *pfKept = true;
             lResult = ERROR_SUCCESS;
@@ -134,7 +127,7 @@ class TreeDeleter {
             RegistryKey child(hChild);
             lResult = DeleteOpenKey(child.get(), pNode, pfKept);
             if (lResult == ERROR_CALL_NOT_IMPLEMENTED)
-                lResult = RegDeleteKeyA(hKey, name.c_str());
+                lResult = DeleteRegistryKeyText(hKey, name.c_str());
         }
         path_.resize(cchPath);
         return lResult;
@@ -160,9 +153,10 @@ std::string ShownRegistryPath(HKEY hRoot, const std::string& path) {
         if (root.hRoot != hRoot || !root.szDisplayName[0] ||
             path.compare(0, cchStart, root.szStartPath) != 0)
             continue;
-        return root.szDisplayName + std::string(cchStart ? "" : "\\") + path.substr(cchStart);
+        return ShownRegistryText(root.szDisplayName + std::string(cchStart ? "" : "\\") +
+                                 path.substr(cchStart));
     }
-    return path;
+    return ShownRegistryText(path);
 }
 
 LONG RegDeleteKeyRecursive(HKEY hParent, const char* pszSubkey) {

@@ -7,6 +7,7 @@
 #include "registry/snapshot.h"
 #include "registry/rdelkey.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 #include "common/handles.h"
 
 #include "actions/deaction.h"
@@ -45,7 +46,7 @@ void WriteValues(HKEY hKey, const RDATA* pRD) {
     for (; pRD; pRD = pRD->pNext)
         values.push_back(pRD);
     for (auto it = values.rbegin(); it != values.rend(); ++it)
-        RegSetValueExA(hKey, (*it)->pszName, 0, (*it)->dwType, (*it)->abData, (*it)->cbData);
+        SetRegistryValueText(hKey, (*it)->pszName, (*it)->dwType, (*it)->abData, (*it)->cbData);
 }
 
 void ShowCriticalError() {

@@ -4,6 +4,7 @@
 
 #include "registry/tree.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 #include "common/handles.h"
 
 #include "common/strings.h"
@@ -84,9 +85,8 @@ struct KeyInfo {
 
 KeyInfo QueryKeyInfo(HKEY hKey) {
     KeyInfo info;
-    if (RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &info.cSubkeys, &info.cchMaxSubkey,
-                         nullptr, &info.cValues, &info.cchMaxValueName, &info.cbMaxValueData,
-                         nullptr, nullptr) != ERROR_SUCCESS)
+    if (QueryRegistryKeySizes(hKey, &info.cSubkeys, &info.cchMaxSubkey, &info.cValues,
+                              &info.cchMaxValueName, &info.cbMaxValueData) != ERROR_SUCCESS)
         info = KeyInfo{};
     return info;
 }
@@ -100,12 +100,13 @@ void FitValueBuffers(const KeyInfo& info) {
 
 // Reads the value at iIndex whole: a value longer than the buffers (one
 // that grew since the key was queried) is read again into buffers grown to
-// the key's new longest name and data. False when there is no such value.
-bool ReadValueAt(HKEY hKey, DWORD iIndex, DWORD* pdwType, DWORD* pcbData) {
+// the key's new longest name and data. False when there is no such value;
+// *pfExact false when its name or text has no exact form.
+bool ReadValueAt(HKEY hKey, DWORD iIndex, DWORD* pdwType, DWORD* pcbData, bool* pfExact) {
     for (int iTry = 0; iTry < cReadTries; ++iTry) {
         DWORD cchName = valueName.cb, cbData = valueData.cb;
-        LONG lResult = RegEnumValueA(hKey, iIndex, valueName.p, &cchName, nullptr, pdwType,
-                                     reinterpret_cast<BYTE*>(valueData.p), &cbData);
+        LONG lResult = EnumRegistryValue(hKey, iIndex, valueName.p, &cchName, pdwType,
+                                         reinterpret_cast<BYTE*>(valueData.p), &cbData, pfExact);
         if (lResult == ERROR_SUCCESS) {
             *pcbData = cbData;
             return true;
@@ -121,12 +122,19 @@ bool ReadValueAt(HKEY hKey, DWORD iIndex, DWORD* pdwType, DWORD* pcbData) {
 
 // Values stand in the reverse of the enumeration order: each record becomes
 // the new head. False when the key turns out to be a link key, which is
-// recorded with its target alone, so that it can be put back as a link.
+// recorded with its target alone, so that it can be put back as a link. A
+// value that cannot be held exactly is left out and its key is never
+// rewritten: it counts as unreadable.
 bool ReadValues(HKEY hKey, const KeyInfo& info, RTREE* pNode) {
     FitValueBuffers(info);
     DWORD dwType = 0, cbData = 0;
-    for (DWORD iIndex = 0; iIndex < info.cValues && ReadValueAt(hKey, iIndex, &dwType, &cbData);
-         ++iIndex) {
+    bool fExact = true;
+    for (DWORD iIndex = 0;
+         iIndex < info.cValues && ReadValueAt(hKey, iIndex, &dwType, &cbData, &fExact); ++iIndex) {
+        if (!fExact) {
+            pNode->fUnreadable = TRUE;
+            continue;
+        }
         if (IsRegistryLinkValue(dwType, valueName.p)) {
             pNode->pData = FreeRegistryData(pNode->pData, nullptr, 1);
             pNode->pData = NewRegistryData(dwType, cbData, reinterpret_cast<BYTE*>(valueData.p),
@@ -140,12 +148,12 @@ bool ReadValues(HKEY hKey, const KeyInfo& info, RTREE* pNode) {
 }
 
 // Reads the subkey name at iIndex whole, growing the buffer for a longer
-// name. False when there is no such subkey.
-bool ReadSubkeyNameAt(HKEY hKey, DWORD iIndex) {
+// name. False when there is no such subkey; *pfExact false when its name
+// has no exact form.
+bool ReadSubkeyNameAt(HKEY hKey, DWORD iIndex, bool* pfExact) {
     for (int iTry = 0; iTry < cReadTries; ++iTry) {
         DWORD cchName = subkeyName.cb;
-        LONG lResult =
-            RegEnumKeyExA(hKey, iIndex, subkeyName.p, &cchName, nullptr, nullptr, nullptr, nullptr);
+        LONG lResult = EnumRegistrySubkey(hKey, iIndex, subkeyName.p, &cchName, pfExact);
         if (lResult == ERROR_SUCCESS)
             return true;
         if (lResult != ERROR_MORE_DATA)
@@ -155,11 +163,14 @@ bool ReadSubkeyNameAt(HKEY hKey, DWORD iIndex) {
     return false;
 }
 
-// Children stand in enumeration order; skip-list names are left out.
+// Children stand in enumeration order; skip-list names are left out. A
+// child whose name has no exact form is recorded unreadable, never opened.
 void ReadSubkeyNames(HKEY hKey, const KeyInfo& info, HKEY hRoot, RTREE* pNode) {
     subkeyName.Grow(info.cchMaxSubkey + 1);
     RTREE* pLast = nullptr;
-    for (DWORD iIndex = 0; iIndex < info.cSubkeys && ReadSubkeyNameAt(hKey, iIndex); ++iIndex) {
+    bool fExact = true;
+    for (DWORD iIndex = 0; iIndex < info.cSubkeys && ReadSubkeyNameAt(hKey, iIndex, &fExact);
+         ++iIndex) {
         if (!subkeyName.p[0])
             ReportAssertion("pszValue[0]", "Registry", __LINE__);
         if (IsSkippedRegistryKey(subkeyName.p))
@@ -169,6 +180,7 @@ void ReadSubkeyNames(HKEY hKey, const KeyInfo& info, HKEY hRoot, RTREE* pNode) {
         std::free(pChild->pszName);
         pChild->pszName = DupString(subkeyName.p);
         pChild->hRoot = hRoot;
+        pChild->fUnreadable = !fExact;
         if (pLast)
             pLast->pNext = pChild;
         else
@@ -194,6 +206,8 @@ void ReadOpenKey(HKEY hKey, HKEY hRoot, RTREE* pNode) {
         return;
     ReadSubkeyNames(hKey, info, hRoot, pNode);
     for (RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
+        if (pChild->fUnreadable)
+            continue;
         HKEY hChild = nullptr;
         LONG lResult = OpenRegistryKeyNoLink(hKey, pChild->pszName, KEY_READ, &hChild);
         if (lResult != ERROR_SUCCESS) {

@@ -5,6 +5,7 @@
 
 #include "registry/snapshot.h"
 #include "registry/compare.h"
+#include "registry/wide_names.h"
 
 #include "common/strings.h"
 #include "common/boxes.h"
@@ -41,7 +42,8 @@ const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
 }
 
 void RunOwnUninstaller(const RDATA* pCommand) {
-    WinExec(reinterpret_cast<const char*>(pCommand->abData), SW_SHOWDEFAULT);
+    WinExec(ShownRegistryText(reinterpret_cast<const char*>(pCommand->abData)).c_str(),
+            SW_SHOWDEFAULT);
     AskUninstall(GetResString(IDS_PRESS_OK_WHEN_DONE), MB_OK);
 }
 
@@ -145,7 +147,8 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
     if (dwCode != REG_KEY_ADDED)
         return 1;
     char szQuestion[4096];
-    std::snprintf(szQuestion, sizeof szQuestion, GetResString(IDS_USE_OWN_UNINSTALLER), pszName);
+    std::snprintf(szQuestion, sizeof szQuestion, GetResString(IDS_USE_OWN_UNINSTALLER),
+                  ShownRegistryText(pszName).c_str());
     if (AskUninstall(szQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         bUninstallerChoice = bContinue;
         return 1;

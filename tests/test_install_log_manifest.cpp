@@ -5,15 +5,19 @@
 #include "actions/deaction.h"
 #include "common/strings.h"
 #include "install_log/manifest.h"
+#include "install_log/offer.h"
+#include "files/lists.h"
 #include "install_log/recorded_key.h"
 #include "registry/snapshot.h"
 #include "registry/tree.h"
+#include "support/file_session.h"
 #include "support/prefix_files.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -57,10 +61,10 @@ class ManifestTest : public testing::Test {
         LogItem& key = log.items[5];
         key.dwChange = REG_VALUES_CHANGED;
         key.iRoot = 2;
-        key.keyPath = "Acme\\Notes";
-        key.pBefore = KeyWithValue("Notes", "old");
-        KeyWithValue("Sub", "deeper", key.pBefore);
-        key.pAfter = KeyWithValue("Notes", "new");
+        key.keyPath = "Acme\\Заметки";
+        key.pBefore = KeyWithValue("Заметки", "old");
+        KeyWithValue("Caf\xC3\xA9", "deeper", key.pBefore);
+        key.pAfter = KeyWithValue("Заметки", "new");
         text = ManifestText(log);
     }
     // The manifest with the first occurrence of a text replaced.
@@ -72,7 +76,8 @@ class ManifestTest : public testing::Test {
     std::string text;
 };
 
-TEST_F(ManifestTest, EveryItemKindReadsBackAsWritten) {
+// Registry names are UTF-8; a log of format version 1 holds them as ANSI.
+TEST_F(ManifestTest, EveryItemKindReadsBackAsWrittenAndAnOlderLogsNamesAsANSI) {
     InstallLog read;
     ASSERT_EQ(ReadManifest(text, read), "");
     EXPECT_EQ(ManifestText(read), text);
@@ -80,12 +85,18 @@ TEST_F(ManifestTest, EveryItemKindReadsBackAsWritten) {
     EXPECT_EQ(read.setup, log.setup);
     ASSERT_EQ(read.items.size(), 6u);
     EXPECT_EQ(read.items[5].pBefore->pChild->pData->pszName, std::string("deeper"));
+    EXPECT_EQ(read.items[5].keyPath, "Acme\\Заметки");
+    InstallLog older;
+    std::string ansi = Replaced("\t2\n", "\t1\n");
+    ansi = ansi.replace(ansi.find("Caf\xC3\xA9"), 5, "Caf\xE9");
+    ASSERT_EQ(ReadManifest(ansi, older), "");
+    EXPECT_EQ(older.items[5].pBefore->pChild->pszName, std::string("Caf\xC3\xA9"));
 }
 
 TEST_F(ManifestTest, DamagedOrForeignManifestsAreRefusedNamingWhatIsWrong) {
     const std::pair<std::string, const char*> kCases[] = {
-        {Replaced("\t1\n", "\t0\n"),
-         "the log is of format version 0; this TRUN95 reads version 1 only"},
+        {Replaced("\t2\n", "\t3\n"),
+         "the log is of format version 3; this TRUN95 reads versions 1 to 2"},
         {Replaced("install log", "install lag"), "line 1: this is not a TRUN95 install log"},
         {"", "the manifest is empty"},
         {Replaced("\nitem\t1\t", "\nitem\tx\t"), "unknown item kind \"x\""},
@@ -107,6 +118,27 @@ TEST_F(ManifestTest, DamagedOrForeignManifestsAreRefusedNamingWhatIsWrong) {
     }
 }
 
+// An older log's registry name with "?" may stand for letters its ANSI text
+// could not hold: the key is left alone, named in a caution.
+TEST_F(ManifestTest, AnOlderLogsKeyNamedWithAQuestionMarkIsLeftAloneWithACaution) {
+    InstallLog older;
+    ASSERT_EQ(
+        ReadManifest(Replaced("\t2\n", "\t1\n").replace(text.find("Acme\\\\"), 20, "Acme\\\\Caf?"),
+                     older),
+        "");
+    older.items.erase(older.items.begin(), older.items.begin() + 5);
+    OfferLogItems(older);
+    EXPECT_EQ(ActiveNames(Cautions),
+              (std::vector<std::string>{"caution one",
+                                        "Registry key \\Acme\\Caf? is named in an "
+                                        "older install log in ANSI text, which may not hold "
+                                        "its exact name: it is left as it is"}));
+    EXPECT_EQ(pActionList->fDone, 1);
+    ForgetLogActions();
+    FreeActionList();
+    FreeNameList(&Cautions);
+}
+
 TEST_F(ManifestTest, ALogIsRefusedWhenItsFolderOrARestoredFilesCopyIsMissing) {
     ScratchFolder scratch{"manifest"};
     InstallLog read;
@@ -120,22 +152,24 @@ TEST_F(ManifestTest, ALogIsRefusedWhenItsFolderOrARestoredFilesCopyIsMissing) {
     EXPECT_EQ(LoadInstallLog(scratch.path(), complete), "");
 }
 
-// A key whose values setup changed, against the key now: setup changed A,
-// deleted B and added C; since then C was changed and D made. A and B get
-// their values from before setup; C and D stay as they are now.
+// A key whose values setup changed, against the key now: setup changed
+// Заметки, deleted B and added C; since then C was changed and D made.
+// Заметки and B get their values from before setup, by their exact names;
+// C and D stay as they are now.
 TEST(RecordedKeyTest, AKeysValuesGoBackOnlyWhereTheyStillHoldSetupsValues) {
     const std::string key = "Software\\Trun95TestLogKey";
     RemoveTestKey(HKEY_CURRENT_USER, key);
     RTREE* pBefore = NewRegistryNode();
     RTREE* pSetup = NewRegistryNode();
     RTREE* pNow = NewRegistryNode();
-    for (auto [pNode, pszName, pszData] : {std::tuple{pBefore, "A", "1"},
+    for (auto [pNode, pszName, pszData] : {std::tuple{pBefore, "Заметки", "日本"},
                                            {pBefore, "B", "1"},
-                                           {pSetup, "A", "2"},
+                                           {pSetup, "Заметки", "2"},
                                            {pSetup, "C", "1"}})
-        pNode->pData = NewRegistryData(REG_SZ, 2, reinterpret_cast<const BYTE*>(pszData), pszName,
-                                       pNode->pData);
-    for (auto [pszName, pszData] : {std::pair{"A", "2"}, {"C", "3"}, {"D", "x"}})
+        pNode->pData =
+            NewRegistryData(REG_SZ, static_cast<DWORD>(std::strlen(pszData) + 1),
+                            reinterpret_cast<const BYTE*>(pszData), pszName, pNode->pData);
+    for (auto [pszName, pszData] : {std::pair{"Заметки", "2"}, {"C", "3"}, {"D", "x"}})
         SetTestString(HKEY_CURRENT_USER, key, pszName, pszData);
     ScanRegistryKey(HKEY_CURRENT_USER, key.c_str(), pNow);
     KeyUndo undo = PlanChangedValuesUndo(pBefore, pSetup, pNow);
@@ -145,9 +179,10 @@ TEST(RecordedKeyTest, AKeysValuesGoBackOnlyWhereTheyStillHoldSetupsValues) {
     auto values = ReadLiveValues(HKEY_CURRENT_USER, key);
     std::sort(values.begin(), values.end(),
               [](const LiveValue& a, const LiveValue& b) { return a.name < b.name; });
-    ASSERT_EQ(values.size(), 4u);
-    EXPECT_EQ(values[0].bytes + values[1].bytes + values[2].bytes, std::string("1\0001\0003", 6));
-    EXPECT_EQ(values[3].name, "D");
+    EXPECT_EQ(values, (std::vector<LiveValue>{{"B", REG_SZ, std::string("1", 2)},
+                                              {"C", REG_SZ, std::string("3", 2)},
+                                              {"D", REG_SZ, std::string("x", 2)},
+                                              {"Заметки", REG_SZ, std::string("日本", 7)}}));
     for (RTREE* pNode : {pBefore, pSetup, pNow})
         FreeRegistryNode(pNode, 1);
     RemoveTestKey(HKEY_CURRENT_USER, key);

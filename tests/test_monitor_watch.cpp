@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@ class WatchedFolderTest : public MonitoredTest {
     // The monitor's threads go on, cautions are dropped, and the folders the
     // ANSI calls cannot reach or spell are removed deepest first.
     void TearDown() override {
+        pfnAllocFileEvent = std::calloc;
         ReleaseMonitor();
         MonitoredTest::TearDown();
         for (HANDLE hEvent : testEvents)
@@ -137,11 +139,21 @@ TEST_F(WatchedFolderTest, AFilesWatchThatCannotStartGivesTheDriveACaution) {
     EXPECT_TRUE(Recorded(scratch / "seen\\", kOpFolderCreated));
 }
 
+// Out of memory in the driver, then in the recorder on the monitor's thread.
 TEST_F(WatchedFolderTest, ChangesLostForLackOfMemoryGiveTheDriveACautionAndTheHostGoesOn) {
-    AskDriver("out of memory");
+    HANDLE hOutOfMemory = AskDriver("out of memory");
     Watch();
     WriteTextFile(scratch / "lost.txt", "x");
     ExpectCautionForDriveC();
+    ResetEvent(hOutOfMemory);
+    CloseHandle(hOutOfMemory);
+    std::erase(testEvents, hOutOfMemory);
+    FreeNameList(&Cautions);
+    pfnAllocFileEvent = [](size_t, size_t) -> void* { return nullptr; };
+    Watch();
+    WriteTextFile(scratch / "lost by the recorder.txt", "x");
+    ExpectCautionForDriveC();
+    EXPECT_FALSE(Recorded(scratch / "lost by the recorder.txt", kOpFileCreated));
 }
 
 TEST_F(WatchedFolderTest, ARootThatTakesNoFlushMarkIsDrainedWithoutACaution) {

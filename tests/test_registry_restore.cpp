@@ -8,6 +8,7 @@
 #include "registry/snapshot.h"
 #include "registry/compare.h"
 #include "registry/restore.h"
+#include "registry/wide_names.h"
 #include "common/guard.h"
 #include "support/test_registry.h"
 
@@ -31,15 +32,7 @@ void ReadLiveTree(HKEY hRoot, const std::string& path, std::vector<std::string>&
     for (const LiveValue& value : ReadLiveValues(hRoot, path))
         out.push_back("value " + value.name + " " + std::to_string(value.dwType) + " " +
                       value.bytes);
-    HKEY hKey = OpenTestKey(hRoot, path);
-    if (!hKey)
-        return;
-    std::vector<std::string> children;
-    char szName[256];
-    for (DWORD i = 0; RegEnumKeyA(hKey, i, szName, sizeof szName) == ERROR_SUCCESS; ++i)
-        children.push_back(szName);
-    RegCloseKey(hKey);
-    for (const std::string& child : children)
+    for (const std::string& child : LiveSubkeyNames(hRoot, path))
         ReadLiveTree(hRoot, path + "\\" + child, out);
 }
 
@@ -47,6 +40,7 @@ class RegistryRestoreTest : public RegistryChangeTest {
   protected:
     RegistryRestoreTest() : RegistryChangeTest(kMarker) {}
     void TearDown() override {
+        fRegistryAnsiCallsForTests = false;
         RegistryChangeTest::TearDown();
         RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
     }
@@ -76,8 +70,9 @@ class RegistryRestoreTest : public RegistryChangeTest {
 // Changes at several depths under every root become actions with their
 // category, node and description, in report order; carried out, they put
 // the registry back byte for byte, whatever the size of values, names (up to
-// the registry's 255 characters a key) and paths; a link key that setup
-// added goes without its target, one below a changed key stays a link.
+// the registry's 255 characters a key, in any script) and paths; a link key
+// that setup added goes without its target, one below a changed key stays a
+// link.
 TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTheRegistryBack) {
     const std::string added = "Added" + std::string(250, 'a');
     std::string longPath;
@@ -101,7 +96,8 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         SetTestString(root.hRoot, p + "\\Changed", "a", "1");
         SetTestString(root.hRoot, p + "\\Changed", "b", "2");
         SetTestString(root.hRoot, p + "\\Changed\\Kept", "k", "1");
-        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "1");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "Заметки", "日本");
+        SetTestString(root.hRoot, p + "\\Changed\\中文", "名前", "値");
         SetTestString(root.hRoot, p + "\\Stays", "s", "1");
     }
     const std::string changed = roots[2].path + "\\Changed";
@@ -129,7 +125,7 @@ TEST_F(RegistryRestoreTest, ChangesUnderEveryRootBecomeDescribedActionsThatPutTh
         SetTestString(root.hRoot, p + "\\Changed", "a", "changed");
         SetTestString(root.hRoot, p + "\\Changed", "c", "new");
         DeleteTestValue(root.hRoot, p + "\\Changed", "b");
-        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "d", "2");
+        SetTestString(root.hRoot, p + "\\Changed\\Kept\\Deep", "Заметки", "中文");
         SetTestString(root.hRoot, p + "\\Changed\\New\\Deeper\\Deepest", "n", "1");
         SetTestString(root.hRoot, p + "\\Changed\\RunMRU", "a", "cmd");
         SetTestString(root.hRoot, p + "\\" + added + "\\One\\Two\\Three", "t", "3");
@@ -238,9 +234,9 @@ TEST_F(RegistryRestoreTest, DamagedNodesAreReportedAndTheRestStillFollows) {
 }
 
 // An added key that is already gone is fine; a key the snapshot could not
-// read, or one the ANSI calls cannot name, stays with the keys above it,
-// with a caution.
-TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCountAsUndone) {
+// read stays with the keys above it, with a caution; one named beyond the
+// ANSI code page goes by its exact name, shown with "?" in the list.
+TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUnreadableOrNamedInAnyScriptStillCountAsUndone) {
     const std::string base = roots[2].path;
     CreateTestKey(HKEY_CURRENT_USER, base);
     Before();
@@ -248,9 +244,12 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCoun
     SetTestString(HKEY_CURRENT_USER, base + "\\Kept", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Other", "v", "1");
     SetTestString(HKEY_CURRENT_USER, base + "\\Kept\\Unread", "v", "1");
-    SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
-    CreateUnicodeOnlyKey(HKEY_CURRENT_USER, base + "\\Stuck");
-    AfterAndCompare();
+    SetTestString(HKEY_CURRENT_USER, base + "\\Новый\\Normal", "v", "1");
+    CreateTestKey(HKEY_CURRENT_USER, base + "\\Новый\\中文");
+    EXPECT_EQ(
+        Containing(AfterAndCompare(), "Key Added"),
+        (Texts{"Key Added " + roots[2].shown + "\\Gone", "Key Added " + roots[2].shown + "\\Kept",
+               "Key Added " + roots[2].shown + "\\?????"}));
     std::vector<DEACTION*> actions = RegistryActions("Hkey_current_user");
     ASSERT_EQ(actions.size(), 3u);
     RemoveTestKey(HKEY_CURRENT_USER, base + "\\Gone");
@@ -272,7 +271,24 @@ TEST_F(RegistryRestoreTest, AddedKeysAlreadyGoneUndeletableOrUnreadableStillCoun
 
     FreeNameList(&Cautions);
     EXPECT_EQ(DoRegistryAction(actions[2]), 1);
+    EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Новый"));
+    EXPECT_EQ(NewestCaution(), "");
+
+    // Through the ANSI calls, as on the Windows 95 family, a name they cannot
+    // carry is never acted on: that key stays, named in a caution.
+    fRegistryAnsiCallsForTests = true;
+    FreeActionList();
+    FreeRegistrySnapshot(&pBefore);
+    FreeRegistrySnapshot(&pAfter);
+    Before();
+    SetTestString(HKEY_CURRENT_USER, base + "\\Stuck\\Normal", "v", "1");
+    CreateTestKey(HKEY_CURRENT_USER, base + "\\Stuck\\中文");
+    AfterAndCompare();
+    actions = RegistryActions(roots[2].shown + "\\Stuck");
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(DoRegistryAction(actions[0]), 1);
     EXPECT_FALSE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\Normal"));
+    EXPECT_TRUE(TestKeyExists(HKEY_CURRENT_USER, base + "\\Stuck\\中文"));
     EXPECT_EQ(NewestCaution(), "Registry key " + roots[2].shown +
                                    "\\Stuck\\?? could not be read and was left in place.");
 }

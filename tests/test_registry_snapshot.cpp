@@ -2,6 +2,7 @@
 // subkeys, what it leaves out, and how nodes are freed.
 #include "registry/snapshot.h"
 #include "registry/keypath.h"
+#include "registry/wide_names.h"
 #include "common/guard.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"
@@ -20,7 +21,7 @@ const std::string kKey = "Software\\Trun95TestSnap";
 const std::string kTarget = "Software\\Trun95TestSnapTarget";
 
 LONG WINAPI RefuseOpenOnce(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) {
-    pfnOpenRegistryKey = RegOpenKeyExA;
+    pfnOpenRegistryKey = OpenRegistryKeyText;
     return ERROR_INVALID_PARAMETER;
 }
 
@@ -99,6 +100,7 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
     DWORD dwNumber = 0x12345678;
     SetTestValue(HKEY_CURRENT_USER, kKey, "Beta", REG_DWORD, &dwNumber, sizeof dwNumber);
     SetTestValue(HKEY_CURRENT_USER, kKey, "Gamma", REG_BINARY, "\x01\x00\x02", 3);
+    SetTestString(HKEY_CURRENT_USER, kKey, "Заметки", "日本");
     for (const char* psz : {"Zulu", "Mike", "Alpha"})
         SetTestString(HKEY_CURRENT_USER, kKey + "\\" + psz, "v", psz);
     CreateLinkKey(HKEY_CURRENT_USER, kKey + "\\Unopenable", "Software\\Trun95TestNoSuchKey");
@@ -114,7 +116,7 @@ TEST_F(RegistrySnapshotTest, ValuesAndChildrenAreRecordedWithTheirDataAndParents
         recorded.insert(recorded.begin(),
                         {p->pszName, p->dwType,
                          std::string(reinterpret_cast<const char*>(p->abData), p->cbData)});
-    EXPECT_EQ(recorded.size(), 4u);
+    EXPECT_EQ(recorded.size(), 5u);
     EXPECT_EQ(recorded, ReadLiveValues(HKEY_CURRENT_USER, kKey));
 
     // The registry lists subkeys sorted by name; the snapshot keeps that order.

@@ -1,5 +1,7 @@
-// Registry helpers for tests, written with the plain registry functions so
-// that they do not depend on the code under test.
+// Registry helpers for tests, written with the plain wide-character registry
+// functions so that they do not depend on the code under test: names and
+// string data are given and read as UTF-8, so that no name or text the ANSI
+// code page cannot hold turns into "?" unnoticed.
 #include "support/test_registry.h"
 
 #include "actions/deaction.h"
@@ -24,7 +26,23 @@ void DeleteOpenKey(HKEY hKey) {
 }
 
 std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                                                        static_cast<int>(text.size()), wide.data(),
+                                                        static_cast<int>(wide.size()))));
+    return wide;
+}
+
+std::string Utf8(const wchar_t* pch, size_t cch) {
+    std::string text(cch * 3, '\0');
+    text.resize(
+        static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, pch, static_cast<int>(cch), text.data(),
+                                                static_cast<int>(text.size()), nullptr, nullptr)));
+    return text;
+}
+
+bool IsText(DWORD dwType) {
+    return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
 }
 
 // Opens or creates a key one component at a time, so that paths longer than
@@ -36,9 +54,10 @@ HKEY WalkKey(HKEY hRoot, const std::string& path, bool fCreate) {
         size_t iEnd = path.find('\\', iStart);
         std::string name = path.substr(iStart, iEnd == std::string::npos ? iEnd : iEnd - iStart);
         HKEY hNext = nullptr;
-        LONG lResult = fCreate ? RegCreateKeyExA(hCurrent, name.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &hNext, nullptr)
-                               : RegOpenKeyExA(hCurrent, name.c_str(), 0, KEY_ALL_ACCESS, &hNext);
+        LONG lResult = fCreate
+                           ? RegCreateKeyExW(hCurrent, Wide(name).c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &hNext, nullptr)
+                           : RegOpenKeyExW(hCurrent, Wide(name).c_str(), 0, KEY_ALL_ACCESS, &hNext);
         if (hCurrent != hRoot)
             RegCloseKey(hCurrent);
         if (lResult != ERROR_SUCCESS)
@@ -77,10 +96,18 @@ void CreateTestKey(HKEY hRoot, const std::string& path) {
 
 void SetTestValue(HKEY hRoot, const std::string& path, const std::string& name, DWORD dwType,
                   const void* pData, DWORD cbData) {
-    if (HKEY hKey = WalkKey(hRoot, path, true)) {
-        RegSetValueExA(hKey, name.c_str(), 0, dwType, static_cast<const BYTE*>(pData), cbData);
-        RegCloseKey(hKey);
-    }
+    HKEY hKey = WalkKey(hRoot, path, true);
+    if (!hKey)
+        return;
+    std::wstring text = Wide(std::string(static_cast<const char*>(pData), cbData));
+    if (IsText(dwType))
+        RegSetValueExW(hKey, Wide(name).c_str(), 0, dwType,
+                       reinterpret_cast<const BYTE*>(text.data()),
+                       static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    else
+        RegSetValueExW(hKey, Wide(name).c_str(), 0, dwType, static_cast<const BYTE*>(pData),
+                       cbData);
+    RegCloseKey(hKey);
 }
 
 void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
@@ -90,7 +117,7 @@ void SetTestString(HKEY hRoot, const std::string& path, const std::string& name,
 
 void DeleteTestValue(HKEY hRoot, const std::string& path, const std::string& name) {
     if (HKEY hKey = WalkKey(hRoot, path, false)) {
-        RegDeleteValueA(hKey, name.c_str());
+        RegDeleteValueW(hKey, Wide(name).c_str());
         RegCloseKey(hKey);
     }
 }
@@ -118,12 +145,11 @@ bool TestKeyExists(HKEY hRoot, const std::string& path) {
     if (!hParent)
         return false;
     // Listed by its parent: also a key that cannot be opened.
-    std::string name = path.substr(iLast == std::string::npos ? 0 : iLast + 1);
+    std::wstring name = Wide(path.substr(iLast == std::string::npos ? 0 : iLast + 1));
     bool fListed = false;
-    char szName[512];
-    for (DWORD i = 0; !fListed && RegEnumKeyA(hParent, i, szName, sizeof szName) == ERROR_SUCCESS;
-         ++i)
-        fListed = lstrcmpiA(szName, name.c_str()) == 0;
+    wchar_t szName[512];
+    for (DWORD i = 0; !fListed && RegEnumKeyW(hParent, i, szName, 512) == ERROR_SUCCESS; ++i)
+        fListed = lstrcmpiW(szName, name.c_str()) == 0;
     if (hParent != hRoot)
         RegCloseKey(hParent);
     return fListed;
@@ -141,30 +167,36 @@ void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& targe
     RegCloseKey(hKey);
 }
 
-void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath) {
-    HKEY hKey = nullptr;
-    std::wstring path = Wide(parentPath) + L"\\\x4E2D\x6587";
-    if (RegCreateKeyExW(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                        nullptr) == ERROR_SUCCESS)
-        RegCloseKey(hKey);
-}
-
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path) {
     std::vector<LiveValue> values;
     HKEY hKey = WalkKey(hRoot, path, false);
     if (!hKey)
         return values;
-    static char szName[16384];
+    static wchar_t szName[16384];
     static BYTE abData[262144];
     for (DWORD i = 0;; ++i) {
-        DWORD cchName = sizeof szName, cbData = sizeof abData, dwType = 0;
-        if (RegEnumValueA(hKey, i, szName, &cchName, nullptr, &dwType, abData, &cbData) !=
+        DWORD cchName = 16384, cbData = sizeof abData, dwType = 0;
+        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, abData, &cbData) !=
             ERROR_SUCCESS)
             break;
-        values.push_back({szName, dwType, std::string(reinterpret_cast<char*>(abData), cbData)});
+        std::string bytes(reinterpret_cast<char*>(abData), cbData);
+        if (IsText(dwType) && cbData % 2 == 0)
+            bytes = Utf8(reinterpret_cast<wchar_t*>(abData), cbData / 2);
+        values.push_back({Utf8(szName, cchName), dwType, bytes});
     }
     RegCloseKey(hKey);
     return values;
+}
+
+std::vector<std::string> LiveSubkeyNames(HKEY hRoot, const std::string& path) {
+    std::vector<std::string> names;
+    if (HKEY hKey = WalkKey(hRoot, path, false)) {
+        wchar_t szName[256];
+        for (DWORD i = 0; RegEnumKeyW(hKey, i, szName, 256) == ERROR_SUCCESS; ++i)
+            names.push_back(Utf8(szName, wcslen(szName)));
+        RegCloseKey(hKey);
+    }
+    return names;
 }
 
 SavedKey::SavedKey(HKEY hRoot, const std::string& path)

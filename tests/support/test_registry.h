@@ -1,5 +1,5 @@
 // Registry helpers for tests: keys and values written with the plain
-// registry functions, link keys and keys the ANSI functions cannot name, the look-up
+// registry functions, names and string data in UTF-8, link keys, the look-up
 // of nodes and actions that tests check, and a fixture that compares two
 // snapshots around changes to marker keys.
 #pragma once
@@ -30,8 +30,6 @@ bool TestKeyExists(HKEY hRoot, const std::string& path);
 // Makes a link key that points at a key of HKEY_LOCAL_MACHINE (which need
 // not exist: a dangling link is listed by its parent but cannot be opened).
 void CreateLinkKey(HKEY hRoot, const std::string& path, const std::string& target);
-// Makes a key whose name the ANSI registry functions cannot spell.
-void CreateUnicodeOnlyKey(HKEY hRoot, const std::string& parentPath);
 
 // Values of a live key as (name, type, bytes), in enumeration order.
 struct LiveValue {
@@ -41,6 +39,8 @@ struct LiveValue {
     bool operator==(const LiveValue&) const = default;
 };
 std::vector<LiveValue> ReadLiveValues(HKEY hRoot, const std::string& path);
+// Names of a live key's subkeys, in enumeration order.
+std::vector<std::string> LiveSubkeyNames(HKEY hRoot, const std::string& path);
 
 // Keeps whether a key exists and its values, and puts them back when it goes.
 class SavedKey {
