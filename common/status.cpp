@@ -34,7 +34,8 @@ void PumpMessages() {
 
 void PumpMessagesWhenDue() {
     constexpr DWORD dwPumpInterval = 15;
-    static DWORD dwLastPump;
+    // Per thread: a reading thread's pumping never delays the window thread's.
+    static thread_local DWORD dwLastPump;
     DWORD dwNow = GetTickCount();
     if (dwNow - dwLastPump < dwPumpInterval)
         return;

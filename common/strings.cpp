@@ -11,8 +11,9 @@
 
 namespace {
 constexpr int kResBufferSize = 300;
-char aszResBuffers[3][kResBufferSize];
-int iNextResBuffer;
+// Per thread, so that a text loaded on one thread is not overwritten by another.
+thread_local char aszResBuffers[3][kResBufferSize];
+thread_local int iNextResBuffer;
 } // namespace
 
 // Loads a text into the next of three rotating buffers. An entry that begins
