@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -23,6 +24,8 @@ constexpr BYTE bContinue = 0;
 constexpr BYTE bStop = 1;
 
 BYTE bUninstallerChoice = bUndecided;
+// Set while the new entries are listed instead of offered.
+PFNNEWUNINSTALLER pfnListEntry = nullptr;
 
 // The title is read into a buffer of its own: the string table's buffers
 // rotate and the question itself is read right after it.
@@ -38,6 +41,12 @@ const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
             return pRD;
     }
     return nullptr;
+}
+
+// A command as the registry holds it: up to its first NUL, if any.
+std::string CommandText(const RDATA* pCommand) {
+    const char* pszData = reinterpret_cast<const char*>(pCommand->abData);
+    return std::string(pszData, strnlen(pszData, pCommand->cbData));
 }
 
 void RunOwnUninstaller(const RDATA* pCommand) {
@@ -144,6 +153,11 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
         ReportAssertion("pNode", "Registry", __LINE__);
     if (dwCode != REG_KEY_ADDED)
         return 1;
+    if (pfnListEntry) {
+        const RDATA* pCommand = FindValue(pNode, szRegUninstallValue);
+        pfnListEntry(pszName, pCommand ? CommandText(pCommand).c_str() : "");
+        return 1;
+    }
     char szQuestion[4096];
     std::snprintf(szQuestion, sizeof szQuestion, GetResString(IDS_USE_OWN_UNINSTALLER), pszName);
     if (AskUninstall(szQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) {
@@ -161,6 +175,12 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
         bUninstallerChoice = idAnswer == IDYES ? bContinue : bStop;
     }
     return 1;
+}
+
+void ListNewUninstallers(REGTRE** ppBefore, REGTRE** ppAfter, PFNNEWUNINSTALLER pfnEach) {
+    pfnListEntry = pfnEach;
+    DetectSystemUninstaller(ppBefore, ppAfter);
+    pfnListEntry = nullptr;
 }
 
 int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {
