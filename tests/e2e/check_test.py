@@ -14,7 +14,7 @@ and a setup that tries to
 write through drive Z: and leaves a folder window open: the file outside
 stays unwritten, the window is named and ended, and its folder is reported. For
 every check the residue must agree with e2e.py's own state diff of the
-residue run's prefix, the JSON must follow docs/check.md, and the base
+run's prefix, the JSON must follow docs/check.md, and the base
 prefix must be byte for byte as it was.
 
 usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
@@ -29,6 +29,7 @@ import subprocess
 import sys
 
 import e2e  # puts scripts/ on the import path
+from check import RUN_FOLDER
 from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
@@ -123,8 +124,7 @@ def covers(item, line):
 
 def disagreements(result, base, runs):
     """Residue items the state diff does not see, and state-diff lines no item covers."""
-    run = "residue" if result["ownUninstaller"]["registered"] else "footprint"
-    residue_prefix = Prefix(os.path.join(runs, run, "prefix"))
+    residue_prefix = Prefix(os.path.join(runs, RUN_FOLDER, "prefix"))
     cautions = {"c:/" + state_diff_name(c) for c in result["cautions"]["residue"]}
     lines = e2e.compare(e2e.snapshot(Prefix(base)), e2e.snapshot(residue_prefix),
                         cautions)
@@ -224,7 +224,7 @@ def main():
                sorted((i["kind"], i["object"]) for i in results[6]["residue"]),
                [(name, line) for name, line in SETUP_ANSWERS if not re.search(
                    "^%s$" % line, read_text(Prefix(os.path.join(
-                       runs, name, "footprint", "prefix")).run_file("transcript.txt")), re.M)],
+                       runs, name, RUN_FOLDER, "prefix")).run_file("transcript.txt")), re.M)],
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
                    (i["kind"], i["object"]) for i in results[4]["residue"]],
                os.path.exists(outside),
