@@ -10,7 +10,7 @@
 Started by the launcher (./trun95 check, ./trun95 check-all), which has built
 the host and set up Wine's environment. Each check works in one throwaway
 copy of the base prefix, which itself is never changed, cut off from the
-Linux files (Prefix.isolate) with the setup
+Linux files (Prefix.isolate; its Wine processes in a sandbox) with the setup
 program copied into it. Setup runs under watch; the session compares and
 writes what setup made (the footprint), runs the program's registered
 uninstaller, compares again and writes what is still on offer (the residue),
@@ -32,7 +32,8 @@ import threading
 import time
 
 from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
-                       file_name_problem, parse_options, phase, run_host, staged_path)
+                       file_name_problem, parse_options, phase, require_sandbox, run_host,
+                       staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/run/prefix).
@@ -276,6 +277,7 @@ def parse(command, argv):
         raise Refused("check-all takes one folder, not: " + " ".join(rest))
     if command == "check" and not os.path.isfile(rest[0]) and os.path.sep in rest[0]:
         raise Refused("no setup program " + rest[0])
+    require_sandbox()
     base = Prefix(args["prefix"])
     if args["prefix"] == default_prefix() and not base.exists():
         # The launcher's prefix is made on first use, as for any other run;

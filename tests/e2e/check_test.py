@@ -11,10 +11,11 @@ question even with /S, and its variant with a wizard and no silent switch
 Pad, which registers its uninstaller under HKEY_CURRENT_USER (one variant
 keeps the user's settings key, exactly that is left; the other is clean),
 and a setup that tries to
-write through drive Z: and leaves a folder window open: the file outside
-stays unwritten, the window is named and ended, and its folder is reported. For
-every check the residue must agree with e2e.py's own state diff of the
-run's prefix, the JSON must follow docs/check.md, and the base
+write outside its prefix, through drive Z: and through Wine's own paths to
+Linux files, and leaves a folder window open: the files outside stay
+unwritten, the window is named and ended, and its folder is reported. For
+every check the residue must agree with e2e.py's own state diff of the run's
+prefix, the JSON must follow docs/check.md, and the base
 prefix must be byte for byte as it was.
 
 usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
@@ -61,8 +62,8 @@ SETUP_ANSWERS = [
     ("epsilon-setup.exe", r"Epsilon\tclosed the program setup started: epsilon\.exe\tClose")]
 
 
-# A setup that reaches for the Linux files through drive Z: and leaves a
-# window of its folder open.
+# A setup that reaches for the Linux files through drive Z: and through
+# Wine's own path to them, and leaves a window of its folder open.
 ESCAPE_PROBE = r"""Unicode true
 Target amd64-unicode
 Name "Escape Probe"
@@ -77,17 +78,22 @@ Section
     FileOpen $0 "${OUTSIDE}" w
     FileWrite $0 "outside"
     FileClose $0
+    FileOpen $0 "\\?\unix${OUTSIDE_UNIX}" w
+    FileWrite $0 "outside"
+    FileClose $0
     Exec '"explorer.exe" "$PROGRAMFILES64\Escape Probe"'
 SectionEnd
 """
 
 
-def build_escape_probe(folder, outside):
+def build_escape_probe(folder, outside, outside_unix):
     script = os.path.join(folder, "escape-probe.nsi")
     with open(script, "w") as stream:
         stream.write(ESCAPE_PROBE)
     run_bounded(["makensis", "-V2", "-DOUTFILE=" + os.path.join(folder, "escape-probe.exe"),
-                 "-DOUTSIDE=" + windows_path(outside), script], STEP_SECONDS, check=True)
+                 "-DOUTSIDE=" + windows_path(outside),
+                 "-DOUTSIDE_UNIX=" + outside_unix.replace("/", "\\"), script], STEP_SECONDS,
+                check=True)
     os.remove(script)
 
 
@@ -182,7 +188,7 @@ def main():
     work = os.path.abspath(os.path.join(args.work, args.case))
     shutil.rmtree(work, ignore_errors=True)
     base, runs, report = (os.path.join(work, name) for name in ("base", "runs", "check.json"))
-    outside = os.path.join(work, "outside.txt")
+    outside = [os.path.join(work, "outside.txt"), os.path.join(work, "outside-unix.txt")]
     os.makedirs(work)
     run_bounded(["cp", "-a", os.path.abspath(args.prefix), base], STEP_SECONDS, check=True)
     if args.case == "check":
@@ -191,7 +197,7 @@ def main():
         os.makedirs(os.path.join(work, "setups"))
         for name in setups:
             shutil.copy(os.path.join(args.bin, name), os.path.join(work, "setups"))
-        build_escape_probe(os.path.join(work, "setups"), outside)
+        build_escape_probe(os.path.join(work, "setups"), *outside)
         setups.append("escape-probe.exe")
         # Options after the folder, as the documents show them.
         command = ["check-all", os.path.join(work, "setups"), "-j", "2"]
@@ -227,7 +233,7 @@ def main():
                        runs, name, RUN_FOLDER, "prefix")).run_file("transcript.txt")), re.M)],
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
                    (i["kind"], i["object"]) for i in results[4]["residue"]],
-               os.path.exists(outside),
+               any(os.path.exists(path) for path in outside),
                "Escape Probe" in run.stdout.split("still running after the host ended")[-1])
     if got != expected:
         failures.append("expected %r, got %r" % (expected, got))
