@@ -53,7 +53,7 @@ PERUSER_RESIDUE = [("registry", "Hkey_current_user\\Software\\Acme Pad"),
                    ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme Pad")]
 
 # How the unattended user met setups that ask or start their program:
-# caption, text and answer of a transcript line of the footprint run.
+# caption, text and answer of a transcript line of the run.
 SETUP_ANSWERS = [
     ("ask-setup.exe", r"Zeta Setup\tKeep the Zeta samples too\?\tYes"),
     ("wizard-setup.exe", r"Zeta Setup: License Agreement\tI &accept the terms .*\tticked"),
