@@ -30,7 +30,7 @@ void WriteUninstallerLine(const char* pszEntry, const char* pszCommand) {
 // The item list, then one "uninstaller" line for each Uninstall entry setup
 // added: the entry's name and its UninstallString, which the own uninstaller
 // is about to remove. A list that cannot be written whole is not left
-// behind, so that a reader never takes a part for all.
+// behind, so that a reader never takes half a list for the whole.
 void WriteFootprint() {
     pFootprintFile = std::fopen(footprintPath.c_str(), "wt");
     if (!pFootprintFile)
