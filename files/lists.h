@@ -70,6 +70,8 @@ void AddCaution(const char* pszFormat, const char* pszArg);
 int RemoveName(NAMEITEM** ppList, const char* pszName);
 NAMEITEM* FindName(NAMEITEM* pList, const char* pszName);
 void FreeNameList(NAMEITEM** ppList);
+// A copy of a name list, entry for entry, removed entries included.
+NAMEITEM* CopyNameList(const NAMEITEM* pList);
 
 // Gives an entry a new name in place (its long form); the entry keeps its
 // position in the list.

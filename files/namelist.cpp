@@ -250,6 +250,18 @@ void FreeNameList(NAMEITEM** ppList) {
     ForgetIndex(ppList);
 }
 
+NAMEITEM* CopyNameList(const NAMEITEM* pList) {
+    NAMEITEM* pCopies = nullptr;
+    NAMEITEM* pLast = nullptr;
+    for (; pList; pList = pList->pNext) {
+        auto* pCopy = static_cast<NAMEITEM*>(AllocZeroedOrDie(sizeof(NAMEITEM)));
+        *pCopy = *pList;
+        LinkBefore(&pCopies, pCopy, pLast, nullptr);
+        pLast = pCopy;
+    }
+    return pCopies;
+}
+
 void AddCaution(const char* pszFormat, const char* pszArg) {
     if (!pszFormat || !*pszFormat)
         InternalError("util", __LINE__);

@@ -41,7 +41,8 @@ bool Trun95Library::Load() {
 bool Trun95Library::LoadToolsLibrary() {
     return LoadFrom("trun95check.dll") && Find(hModule, "write_item_list", 100, pfnWriteItemList) &&
            Find(hModule, "save_install_log", 101, pfnSaveInstallLog) &&
-           Find(hModule, "uninstall_from_log", 102, pfnUninstallFromLog);
+           Find(hModule, "uninstall_from_log", 102, pfnUninstallFromLog) &&
+           Find(hModule, "write_footprint_items", 103, pfnWriteFootprintItems);
 }
 
 bool Trun95Library::LoadFrom(const char* pszName) {

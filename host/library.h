@@ -17,6 +17,9 @@ struct Trun95Library {
     decltype(&uninstall_standalone) pfnUninstallStandalone = nullptr;
     // Only in the tools library: writes the offered items for programs to read.
     int (*pfnWriteItemList)(const char* pszPath) = nullptr;
+    // Only in the tools library: has the session write what setup made
+    // before the setup's own uninstaller runs.
+    int (*pfnWriteFootprintItems)(const char* pszPath) = nullptr;
     // Only in the tools library: install logs saved and carried out.
     int (*pfnSaveInstallLog)(HWND hwndParent, HWND hwndStatus, const char* pszLogs,
                              const char* pszName, const char* pszSetup, char* pszError,

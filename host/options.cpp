@@ -12,6 +12,7 @@ constexpr char kReport[] = "--report=";
 constexpr char kTranscript[] = "--transcript=";
 constexpr char kTimeout[] = "--timeout=";
 constexpr char kItems[] = "--items=";
+constexpr char kFootprintItems[] = "--footprint-items=";
 constexpr char kQuiet[] = "--quiet";
 constexpr char kSetup[] = "--setup=";
 constexpr char kInstallLog[] = "--install-log=";
@@ -103,13 +104,14 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
         options.fQuiet = true;
         return true;
     }
-    std::string* pTarget = StartsWith(token, kReport)         ? &options.reportPath
-                           : StartsWith(token, kTranscript)   ? &options.transcriptPath
-                           : StartsWith(token, kItems)        ? &options.itemsPath
-                           : StartsWith(token, kInstallLog)   ? &options.installLogs
-                           : StartsWith(token, kName)         ? &options.logName
-                           : StartsWith(token, kUninstallLog) ? &options.uninstallLog
-                                                              : nullptr;
+    std::string* pTarget = StartsWith(token, kReport)           ? &options.reportPath
+                           : StartsWith(token, kTranscript)     ? &options.transcriptPath
+                           : StartsWith(token, kItems)          ? &options.itemsPath
+                           : StartsWith(token, kFootprintItems) ? &options.footprintPath
+                           : StartsWith(token, kInstallLog)     ? &options.installLogs
+                           : StartsWith(token, kName)           ? &options.logName
+                           : StartsWith(token, kUninstallLog)   ? &options.uninstallLog
+                                                                : nullptr;
     if (!pTarget) {
         error = "unknown option " + token;
         return false;
@@ -125,15 +127,17 @@ bool TakeOption(const std::string& token, HostOptions& options, std::string& err
 bool CheckCombination(const HostOptions& options, std::string& error) {
     bool fUnattended = options.policy != Policy::Interactive;
     if (!fUnattended && (!options.reportPath.empty() || !options.transcriptPath.empty() ||
-                         !options.itemsPath.empty() || options.fQuiet || options.fTimeoutGiven ||
-                         options.fSetupPolicyGiven)) {
-        error = "--report, --transcript, --items, --quiet, --timeout and --setup need --unattended";
+                         !options.itemsPath.empty() || !options.footprintPath.empty() ||
+                         options.fQuiet || options.fTimeoutGiven || options.fSetupPolicyGiven)) {
+        error = "--report, --transcript, --items, --footprint-items, --quiet, --timeout and "
+                "--setup need --unattended";
         return false;
     }
     if (!options.uninstallLog.empty()) {
         if (!options.setupProgram.empty() || !options.installLogs.empty() ||
-            !options.itemsPath.empty()) {
-            error = "--uninstall-log takes no setup program, --install-log or --items";
+            !options.itemsPath.empty() || !options.footprintPath.empty()) {
+            error = "--uninstall-log takes no setup program, --install-log, --items or "
+                    "--footprint-items";
             return false;
         }
         return true;
@@ -192,8 +196,9 @@ const char* HostUsage() {
     return "usage: tarnel32 [SETUP.EXE [ARGS...]]\n"
            "       tarnel32 --unattended=all|own-then-continue|own-then-stop|cancel|\n"
            "                             report-only|own-then-report\n"
-           "                [--report=FILE] [--transcript=FILE] [--items=FILE] [--quiet]\n"
-           "                [--timeout=SECONDS] [--setup=answer|wait] SETUP.EXE [ARGS...]\n"
+           "                [--report=FILE] [--transcript=FILE] [--items=FILE]\n"
+           "                [--footprint-items=FILE] [--quiet] [--timeout=SECONDS]\n"
+           "                [--setup=answer|wait] SETUP.EXE [ARGS...]\n"
            "       tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]\n"
            "       tarnel32 [...] --uninstall-log=FOLDER\n"
            "       (an unattended run that takes longer than SECONDS, default 1800, is\n"

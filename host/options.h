@@ -1,7 +1,7 @@
 // The host's command line:
 //   tarnel32 [SETUP.EXE [ARGS...]]
 //   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
-//            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
+//            [--footprint-items=FILE] [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
 //   tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]
 //   tarnel32 [...] --uninstall-log=FOLDER
 #pragma once
@@ -38,6 +38,7 @@ struct HostOptions {
     std::string reportPath;     // empty: no report
     std::string transcriptPath; // empty: no transcript
     std::string itemsPath;      // empty: no item list (needs the tools library)
+    std::string footprintPath;  // empty: no list of what setup made (the same)
     std::string installLogs;    // setup's session is saved as a log below this folder
     std::string logName;        // the name of that log; empty: the program's own
     std::string uninstallLog;   // the folder of the log to uninstall, instead of a setup

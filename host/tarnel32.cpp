@@ -2,7 +2,7 @@
 // undo what it did.
 //   tarnel32 [SETUP.EXE [ARGS...]]
 //   tarnel32 --unattended=POLICY [--report=FILE] [--transcript=FILE] [--items=FILE]
-//            [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
+//            [--footprint-items=FILE] [--quiet] [--timeout=SECONDS] SETUP.EXE [ARGS...]
 //   tarnel32 [...] --install-log=LOGS [--name=NAME] SETUP.EXE [ARGS...]
 //   tarnel32 [...] --uninstall-log=FOLDER
 // Exit status: 0 the session ran to its end, 1 it was abandoned by a failure,
@@ -295,6 +295,15 @@ bool StartItemList(const std::string& path) {
     return true;
 }
 
+// The session writes the footprint only once it has compared: a list left
+// from an earlier run must not pass for this one's, so none is there until
+// then.
+bool StartFootprint(const std::string& path) {
+    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    return g_host.library.pfnWriteFootprintItems(path.c_str()) != 0;
+}
+
 bool StartAutopilot() {
     HostOptions& options = g_host.options;
     if (options.policy == Policy::Interactive)
@@ -366,13 +375,17 @@ int Prepare() {
         WriteError("cannot write the item list " + options.itemsPath);
         return kExitBadArguments;
     }
-    bool fCheck =
-        !options.itemsPath.empty() || !options.installLogs.empty() || !options.uninstallLog.empty();
+    bool fCheck = !options.itemsPath.empty() || !options.footprintPath.empty() ||
+                  !options.installLogs.empty() || !options.uninstallLog.empty();
     if (!(fCheck ? g_host.library.LoadToolsLibrary() : g_host.library.Load())) {
         WriteError(std::string(fCheck ? "trun95check.dll" : "TRUN95.dll") +
                    " could not be loaded from the host's folder, or one of its entry points "
                    "is missing or not at its ordinal");
         return kExitNoSession;
+    }
+    if (!options.footprintPath.empty() && !StartFootprint(options.footprintPath)) {
+        WriteError("cannot write the footprint list " + options.footprintPath);
+        return kExitBadArguments;
     }
     if (options.policy != Policy::Interactive && !options.fQuiet)
         EnableProgress();

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -24,6 +25,8 @@ constexpr BYTE bContinue = 0;
 constexpr BYTE bStop = 1;
 
 BYTE bUninstallerChoice = bUndecided;
+// Set while the new entries are listed instead of offered.
+PFNNEWUNINSTALLER pfnListEntry = nullptr;
 
 // The title is read into a buffer of its own: the string table's buffers
 // rotate and the question itself is read right after it.
@@ -39,6 +42,12 @@ const RDATA* FindValue(const RTREE* pNode, const char* pszName) {
             return pRD;
     }
     return nullptr;
+}
+
+// A command as the registry holds it: up to its first NUL, if any.
+std::string CommandText(const RDATA* pCommand) {
+    const char* pszData = reinterpret_cast<const char*>(pCommand->abData);
+    return std::string(pszData, strnlen(pszData, pCommand->cbData));
 }
 
 void RunOwnUninstaller(const RDATA* pCommand) {
@@ -146,6 +155,11 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
         ReportAssertion("pNode", "Registry", __LINE__);
     if (dwCode != REG_KEY_ADDED)
         return 1;
+    if (pfnListEntry) {
+        const RDATA* pCommand = FindValue(pNode, szRegUninstallValue);
+        pfnListEntry(pszName, pCommand ? CommandText(pCommand).c_str() : "");
+        return 1;
+    }
     char szQuestion[4096];
     std::snprintf(szQuestion, sizeof szQuestion, GetResString(IDS_USE_OWN_UNINSTALLER),
                   ShownRegistryText(pszName).c_str());
@@ -164,6 +178,12 @@ int OnUninstallKeyChange(const char*, const char* pszName, DWORD dwCode, RTREE* 
         bUninstallerChoice = idAnswer == IDYES ? bContinue : bStop;
     }
     return 1;
+}
+
+void ListNewUninstallers(REGTRE** ppBefore, REGTRE** ppAfter, PFNNEWUNINSTALLER pfnEach) {
+    pfnListEntry = pfnEach;
+    DetectSystemUninstaller(ppBefore, ppAfter);
+    pfnListEntry = nullptr;
 }
 
 int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter) {

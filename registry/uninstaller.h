@@ -5,6 +5,10 @@
 #include "registry/tree.h"
 
 int DetectSystemUninstaller(REGTRE** ppBefore, REGTRE** ppAfter);
+// The Uninstall entries that DetectSystemUninstaller would offer, each with
+// its name and its UninstallString (empty when it has none), without asking.
+typedef void (*PFNNEWUNINSTALLER)(const char* pszEntry, const char* pszCommand);
+void ListNewUninstallers(REGTRE** ppBefore, REGTRE** ppAfter, PFNNEWUNINSTALLER pfnEach);
 RTREE* FindRegistryKey(RTREE* pNode, const char* pszPath, char* pszPathBuffer);
 int OnUninstallKeyChange(const char* pszParentPath, const char* pszName, DWORD dwCode,
                          RTREE* pNode);

@@ -5,14 +5,13 @@
   (their options: trun95 help check, and so on; scripts/usage.py)
 
 Started by the launcher (./trun95 check, ./trun95 check-all), which has built
-the host and set up Wine's environment. Each check works in two throwaway
-copies of the base prefix, which itself is never changed, each cut off from
-the Linux files (Prefix.isolate) with the setup program copied into it:
-  footprint: setup runs under watch; the session declines the program's own
-             uninstaller, writes its report and undoes nothing;
-  residue:   setup runs again in a fresh copy; the session runs the program's
-             registered uninstaller, then writes the report of what is still
-             on offer, undoing nothing.
+the host and set up Wine's environment. Each check works in one throwaway
+copy of the base prefix, which itself is never changed, cut off from the
+Linux files (Prefix.isolate; its Wine processes in a sandbox) with the setup
+program copied into it. Setup runs under watch; the session compares and
+writes what setup made (the footprint), runs the program's registered
+uninstaller, compares again and writes what is still on offer (the residue),
+undoing nothing.
 Exit status: 0 clean, 1 something left behind, 7 the check itself failed,
 else the host's own status (2 bad arguments or setup cannot start, 3 the
 session could not begin, ...).
@@ -31,16 +30,14 @@ import time
 
 import check_formats
 from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
-                       file_name_problem, parse_options, phase, run_host, staged_path)
+                       file_name_problem, parse_options, phase, require_sandbox, run_host,
+                       staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
-# afterwards (DIR/SETUP-NAME/footprint, .../residue).
+# afterwards (DIR/SETUP-NAME/run/prefix).
 KEEP_IN = os.environ.get("TRUN95_CHECK_WORK")
+RUN_FOLDER = "run"
 FORMAT_VERSION = 1
-# Where a setup registers its uninstaller: the machine's key, or the user's
-# for a setup that needs no administrator.
-UNINSTALL_KEYS = ["HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"]
 # The summary's groups, in the order in which they are shown, and the item
 # kinds of the host's item list in each.
 GROUPS = [("files and folders", ("file", "folder")),
@@ -96,10 +93,10 @@ def setup_command(setup, arguments):
 
 
 class Run:
-    """One session in an isolated throwaway copy of the base prefix."""
+    """The session in an isolated throwaway copy of the base prefix."""
 
-    def __init__(self, base, work, name, setup):
-        self.folder = os.path.join(work, name)
+    def __init__(self, base, work, setup):
+        self.folder = os.path.join(work, RUN_FOLDER)
         os.makedirs(self.folder)
         self.prefix = Prefix.copy_of(base, os.path.join(self.folder, "prefix"), headless=True)
         self.prefix.isolate()
@@ -109,81 +106,55 @@ class Run:
     def file(self, name):
         return self.prefix.run_file(name)
 
-    def host(self, policy, command, options, out):
-        arguments = ["--unattended=" + policy] + [
-            "--%s=%s" % (name, Prefix.run_file_windows(name + ".txt"))
-            for name in ("report", "transcript", "items")]
+    def host(self, command, options, out):
+        arguments = ["--unattended=own-then-report"] + [
+            "--%s=%s" % (name, Prefix.run_file_windows(file_name))
+            for name, file_name in (("report", "report.txt"), ("transcript", "transcript.txt"),
+                                    ("items", "items.txt"),
+                                    ("footprint-items", "footprint.txt"))]
         return run_host(self.prefix, arguments + options + command, out=out,
                         transcript=self.file("transcript.txt"), binaries=self.binaries).status
 
-    def items(self):
-        items = []
-        with open(self.file("items.txt"), encoding="latin-1") as stream:
+    def items(self, name):
+        """The items of the host's list, and the registered uninstallers that
+        the footprint list names after them (their UninstallString, None
+        when an entry has none)."""
+        items, uninstallers = [], []
+        if not os.path.exists(self.file(name)):
+            raise CheckFailed(CHECK_BROKE, "the session wrote no %s" % name)
+        with open(self.file(name), encoding="latin-1") as stream:
             for line in stream.read().splitlines():
                 kind, obj, text = (line.split("\t", 2) + ["", ""])[:3]
+                if kind == "uninstaller":
+                    uninstallers.append(text or None)
+                    continue
                 if kind == "caution":
                     quoted = re.search(r'"([^"]+)"', text)
                     obj = quoted.group(1) if quoted else ""
                 if kind == "registry" and WINE_OWN_KEY.match(obj):
                     continue
                 items.append({"kind": kind, "object": obj, "text": text})
-        return items
+        return items, uninstallers
 
 
 def transcript_lines(path):
     return open(path, encoding="latin-1").read().splitlines() if os.path.exists(path) else []
 
 
-def run_session(run, policy, command, args, shown=True):
-    if shown and not args["quiet"]:
-        say("== %s ==" % ("footprint: setup under watch, nothing undone" if policy == "report-only"
-                          else "residue: setup, then the program's own uninstaller"))
-    phase("%s: prefix copy ready" % policy)
-    status = run.host(policy, command, args["host_options"],
-                      sys.stdout if shown and not args["quiet"] and args["jobs"] == 1 else False)
-    phase("%s: host ended" % policy)
+def run_session(run, command, args):
+    shown = not args["quiet"]
+    if shown:
+        say("== setup under watch, then the program's own uninstaller; nothing undone ==")
+    phase("prefix copy ready")
+    status = run.host(command, args["host_options"],
+                      sys.stdout if shown and args["jobs"] == 1 else False)
+    phase("host ended")
     if status != 0:
-        raise CheckFailed(status, "the host ended with status %d in the %s run" % (status, policy))
-    return run.items()
+        raise CheckFailed(status, "the host ended with status %d" % status)
 
 
 def split_cautions(items):
     return ([i for i in items if i["kind"] != "caution"], [i for i in items if i["kind"] == "caution"])
-
-
-class ResidueRun:
-    """The residue run, started beside the footprint run when the machine has
-    a core for it (a single check), else once the footprint asks for it. The
-    footprint tells whether it is needed; when not, it is ended unused."""
-
-    def __init__(self, setup, command, args, work):
-        self.started = None
-        self.call = lambda: run_session(Run(args["prefix"], work, "residue", setup),
-                                        "own-then-report", command, args,
-                                        shown=not args["side_by_side"])
-        self.prefix = Prefix(os.path.join(work, "residue", "prefix"))
-        if args["side_by_side"]:
-            self.started = concurrent.futures.ThreadPoolExecutor(max_workers=1)
-            self.result = self.started.submit(self.call)
-
-    def items(self):
-        return self.result.result() if self.started else self.call()
-
-    def drop(self):
-        if self.started:
-            self.prefix.kill()
-            self.started.shutdown(wait=True)
-
-
-def registered_uninstallers(footprint, prefix):
-    """The UninstallString of each Uninstall entry setup added (the entry's
-    key, or the Uninstall key above it, is a new key of the footprint)."""
-    # The library writes the root keys as "Hkey_local_machine".
-    added = [i["object"].lower() for i in footprint
-             if i["kind"] == "registry" and i["text"].startswith("Key Added")]
-    entries = [entry for key in UNINSTALL_KEYS for entry in prefix.registry_keys(key)
-               if any(entry.lower() == a or entry.lower().startswith(a + "\\") for a in added)]
-    return [prefix.registry_string(entry, "UninstallString") for entry in entries]
 
 
 def check(setup, arguments, args):
@@ -199,19 +170,16 @@ def check(setup, arguments, args):
     else:
         work = tempfile.mkdtemp(prefix="trun95-check-")
     started = time.monotonic()
-    residue_run = None
     try:
-        residue_run = ResidueRun(setup, command, args, work)
-        footprint_run = Run(args["prefix"], work, "footprint", setup)
-        footprint = run_session(footprint_run, "report-only", command, args)
-        registered = registered_uninstallers(footprint, footprint_run.prefix)
+        run = Run(args["prefix"], work, setup)
+        run_session(run, command, args)
+        footprint, registered = run.items("footprint.txt")
         if registered:
-            residue = residue_run.items()
+            residue = run.items("items.txt")[0]
             ran = any(line.startswith(OWN_UNINSTALLER_CAPTION + "\t" + OWN_UNINSTALLER_OFFER)
-                      and line.endswith("\tYes") for line in transcript_lines(
-                          residue_run.prefix.run_file("transcript.txt")))
+                      and line.endswith("\tYes")
+                      for line in transcript_lines(run.file("transcript.txt")))
         else:
-            residue_run.drop()
             residue, ran = footprint, False
             result["note"] = "no uninstaller registered"
         result["ownUninstaller"] = {"registered": registered[0] if registered else None,
@@ -228,10 +196,7 @@ def check(setup, arguments, args):
         result["note"] = "the check failed: %s" % failure
         result["exitStatus"] = CHECK_BROKE
     finally:
-        if residue_run:
-            residue_run.drop()
-        for name in ("footprint", "residue"):
-            Prefix(os.path.join(work, name, "prefix")).kill()
+        Prefix(os.path.join(work, RUN_FOLDER, "prefix")).kill()
         if not KEEP_IN:
             shutil.rmtree(work, ignore_errors=True)
     result["seconds"] = round(time.monotonic() - started, 1)
@@ -276,8 +241,7 @@ def parse(command, argv):
     options, rest = parse_options(argv, CHECK_ALL_OPTIONS if command == "check-all"
                                   else CHECK_OPTIONS, anywhere=command == "check-all")
     args = {"json": None, "junit": None, "html": None, "prefix": default_prefix(), "quiet": False,
-            "host_options": [],
-            "exe_args": ["/S"], "jobs": 1, "shard": (1, 1), "side_by_side": command == "check"}
+            "host_options": [], "exe_args": ["/S"], "jobs": 1, "shard": (1, 1)}
     # The unattended user answers setup's own boxes and wizard pages unless
     # told to wait.
     setup_policy = dict(options).get("--setup", "answer")
@@ -312,6 +276,7 @@ def parse(command, argv):
         raise Refused("check-all takes one folder, not: " + " ".join(rest))
     if command == "check" and not os.path.isfile(rest[0]) and os.path.sep in rest[0]:
         raise Refused("no setup program " + rest[0])
+    require_sandbox()
     base = Prefix(args["prefix"])
     if args["prefix"] == default_prefix() and not base.exists():
         # The launcher's prefix is made on first use, as for any other run;

@@ -22,8 +22,8 @@ import usage
 from trun95lib import (BIN, INSTALLED, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES,
                        STAGED_SETUPS, STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix,
                        describe_status, file_name_problem, find_paths, parse_options, phase,
-                       read_text, run_host, say, setup_path, transcript_fields, windows_path,
-                       work_folder)
+                       read_text, require_sandbox, run_host, say, setup_path, transcript_fields,
+                       windows_path, work_folder)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -68,6 +68,8 @@ def session_options(arguments, known=SESSION_OPTIONS):
                           % (value, ", ".join(SETUP_POLICIES)))
         if name == "--report" and file_name_problem(value):
             raise Refused("cannot save the report as %s: %s" % (value, file_name_problem(value)))
+        if name == "--isolate":
+            require_sandbox()
     return options, rest
 
 

@@ -136,6 +136,9 @@ SETUP_POLICIES = ("answer", "wait")
 # What the host needs of the build's binaries.
 HOST_FILES = ("tarnel32.exe", "TRUN95.dll", "trun95check.dll", "tr95.vxd")
 DRIVES_KEY = "HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives"
+# The sandbox of an isolated prefix's Wine processes (Prefix.command).
+BWRAP = "bwrap"
+X11_SOCKETS = "/tmp/.X11-unix"
 
 
 def staged_path(setup):
@@ -216,6 +219,44 @@ def file_name_problem(path):
     if os.path.exists(path) and not os.stat(path).st_mode & 0o222:
         return "the file is read-only"
     return None
+
+
+def require_sandbox(checked=[]):
+    """Refused (one line) when Wine cannot run in a sandbox here; checked once,
+    with a sandbox of the kind that sandboxed makes."""
+    if not checked:
+        problem = None
+        if not shutil.which(BWRAP):
+            problem = "bubblewrap (bwrap) is not installed; scripts/install-deps installs it"
+        else:
+            probe = run_bounded([BWRAP, "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
+                                 "--tmpfs", "/tmp", "true"], STEP_SECONDS,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            if probe.returncode != 0:
+                problem = ("bubblewrap cannot make a sandbox on this machine (%s); are user "
+                           "namespaces turned off?" % " ".join(probe.stdout.split()))
+        checked.append(problem)
+    if checked[0]:
+        raise Refused("a setup cannot be cut off from the Linux files here: " + checked[0])
+
+
+def sandboxed(command, prefix, tmp):
+    r"""The command in a sandbox where the Linux files are read-only except the
+    prefix and a /tmp of its own (tmp, shared by every Wine process of the
+    prefix, so that they find one wineserver), and the user's home is hidden:
+    Wine's \\?\unix\ paths reach nothing there that they could change, nor
+    the home. The display's sockets stay reachable."""
+    home = os.path.realpath(os.path.expanduser("~"))
+    arguments = [BWRAP, "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
+                 "--bind", tmp, "/tmp", "--die-with-parent"]
+    if os.path.isdir(X11_SOCKETS):
+        arguments += ["--bind", X11_SOCKETS, X11_SOCKETS]
+    if home != "/":
+        arguments += ["--tmpfs", home]
+    authority = os.environ.get("XAUTHORITY")
+    if authority and os.path.isfile(authority):
+        arguments += ["--ro-bind", authority, authority]
+    return arguments + ["--bind", prefix, prefix, "--chdir", prefix, "--"] + list(command)
 
 
 def run_bounded(command, seconds, **options):
@@ -302,9 +343,24 @@ class Prefix:
     def env(self, **more):
         return dict(os.environ, WINEPREFIX=self.path, **more)
 
+    def isolated(self):
+        """Whether isolate cut the prefix off (until put_back)."""
+        return os.path.lexists(os.path.join(self.path, "dosdevices", RUN_DRIVE))
+
+    def sandbox_tmp(self):
+        """The /tmp of an isolated prefix's sandbox, beside the prefix."""
+        return self.path + "-tmp"
+
+    def command(self, command):
+        """A command of a Wine process of this prefix: in an isolated prefix
+        it runs in the sandbox, as every other Wine process of the prefix."""
+        if self.isolated():
+            return sandboxed(command, self.path, self.sandbox_tmp())
+        return list(command)
+
     def run(self, *command, check=True, timeout=STEP_SECONDS):
         """A program run to its end, its output (both streams) collected."""
-        return run_bounded(list(command), timeout, env=self.env(), check=check,
+        return run_bounded(self.command(command), timeout, env=self.env(), check=check,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
     def wine(self, *arguments, check=True, timeout=STEP_SECONDS):
@@ -345,9 +401,13 @@ class Prefix:
         whose folder lies outside the prefix (Z:, the Linux root, among them)
         is removed, and the host's own files go through RUN_DRIVE, the
         prefix's own folder, which the monitor never watches (Wine is told it
-        is a network drive). The prefix must not be running. Returns the
-        removed links, for put_back."""
+        is a network drive). From then on its Wine processes run in a
+        sandbox (see sandboxed), which Wine's paths to Linux files cannot
+        leave. The prefix must not be running. Returns the removed links,
+        for put_back."""
+        require_sandbox()
         self.settle()
+        os.makedirs(self.sandbox_tmp(), exist_ok=True)
         devices = os.path.join(self.path, "dosdevices")
         inside = os.path.realpath(self.path) + os.sep
         removed = []
@@ -367,8 +427,10 @@ class Prefix:
         return removed
 
     def put_back(self, removed):
-        """The links that isolate removed, as they were."""
+        """The links that isolate removed, as they were, and the prefix out of
+        its sandbox (its Wine processes have ended)."""
         os.remove(os.path.join(self.path, "dosdevices", RUN_DRIVE))
+        shutil.rmtree(self.sandbox_tmp(), ignore_errors=True)
         for link, target in removed:
             if not os.path.lexists(link):
                 os.symlink(target, link)
@@ -438,7 +500,7 @@ class Prefix:
         return left
 
     def kill(self):
-        run_bounded([WINESERVER, "-k"], STEP_SECONDS, env=self.env(), check=False,
+        run_bounded(self.command([WINESERVER, "-k"]), STEP_SECONDS, env=self.env(), check=False,
                     stderr=subprocess.DEVNULL)
 
     def settle(self, seconds=SETTLE_SECONDS):
@@ -446,7 +508,8 @@ class Prefix:
         ended. A prefix still busy after the bound is ended, and what ran in it
         is said; the result tells whether it ended by itself."""
         try:
-            subprocess.run([WINESERVER, "-w"], env=self.env(), timeout=seconds, check=False)
+            subprocess.run(self.command([WINESERVER, "-w"]), env=self.env(), timeout=seconds,
+                           check=False)
             return True
         except subprocess.TimeoutExpired:
             running = self.processes()
@@ -527,7 +590,7 @@ def run_host(prefix, arguments, out=None, merge_output=False, quiet_wine=True, t
     started (another session, which a second host refuses at once): that is
     neither waited for nor ended."""
     out = sys.stderr if out is None else out
-    command = [WINE, os.path.join(binaries, "tarnel32.exe")] + list(arguments)
+    command = prefix.command([WINE, os.path.join(binaries, "tarnel32.exe")] + list(arguments))
     # Another session's programs: not this run's to wait for or to end.
     shared = bool(prefix.leftovers())
     lines = []

@@ -94,6 +94,52 @@ bool OpenSessionState() {
     return true;
 }
 
+void (*pfnFootprintCompared)();
+
+namespace {
+
+// Compares the registry and the folders with their state before setup, and
+// builds and sorts the actions.
+void CompareWithBefore(HWND hwndStatus) {
+    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_REGISTRY));
+    CompareRegistrySnapshots(&RegBefore, &RegAfter, OnRegValueChange, OnRegKeyChange);
+    PumpMessages();
+    ShowStatus(hwndStatus, GetResString(IDS_BUILDING_FILE_LISTS));
+    ListSystemFoldersAfterSetup();
+    ShowStatus(hwndStatus, GetResString(IDS_COMPARING_FILES));
+    CompareFiles();
+    ShowStatus(hwndStatus, GetResString(IDS_VERIFYING_NEW_ITEMS));
+    VerifyNewItems();
+    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_GROUPS));
+    CheckGroupsAndIcons();
+    ShowStatus(hwndStatus, GetResString(IDS_SORTING_ITEMS));
+    SortActionList();
+}
+
+// Compares once before the setup's own uninstaller can change anything and
+// hands what setup made to pfnFootprintCompared. The comparison takes names
+// out of the monitor's lists and renames them, so they are kept aside and
+// put back: the comparison after the own uninstaller starts from the same
+// lists as one without this step.
+void HandOverFootprint(HWND hwndStatus) {
+    NAMEITEM* pFolders = CopyNameList(NewFolders);
+    NAMEITEM* pFiles = CopyNameList(NewFiles);
+    NAMEITEM* pCautions = CopyNameList(Cautions);
+    CompareWithBefore(hwndStatus);
+    pfnFootprintCompared();
+    FreeActionList();
+    FreeFileList(&WinAfter);
+    FreeFileList(&SysAfter);
+    FreeNameList(&NewFolders);
+    FreeNameList(&NewFiles);
+    FreeNameList(&Cautions);
+    NewFolders = pFolders;
+    NewFiles = pFiles;
+    Cautions = pCautions;
+}
+
+} // namespace
+
 // Stops the monitor, offers the setup's own uninstaller (when fOfferOwn),
 // compares the registry and the folders with their state before setup, and
 // builds and sorts the actions. Returns false when the user chose the
@@ -108,6 +154,8 @@ bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn) {
         // HKEY_CURRENT_USER.
         TakeRegistrySnapshot(&RegAfter, hwndStatus);
         PumpMessages();
+        if (pfnFootprintCompared)
+            HandOverFootprint(hwndStatus);
         ShowStatus(hwndStatus, GetResString(IDS_SEARCHING_UNINSTALLER));
         if (DetectSystemUninstaller(&RegBefore, &RegAfter) == 1)
             return false;
@@ -116,20 +164,10 @@ bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn) {
             FreeRegistrySnapshot(&RegAfter);
     }
     TakeRegistrySnapshot(&RegAfter, hwndStatus);
+    // After the snapshot: the session's own setting is never one of setup's
+    // changes.
     SetExplorerUnload(1);
-    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_REGISTRY));
-    CompareRegistrySnapshots(&RegBefore, &RegAfter, OnRegValueChange, OnRegKeyChange);
-    PumpMessages();
-    ShowStatus(hwndStatus, GetResString(IDS_BUILDING_FILE_LISTS));
-    ListSystemFoldersAfterSetup();
-    ShowStatus(hwndStatus, GetResString(IDS_COMPARING_FILES));
-    CompareFiles();
-    ShowStatus(hwndStatus, GetResString(IDS_VERIFYING_NEW_ITEMS));
-    VerifyNewItems();
-    ShowStatus(hwndStatus, GetResString(IDS_CHECKING_GROUPS));
-    CheckGroupsAndIcons();
-    ShowStatus(hwndStatus, GetResString(IDS_SORTING_ITEMS));
-    SortActionList();
+    CompareWithBefore(hwndStatus);
     ShowStatus(hwndStatus, GetResString(IDS_DONE));
     EndBusy();
     return true;

@@ -22,4 +22,9 @@ bool OpenSessionState();
 // fOfferOwn; false when the user then stopped), and put back afterwards what
 // the session changed for its own work.
 bool BuildUndoActions(HWND hwndStatus, bool fOfferOwn);
+// Called, when set, after setup's changes are compared and before the
+// setup's own uninstaller is offered, while the actions on offer are all
+// that setup made: the tools of a check run write them down here. Never set
+// in the shipping library.
+extern void (*pfnFootprintCompared)();
 void EndPostSetup();

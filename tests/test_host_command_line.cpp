@@ -23,13 +23,14 @@ TEST_F(HostCommandLine, NoArgumentsMeanStandaloneAndSetupArgumentsAreHandedOnAsT
     EXPECT_EQ(options.setupPolicy, SetupPolicy::Wait);
     ASSERT_TRUE(
         Parse("--unattended=all --report=C:\\r.txt --transcript=C:\\t.txt --items=C:\\i.txt "
-              "--quiet --timeout=30 --setup=answer \"C:\\My Setup\\setup.exe\" /S  /D=C:\\x "
-              "--report=no"));
+              "--footprint-items=C:\\f.txt --quiet --timeout=30 --setup=answer "
+              "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no"));
     EXPECT_EQ(options.setupPolicy, SetupPolicy::Answer);
     EXPECT_EQ(options.timeoutSeconds, 30u);
     EXPECT_EQ(options.reportPath, "C:\\r.txt");
     EXPECT_EQ(options.transcriptPath, "C:\\t.txt");
     EXPECT_EQ(options.itemsPath, "C:\\i.txt");
+    EXPECT_EQ(options.footprintPath, "C:\\f.txt");
     EXPECT_TRUE(options.fQuiet);
     EXPECT_EQ(options.setupProgram, "C:\\My Setup\\setup.exe");
     EXPECT_EQ(options.setupCommandLine, "\"C:\\My Setup\\setup.exe\" /S  /D=C:\\x --report=no");
@@ -47,6 +48,7 @@ TEST_F(HostCommandLine, MistakesAreRejectedWithAReason) {
                                      "--unattended=all --timeout=9999999 setup.exe",
                                      "--unattended=all --timeout=1m setup.exe",
                                      "--quiet setup.exe",
+                                     "--footprint-items=C:\\f.txt setup.exe",
                                      "--setup=answer setup.exe",
                                      "--unattended=all --setup=ask setup.exe"};
     for (const char* pszArgs : apszWrong) {

@@ -1,12 +1,16 @@
 // The offer of a setup's own uninstaller: which Uninstall entries are
 // offered, what runs on "Yes", and when the session stops.
 #include "actions/deaction.h"
+#include "common/handles.h"
+#include "files/lists.h"
 #include "registry/snapshot.h"
 #include "registry/uninstaller.h"
 #include "resources/resource.h"
 #include "session/session.h"
 #include "support/dialog_script.h"
+#include "support/file_session.h"
 #include "support/hosted_test.h"
+#include "support/prefix_files.h"
 #include "support/test_registry.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +64,7 @@ class SystemUninstallerTest : public HostedTest {
         RemoveAll();
     }
     void TearDown() override {
+        pfnFootprintCompared = nullptr;
         post_setup_cleanup();
         HostedTest::TearDown();
         FreeRegistrySnapshot(&pBefore);
@@ -163,6 +168,68 @@ TEST_F(SystemUninstallerTest, UserEntriesAreOfferedAfterTheMachinesAlsoFromANewU
     robot.ExpectBox(kCaption, Offer("Trun95TestPlain"), IDNO);
     robot.ExpectBox(kCaption, Offer("Trun95TestUser"), IDNO);
     EXPECT_EQ(Detect(), 0);
+}
+
+// What the footprint hook saw: the actions and cautions on offer, and the
+// new Uninstall entries as "name=command".
+std::vector<std::string> footprint;
+// A system file that setup deletes and the hook, standing in for an own
+// uninstaller, puts back as it was.
+std::string goneFile;
+WIN32_FILE_ATTRIBUTE_DATA goneData;
+
+std::vector<std::string> OfferedTexts() {
+    std::vector<std::string> texts = ActiveNames(Cautions);
+    for (const ActionView& action : OfferedActions())
+        texts.push_back(action.description);
+    return texts;
+}
+
+void RecordFootprintThenUndoSetup() {
+    footprint = OfferedTexts();
+    ListNewUninstallers(&RegBefore, &RegAfter, [](const char* pszEntry, const char* pszCommand) {
+        footprint.push_back(std::string(pszEntry) + "=" + pszCommand);
+    });
+    RemoveTestKey(HKEY_LOCAL_MACHINE, kEntry);
+    WriteTextFile(goneFile, "gone");
+    FileHandle file(
+        CreateFileA(goneFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    SetFileTime(file.get(), nullptr, nullptr, &goneData.ftLastWriteTime);
+}
+
+// The check run's footprint is taken after setup's changes are compared and
+// before the own uninstaller is offered; the session then compares afresh
+// from the monitor's lists, so what the uninstaller undid (here: the hook)
+// is neither offered nor named in a caution any more.
+TEST_F(SystemUninstallerTest, FootprintIsTakenBeforeTheOwnUninstallerAndComparedAfreshAfter) {
+    char szSystem[MAX_PATH];
+    GetSystemDirectoryA(szSystem, sizeof szSystem);
+    goneFile = std::string(szSystem) + "\\trun95-gone.dll";
+    WriteTextFile(goneFile, "gone");
+    ASSERT_TRUE(GetFileAttributesExA(goneFile.c_str(), GetFileExInfoStandard, &goneData));
+    ASSERT_EQ(pre_setup_save(host.hwnd(), host.status()), TRUE);
+    RunSetup();
+    ASSERT_TRUE(DeleteFileA(goneFile.c_str()));
+    char szCommand[MAX_PATH] = "";
+    DWORD cb = sizeof szCommand;
+    RegGetValueA(HKEY_LOCAL_MACHINE, kEntry.c_str(), "UninstallString", RRF_RT_REG_SZ, nullptr,
+                 szCommand, &cb);
+    pfnFootprintCompared = RecordFootprintThenUndoSetup;
+    robot.ExpectBox(kCaption, Offer(kApp), IDNO);
+    EXPECT_TRUE(BuildUndoActions(host.status(), true));
+    std::vector<std::string> after = OfferedTexts();
+    EndPostSetup();
+    DeleteFileA(goneFile.c_str());
+
+    const std::vector<std::string> undone = {"Key Added Hkey_local_machine\\" + kEntry,
+                                             "File \"" + LowerText(goneFile) + "\" was deleted",
+                                             kApp + "=" + szCommand};
+    for (const std::string& text : undone) {
+        EXPECT_EQ(std::count(footprint.begin(), footprint.end(), text), 1) << text;
+        EXPECT_EQ(std::count(after.begin(), after.end(), text), 0) << text;
+    }
+    std::string kept = "Key Added Hkey_current_user\\Software\\" + kApp;
+    EXPECT_EQ(std::count(after.begin(), after.end(), kept), 1);
 }
 
 // Search of a key path in a tree built in memory: whole names in any letter

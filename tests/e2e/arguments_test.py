@@ -149,7 +149,7 @@ class OwnFailureTest(unittest.TestCase):
     def test_a_check_that_fails_in_itself_ends_with_its_own_status(self):
         with tempfile.TemporaryDirectory() as folder:
             args = {"prefix": os.path.join(folder, "no-prefix"), "quiet": True, "jobs": 1,
-                    "side_by_side": True, "host_options": []}
+                    "host_options": []}
             result = check.check(os.path.join(folder, "setup.exe"), [], args)
         self.assertEqual((result["status"], result["exitStatus"]), ("failed", check.CHECK_BROKE))
         self.assertIn("no-prefix", result["note"])

@@ -11,14 +11,15 @@ question even with /S, and its variant with a wizard and no silent switch
 Pad, which registers its uninstaller under HKEY_CURRENT_USER (one variant
 keeps the user's settings key, exactly that is left; the other is clean),
 and a setup that tries to
-write through drive Z: and leaves a folder window open: the file outside
-stays unwritten, the window is named and ended, and its folder is reported. For
-every check the residue must agree with e2e.py's own state diff of the
-residue run's prefix, the JSON must pass docs/check.schema.json (jsonschema),
-the JUnit file must parse (ElementTree) as one test case per setup with the
-residue as its failure, the HTML page must load in headless Chromium with
-nothing in its console and show the residue highlighted, and the base prefix
-must be byte for byte as it was.
+write outside its prefix, through drive Z: and through Wine's own paths to
+Linux files, and leaves a folder window open: the files outside stay
+unwritten, the window is named and ended, and its folder is reported. For
+every check the residue must agree with e2e.py's own state diff of the run's
+prefix, the JSON must pass docs/check.schema.json (jsonschema), the JUnit
+file must parse (ElementTree) as one test case per setup with the residue as
+its failure, the HTML page must load in headless Chromium with nothing in
+its console and show the residue highlighted, and the base prefix must be
+byte for byte as it was.
 
 usage: check_test.py {check,check-all} --bin BUILD/bin --prefix BASE_PREFIX --work FOLDER
 """
@@ -37,6 +38,7 @@ import xml.etree.ElementTree as ElementTree
 import jsonschema
 
 import e2e  # puts scripts/ on the import path
+from check import RUN_FOLDER
 from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
 
 CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
@@ -61,7 +63,7 @@ PERUSER_RESIDUE = [("registry", "Hkey_current_user\\Software\\Acme Pad"),
                    ("registry", "Hkey_users\\S-1-5-21-0-0-0-1000\\Software\\Acme Pad")]
 
 # How the unattended user met setups that ask or start their program:
-# caption, text and answer of a transcript line of the footprint run.
+# caption, text and answer of a transcript line of the run.
 SETUP_ANSWERS = [
     ("ask-setup.exe", r"Zeta Setup\tKeep the Zeta samples too\?\tYes"),
     ("wizard-setup.exe", r"Zeta Setup: License Agreement\tI &accept the terms .*\tticked"),
@@ -70,8 +72,8 @@ SETUP_ANSWERS = [
     ("epsilon-setup.exe", r"Epsilon\tclosed the program setup started: epsilon\.exe\tClose")]
 
 
-# A setup that reaches for the Linux files through drive Z: and leaves a
-# window of its folder open.
+# A setup that reaches for the Linux files through drive Z: and through
+# Wine's own path to them, and leaves a window of its folder open.
 ESCAPE_PROBE = r"""Unicode true
 Target amd64-unicode
 Name "Escape Probe"
@@ -86,17 +88,22 @@ Section
     FileOpen $0 "${OUTSIDE}" w
     FileWrite $0 "outside"
     FileClose $0
+    FileOpen $0 "\\?\unix${OUTSIDE_UNIX}" w
+    FileWrite $0 "outside"
+    FileClose $0
     Exec '"explorer.exe" "$PROGRAMFILES64\Escape Probe"'
 SectionEnd
 """
 
 
-def build_escape_probe(folder, outside):
+def build_escape_probe(folder, outside, outside_unix):
     script = os.path.join(folder, "escape-probe.nsi")
     with open(script, "w") as stream:
         stream.write(ESCAPE_PROBE)
     run_bounded(["makensis", "-V2", "-DOUTFILE=" + os.path.join(folder, "escape-probe.exe"),
-                 "-DOUTSIDE=" + windows_path(outside), script], STEP_SECONDS, check=True)
+                 "-DOUTSIDE=" + windows_path(outside),
+                 "-DOUTSIDE_UNIX=" + outside_unix.replace("/", "\\"), script], STEP_SECONDS,
+                check=True)
     os.remove(script)
 
 
@@ -133,8 +140,7 @@ def covers(item, line):
 
 def disagreements(result, base, runs):
     """Residue items the state diff does not see, and state-diff lines no item covers."""
-    run = "residue" if result["ownUninstaller"]["registered"] else "footprint"
-    residue_prefix = Prefix(os.path.join(runs, run, "prefix"))
+    residue_prefix = Prefix(os.path.join(runs, RUN_FOLDER, "prefix"))
     cautions = {"c:/" + state_diff_name(c) for c in result["cautions"]["residue"]}
     lines = e2e.compare(e2e.snapshot(Prefix(base)), e2e.snapshot(residue_prefix),
                         cautions)
@@ -255,7 +261,7 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     base, runs, report, junit, page = (os.path.join(work, name) for name in (
         "base", "runs", "check.json", "check.xml", "check.html"))
-    outside = os.path.join(work, "outside.txt")
+    outside = [os.path.join(work, "outside.txt"), os.path.join(work, "outside-unix.txt")]
     os.makedirs(work)
     run_bounded(["cp", "-a", os.path.abspath(args.prefix), base], STEP_SECONDS, check=True)
     if args.case == "check":
@@ -264,7 +270,7 @@ def main():
         os.makedirs(os.path.join(work, "setups"))
         for name in setups:
             shutil.copy(os.path.join(args.bin, name), os.path.join(work, "setups"))
-        build_escape_probe(os.path.join(work, "setups"), outside)
+        build_escape_probe(os.path.join(work, "setups"), *outside)
         setups.append("escape-probe.exe")
         # Options after the folder, as the documents show them.
         command = ["check-all", os.path.join(work, "setups"), "-j", "2"]
@@ -298,10 +304,10 @@ def main():
                sorted((i["kind"], i["object"]) for i in results[6]["residue"]),
                [(name, line) for name, line in SETUP_ANSWERS if not re.search(
                    "^%s$" % line, read_text(Prefix(os.path.join(
-                       runs, name, "footprint", "prefix")).run_file("transcript.txt")), re.M)],
+                       runs, name, RUN_FOLDER, "prefix")).run_file("transcript.txt")), re.M)],
                ("folder", "C:\\Program Files\\Escape Probe\\") in [
                    (i["kind"], i["object"]) for i in results[4]["residue"]],
-               os.path.exists(outside),
+               any(os.path.exists(path) for path in outside),
                "Escape Probe" in run.stdout.split("still running after the host ended")[-1])
     if got != expected:
         failures.append("expected %r, got %r" % (expected, got))
