@@ -32,8 +32,9 @@ import tempfile
 import threading
 import time
 
-from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
-                       file_name_problem, parse_options, phase, run_host, staged_path)
+from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, cannot_run, default_prefix,
+                       file_name_problem, parse_options, phase, programs_for, run_host,
+                       staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/footprint, .../residue).
@@ -42,7 +43,11 @@ FORMAT_VERSION = 1
 # Where a setup registers its uninstaller: the machine's key, or the user's
 # for a setup that needs no administrator.
 UNINSTALL_KEYS = ["HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"]
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                  # A 32-bit setup's, in a 64-bit (WoW64) prefix; the 32-bit
+                  # host sees it without Wow6432Node.
+                  "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion"
+                  "\\Uninstall"]
 # The summary's groups, in the order in which they are shown, and the item
 # kinds of the host's item list in each.
 GROUPS = [("files and folders", ("file", "folder")),
@@ -105,7 +110,7 @@ class Run:
         os.makedirs(self.folder)
         self.prefix = Prefix.copy_of(base, os.path.join(self.folder, "prefix"), headless=True)
         self.prefix.isolate()
-        self.binaries = self.prefix.stage_host()
+        self.binaries = self.prefix.stage_host(programs_for(setup))
         self.prefix.stage(setup)
 
     def file(self, name):
@@ -184,7 +189,8 @@ def registered_uninstallers(footprint, prefix):
     added = [i["object"].lower() for i in footprint
              if i["kind"] == "registry" and i["text"].startswith("Key Added")]
     entries = [entry for key in UNINSTALL_KEYS for entry in prefix.registry_keys(key)
-               if any(entry.lower() == a or entry.lower().startswith(a + "\\") for a in added)]
+               if any(seen == a or seen.startswith(a + "\\") for a in added
+                      for seen in (entry.lower(), entry.lower().replace("\\wow6432node", "")))]
     return [prefix.registry_string(entry, "UninstallString") for entry in entries]
 
 
@@ -194,6 +200,9 @@ def check(setup, arguments, args):
     result = {"version": FORMAT_VERSION, "setup": command, "status": "failed",
               "exitStatus": None, "ownUninstaller": None, "footprint": [], "residue": [],
               "cautions": {"footprint": [], "residue": []}, "leftBehind": None, "note": ""}
+    if cannot_run(setup):
+        # A setup of check-all's folder that this machine cannot run.
+        return dict(result, note=cannot_run(setup), exitStatus=2, seconds=0.0)
     if KEEP_IN:
         work = os.path.join(KEEP_IN, os.path.basename(setup))
         shutil.rmtree(work, ignore_errors=True)

@@ -19,9 +19,10 @@ import time
 
 import check
 from trun95lib import (BIN, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES, STAGED_SETUPS,
-                       STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix, describe_status,
-                       file_name_problem, find_paths, parse_options, phase, read_text, run_host,
-                       say, setup_path, transcript_fields, windows_path)
+                       STEP_SECONDS, VERBOSE, Prefix, Refused, cannot_run, default_prefix,
+                       describe_status, file_name_problem, find_paths, parse_options, phase,
+                       programs_for, read_text, run_host, say, setup_path, transcript_fields,
+                       windows_path)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -137,9 +138,10 @@ def run_session(options, command=(), quiet_wine=True):
             if command:
                 setup = prefix.stage(command[0]) if isolated else setup_path(command[0])
                 arguments += [setup] + list(command[1:])
+            binaries = programs_for(command[0] if command else None)
             status = run_host(prefix, arguments, quiet_wine=quiet_wine,
                               env=prefix.env(**variables),
-                              binaries=prefix.stage_host() if isolated else BIN).status
+                              binaries=prefix.stage_host(binaries) if isolated else binaries).status
             phase("host ended")
         finally:
             if isolated:
@@ -351,7 +353,32 @@ COMMANDS = {"demo": run_demo, "install": run_install, "list": run_list,
             "uninstall": run_uninstall, "standalone": run_standalone}
 
 
+def setup_named(argv):
+    """The setup program of a command line, read as its command reads it;
+    None for a command without one, or for a line its command will refuse."""
+    known = {"check": check.CHECK_OPTIONS, "install": INSTALL_OPTIONS}.get(argv[0])
+    if not known and (argv[0] in COMMANDS or argv[0].startswith("check")):
+        return None
+    try:
+        rest = parse_options(argv[1:] if known else argv, known or SETUP_OPTIONS)[1]
+    except Refused:
+        return None
+    return rest[0] if rest else None
+
+
+def refuse_unrunnable(argv):
+    """Before anything is built or made (./trun95 --before-build): a setup
+    program this machine cannot run is refused in one line, status 2."""
+    problem = setup_named(argv) and cannot_run(setup_named(argv))
+    if problem:
+        say("trun95: " + problem)
+        return 2
+    return 0
+
+
 def main(argv):
+    if argv[0] == "--before-build":
+        return refuse_unrunnable(argv[1:])
     if argv[0] in ("check", "check-all", "check-merge"):
         return check.main(argv)
     try:

@@ -4,13 +4,18 @@ before anything runs (CTest: launcher_arguments)."""
 import json
 import os
 import stat
+import subprocess
 import tempfile
 import unittest
 
 import e2e  # puts scripts/ on the import path
 import check
 import launcher
-from trun95lib import Refused, file_name_problem, parse_options
+from trun95lib import (BIN, ROOT, Refused, file_name_problem, has_wine32, parse_options,
+                       pe_machine)
+
+# A program's bound: far above the moment a refusal takes.
+LAUNCHER_SECONDS = 120
 
 
 class OptionsTest(unittest.TestCase):
@@ -46,6 +51,36 @@ class OptionsTest(unittest.TestCase):
                 with self.subTest(name=name):
                     self.assertTrue(file_name_problem(os.path.join(folder, name)))
             self.assertIsNone(file_name_problem(os.path.join(folder, "caf\u00e9 report.txt")))
+
+
+def i386_program(path):
+    """The headers of a 32-bit Windows program, as much as its loader reads first."""
+    with open(path, "wb") as stream:
+        stream.write(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" +
+                     (0x14c).to_bytes(2, "little") + bytes(18))
+
+
+class MachineTest(unittest.TestCase):
+    def test_a_32_bit_setup_is_refused_in_one_line_before_anything_starts(self):
+        if has_wine32():
+            self.skipTest("this machine runs 32-bit programs")
+        self.assertEqual(pe_machine(os.path.join(BIN, "tarnel32.exe")), "amd64")
+        with tempfile.TemporaryDirectory() as folder:
+            setup, prefix = os.path.join(folder, "SETUP.EXE"), os.path.join(folder, "prefix")
+            i386_program(setup)
+            for command in ([setup, "/S"], ["install", "--name=x", setup],
+                            ["check", "--quiet", setup, "/S"]):
+                with self.subTest(command=command[0]):
+                    run = subprocess.run([os.path.join(ROOT, "trun95")] + command,
+                                         env=dict(os.environ, TRUN95_PREFIX=prefix),
+                                         capture_output=True, text=True, timeout=LAUNCHER_SECONDS)
+                    self.assertEqual((run.returncode, run.stdout, run.stderr.count("\n")),
+                                     (2, "", 1), run.stderr)
+                    self.assertIn("SETUP.EXE is a 32-bit program; this machine has no 32-bit",
+                                  run.stderr)
+            self.assertFalse(os.path.exists(prefix))
+            result = check.check(setup, [], {"prefix": prefix})
+            self.assertEqual((result["status"], result["exitStatus"]), ("failed", 2))
 
 
 CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0,
