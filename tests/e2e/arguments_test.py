@@ -11,8 +11,8 @@ import unittest
 import e2e  # puts scripts/ on the import path
 import check
 import launcher
-from trun95lib import (BIN, ROOT, Refused, file_name_problem, has_wine32, parse_options,
-                       pe_machine)
+from trun95lib import (BIN, ROOT, Prefix, Refused, file_name_problem, has_wine32,
+                       parse_options, pe_machine)
 
 # A program's bound: far above the moment a refusal takes.
 LAUNCHER_SECONDS = 120
@@ -81,6 +81,17 @@ class MachineTest(unittest.TestCase):
             self.assertFalse(os.path.exists(prefix))
             result = check.check(setup, [], {"prefix": prefix})
             self.assertEqual((result["status"], result["exitStatus"]), ("failed", 2))
+
+    def test_a_32_bit_setups_uninstaller_is_found_under_wow6432node_of_a_64_bit_prefix(self):
+        key = "Hkey_local_machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A"
+        footprint = [{"kind": "registry", "text": "Key Added", "object": key}]
+        with tempfile.TemporaryDirectory() as folder:
+            open(os.path.join(folder, "user.reg"), "w").close()
+            with open(os.path.join(folder, "system.reg"), "w") as stream:
+                stream.write('[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion'
+                             '\\\\Uninstall\\\\A] 0\n"UninstallString"="u.exe"\n')
+            found = check.registered_uninstallers(footprint, Prefix(folder))
+        self.assertEqual(found, ["u.exe"])
 
 
 CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0,
