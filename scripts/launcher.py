@@ -369,7 +369,8 @@ def setup_named(argv):
 def refuse_unrunnable(argv):
     """Before anything is built or made (./trun95 --before-build): a setup
     program this machine cannot run is refused in one line, status 2."""
-    problem = setup_named(argv) and cannot_run(setup_named(argv))
+    setup = setup_named(argv)
+    problem = setup and cannot_run(setup)
     if problem:
         say("trun95: " + problem)
         return 2
