@@ -53,13 +53,6 @@ class OptionsTest(unittest.TestCase):
             self.assertIsNone(file_name_problem(os.path.join(folder, "caf\u00e9 report.txt")))
 
 
-def i386_program(path):
-    """The headers of a 32-bit Windows program, as much as its loader reads first."""
-    with open(path, "wb") as stream:
-        stream.write(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" +
-                     (0x14c).to_bytes(2, "little") + bytes(18))
-
-
 class MachineTest(unittest.TestCase):
     def test_a_32_bit_setup_is_refused_in_one_line_before_anything_starts(self):
         if has_wine32():
@@ -67,7 +60,9 @@ class MachineTest(unittest.TestCase):
         self.assertEqual(pe_machine(os.path.join(BIN, "tarnel32.exe")), "amd64")
         with tempfile.TemporaryDirectory() as folder:
             setup, prefix = os.path.join(folder, "SETUP.EXE"), os.path.join(folder, "prefix")
-            i386_program(setup)
+            with open(setup, "wb") as stream:  # a 32-bit program's headers
+                stream.write(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" +
+                             (0x14c).to_bytes(2, "little") + bytes(18))
             for command in ([setup, "/S"], ["install", "--name=x", setup],
                             ["check", "--quiet", setup, "/S"]):
                 with self.subTest(command=command[0]):
