@@ -7,7 +7,7 @@
 set(TRUN95_PACKAGE_RELEASE 1)
 set(TRUN95_LIB lib/trun95)
 set(TRUN95_DOC share/doc/trun95)
-# The shipping 32-bit library comes from the win32 build beside this one.
+# The shipping 32-bit build comes from the win32 build beside this one.
 set(TRUN95_WIN32_BIN ${CMAKE_SOURCE_DIR}/build/win32/bin
     CACHE PATH "Where the win32 build put the shipping TRUN95.dll, for the package")
 
@@ -42,7 +42,11 @@ install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/wine-env ${CMAKE_SOURCE_DIR}/script
 install(FILES $<TARGET_FILE:tarnel32> $<TARGET_FILE:TRUN95> $<TARGET_FILE:trun95check>
               $<TARGET_FILE:tr95> ${CMAKE_BINARY_DIR}/bin/acme-setup.exe
         DESTINATION ${TRUN95_LIB}/bin)
-install(FILES ${TRUN95_WIN32_BIN}/TRUN95.dll DESTINATION ${TRUN95_LIB}/win32)
+# The shipping 32-bit build's host set, which runs 32-bit setups where Wine
+# runs 32-bit programs.
+install(FILES ${TRUN95_WIN32_BIN}/tarnel32.exe ${TRUN95_WIN32_BIN}/TRUN95.dll
+              ${TRUN95_WIN32_BIN}/trun95check.dll ${TRUN95_WIN32_BIN}/tr95.vxd
+        DESTINATION ${TRUN95_LIB}/win32)
 install(FILES ${CMAKE_BINARY_DIR}/package/trun95.1.gz DESTINATION share/man/man1)
 install(FILES ${CMAKE_BINARY_DIR}/package/trun95.bash
         DESTINATION share/bash-completion/completions RENAME trun95)

@@ -29,9 +29,9 @@ import threading
 import time
 
 import check_formats
-from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, default_prefix,
-                       file_name_problem, parse_options, phase, require_sandbox, run_host,
-                       staged_path)
+from trun95lib import (SETUP_POLICIES, VERBOSE, Prefix, Refused, cannot_run, default_prefix,
+                       file_name_problem, parse_options, phase, programs_for, require_sandbox,
+                       run_host, staged_path)
 
 # Where the throwaway prefixes go; when set, they are kept there for a look
 # afterwards (DIR/SETUP-NAME/run/prefix).
@@ -100,7 +100,7 @@ class Run:
         os.makedirs(self.folder)
         self.prefix = Prefix.copy_of(base, os.path.join(self.folder, "prefix"), headless=True)
         self.prefix.isolate()
-        self.binaries = self.prefix.stage_host()
+        self.binaries = self.prefix.stage_host(programs_for(setup))
         self.prefix.stage(setup)
 
     def file(self, name):
@@ -163,6 +163,9 @@ def check(setup, arguments, args):
     result = {"version": FORMAT_VERSION, "setup": command, "status": "failed",
               "exitStatus": None, "ownUninstaller": None, "footprint": [], "residue": [],
               "cautions": {"footprint": [], "residue": []}, "leftBehind": None, "note": ""}
+    if cannot_run(setup):
+        # A setup of check-all's folder that this machine cannot run.
+        return dict(result, note=cannot_run(setup), exitStatus=2, seconds=0.0)
     if KEEP_IN:
         work = os.path.join(KEEP_IN, os.path.basename(setup))
         shutil.rmtree(work, ignore_errors=True)

@@ -20,10 +20,10 @@ import time
 import check
 import usage
 from trun95lib import (BIN, INSTALLED, ROOT, RUN_DRIVE, SETTLE_SECONDS, SETUP_POLICIES,
-                       STAGED_SETUPS, STEP_SECONDS, VERBOSE, Prefix, Refused, default_prefix,
-                       describe_status, file_name_problem, find_paths, parse_options, phase,
-                       read_text, require_sandbox, run_host, say, setup_path, transcript_fields,
-                       windows_path, work_folder)
+                       STAGED_SETUPS, STEP_SECONDS, VERBOSE, Prefix, Refused, cannot_run,
+                       default_prefix, describe_status, file_name_problem, find_paths,
+                       parse_options, phase, programs_for, read_text, require_sandbox, run_host,
+                       say, setup_path, transcript_fields, windows_path, work_folder)
 
 # Folders, icons and keys of the demo's Acme Notes, as the demo looks for
 # what is left of it.
@@ -142,9 +142,10 @@ def run_session(options, command=(), quiet_wine=True):
             if command:
                 setup = prefix.stage(command[0]) if isolated else setup_path(command[0])
                 arguments += [setup] + list(command[1:])
+            binaries = programs_for(command[0] if command else None)
             status = run_host(prefix, arguments, quiet_wine=quiet_wine,
                               env=prefix.env(**variables),
-                              binaries=prefix.stage_host() if isolated else BIN).status
+                              binaries=prefix.stage_host(binaries) if isolated else binaries).status
             phase("host ended")
         finally:
             if isolated:
@@ -373,7 +374,33 @@ OPTION_TABLES = {"SETUP.EXE": SETUP_OPTIONS, "install": INSTALL_OPTIONS, "list":
                  "standalone": {}, "demo": DEMO_OPTIONS, "help": {}}
 
 
+def setup_named(argv):
+    """The setup program of a command line, read as its command reads it;
+    None for a command without one, or for a line its command will refuse."""
+    known = {"check": check.CHECK_OPTIONS, "install": INSTALL_OPTIONS}.get(argv[0])
+    if not known and (argv[0] in COMMANDS or argv[0].startswith("check")):
+        return None
+    try:
+        rest = parse_options(argv[1:] if known else argv, known or SETUP_OPTIONS)[1]
+    except Refused:
+        return None
+    return rest[0] if rest else None
+
+
+def refuse_unrunnable(argv):
+    """Before anything is built or made (./trun95 --before-build): a setup
+    program this machine cannot run is refused in one line, status 2."""
+    setup = setup_named(argv)
+    problem = setup and cannot_run(setup)
+    if problem:
+        say("trun95: " + problem)
+        return 2
+    return 0
+
+
 def main(argv):
+    if argv and argv[0] == "--before-build":
+        return refuse_unrunnable(argv[1:])
     if not argv:
         say(usage.overview(OPTION_TABLES))
         return 2

@@ -12,6 +12,7 @@ WINEPREFIX to end, as Prefix.settle does; the shell scripts use it.
 """
 
 import fnmatch
+import glob
 import os
 import shutil
 import subprocess
@@ -24,9 +25,71 @@ ROOT = os.environ.get("TRUN95_ROOT") or os.path.dirname(os.path.dirname(os.path.
 # launcher never builds, finds the programs beside itself and keeps its work
 # in the user's cache folder; in a source tree, in the build folder.
 INSTALLED = os.path.isfile(os.path.join(ROOT, "package-version"))
-BIN = os.environ.get("TRUN95_BIN") or os.path.join(ROOT, *(
-    ("bin",) if INSTALLED else ("build", "win64", "bin")))
 WINE = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+# The machine field of a PE header, for the programs Wine runs here.
+PE_MACHINES = {0x14c: "i386", 0x8664: "amd64"}
+# What a Wine that runs 32-bit programs installs: Debian's 32-bit loader
+# (wine32:i386, an i386 ELF program), or the 32-bit ntdll.dll of Wine's
+# Windows side, which a WoW64 Wine has without a 32-bit loader.
+WINE32_LOADERS = ("/usr/lib/wine/wine",)
+WINE32_NTDLLS = ("/usr/lib/*/wine/i386-windows/ntdll.dll", "/usr/lib/wine/i386-windows/ntdll.dll",
+                 "/opt/wine*/lib*/wine/i386-windows/ntdll.dll")
+ELF_I386 = 3
+
+
+def pe_machine(path):
+    """What a Windows program was built for ("i386", "amd64"), from its PE
+    header; None for anything else (a package, a script, a damaged file)."""
+    try:
+        with open(path, "rb") as stream:
+            head = stream.read(64)
+            if len(head) < 64 or head[:2] != b"MZ":
+                return None
+            stream.seek(int.from_bytes(head[60:64], "little"))
+            signature = stream.read(6)
+    except (OSError, ValueError):
+        return None
+    if len(signature) < 6 or signature[:4] != b"PE\0\0":
+        return None
+    return PE_MACHINES.get(int.from_bytes(signature[4:6], "little"))
+
+
+def has_wine32():
+    """Whether Wine runs 32-bit programs here, told by the files it installs
+    for them: a machine without it cannot run a 32-bit program to find out."""
+    for loader in WINE32_LOADERS:
+        try:
+            with open(loader, "rb") as stream:
+                head = stream.read(20)
+        except OSError:
+            continue
+        if head[:4] == b"\x7fELF" and int.from_bytes(head[18:20], "little") == ELF_I386:
+            return True
+    return any(glob.glob(pattern) for pattern in WINE32_NTDLLS)
+
+
+def cannot_run(setup):
+    """Why this machine cannot run a setup program, in one line, or None."""
+    if pe_machine(setup) == "i386" and not has_wine32():
+        return ("%s is a 32-bit program; this machine has no 32-bit Wine (install wine32, "
+                "see docs/check.md)" % os.path.basename(setup))
+    return None
+
+
+def programs_for(setup=None):
+    """The folder of the host and its libraries: TRUN95_BIN when set
+    (programs built elsewhere, run without a build, as in the emulated
+    machine), else the build of the setup program's own kind: the shipping
+    32-bit build for a 32-bit setup, its 64-bit twin for the rest."""
+    if os.environ.get("TRUN95_BIN"):
+        return os.environ["TRUN95_BIN"]
+    preset = "win32" if setup and pe_machine(setup) == "i386" else "win64"
+    if INSTALLED:
+        return os.path.join(ROOT, "bin" if preset == "win64" else "win32")
+    return os.path.join(ROOT, "build", preset, "bin")
+
+
+BIN = programs_for()
 WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 # Wine's notices about drive Z: (the Linux root) say nothing about a session.
 WINE_NOISE = "Read access denied for device"

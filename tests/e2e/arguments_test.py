@@ -14,7 +14,8 @@ import e2e  # puts scripts/ on the import path
 import check
 import launcher
 import usage
-from trun95lib import ROOT, Refused, file_name_problem, parse_options
+from trun95lib import (BIN, ROOT, Refused, file_name_problem, has_wine32,
+                       parse_options, pe_machine)
 
 # The bound of one launcher or shell run here: well under a second each.
 RUN_SECONDS = 120
@@ -116,6 +117,31 @@ class FrontDoorTest(unittest.TestCase):
                                   os.path.join(ROOT, "trun95")] + words, cwd=folder,
                                  env=dict(os.environ, TRUN95_PREFIX=folder))
                     self.assertEqual(sorted(answer.stdout.splitlines()), offered, answer.stderr)
+
+
+
+class MachineTest(unittest.TestCase):
+    def test_a_32_bit_setup_is_refused_in_one_line_before_anything_starts(self):
+        if has_wine32():
+            self.skipTest("this machine runs 32-bit programs")
+        self.assertEqual(pe_machine(os.path.join(BIN, "tarnel32.exe")), "amd64")
+        with tempfile.TemporaryDirectory() as folder:
+            setup, prefix = os.path.join(folder, "SETUP.EXE"), os.path.join(folder, "prefix")
+            with open(setup, "wb") as stream:  # a 32-bit program's headers
+                stream.write(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" +
+                             (0x14c).to_bytes(2, "little") + bytes(18))
+            for command in ([setup, "/S"], ["install", "--name=x", setup],
+                            ["check", "--quiet", setup, "/S"]):
+                with self.subTest(command=command[0]):
+                    refused = run([os.path.join(ROOT, "trun95")] + command,
+                                  env=dict(os.environ, TRUN95_PREFIX=prefix))
+                    self.assertEqual((refused.returncode, refused.stdout,
+                                      refused.stderr.count("\n")), (2, "", 1), refused.stderr)
+                    self.assertIn("SETUP.EXE is a 32-bit program; this machine has no 32-bit",
+                                  refused.stderr)
+            self.assertFalse(os.path.exists(prefix))
+            result = check.check(setup, [], {"prefix": prefix})
+            self.assertEqual((result["status"], result["exitStatus"]), ("failed", 2))
 
 
 CLEAN = {"status": "clean", "exitStatus": 0, "footprint": [], "leftBehind": 0, "seconds": 1.0,

@@ -41,7 +41,8 @@ import e2e  # puts scripts/ on the import path
 from check import RUN_FOLDER
 from trun95lib import STEP_SECONDS, Prefix, printed_before, read_text, run_bounded, windows_path
 
-CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "check.py")
+# Through the launcher, with the programs of --bin (TRUN95_BIN): no build.
+LAUNCHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "trun95")
 # The bound of one check or check-all run: far above what they take here.
 CHECK_SECONDS = 1800
 SCHEMA = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "check.schema.json")
@@ -276,7 +277,7 @@ def main():
         command = ["check-all", os.path.join(work, "setups"), "-j", "2"]
     hashes = prefix_hashes(base)
     env = Prefix(base).env(TRUN95_BIN=os.path.abspath(args.bin), TRUN95_CHECK_WORK=runs)
-    run = run_check(["python3", CHECK, command[0], "--json=" + report, "--junit=" + junit,
+    run = run_check([LAUNCHER, command[0], "--json=" + report, "--junit=" + junit,
                      "--html=" + page, "--prefix=" + base, *command[1:]], env, runs)
     e2e.log(run.stdout)
     with open(report, encoding="utf-8") as stream:
