@@ -52,7 +52,7 @@ install(FILES ${CMAKE_BINARY_DIR}/package/trun95.bash
         DESTINATION share/bash-completion/completions RENAME trun95)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/check.md
               ${CMAKE_SOURCE_DIR}/docs/host.md ${CMAKE_SOURCE_DIR}/docs/install-log.md
-              ${CMAKE_SOURCE_DIR}/docs/check.schema.json
+              ${CMAKE_SOURCE_DIR}/docs/check.schema.json ${CMAKE_SOURCE_DIR}/docs/junit.xsd
         DESTINATION ${TRUN95_DOC})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/img DESTINATION ${TRUN95_DOC})
 

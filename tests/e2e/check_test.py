@@ -16,8 +16,8 @@ Linux files, and leaves a folder window open: the files outside stay
 unwritten, the window is named and ended, and its folder is reported. For
 every check the residue must agree with e2e.py's own state diff of the run's
 prefix, the JSON must pass docs/check.schema.json (jsonschema), the JUnit
-file must parse (ElementTree) as one test case per setup with the residue as
-its failure, the HTML page must load in headless Chromium with nothing in
+file docs/junit.xsd (xmllint) and read as one test case per setup with the
+residue as its failure, the HTML page must load in headless Chromium with nothing in
 its console and show the residue highlighted, and the base prefix must be
 byte for byte as it was.
 
@@ -46,6 +46,7 @@ LAUNCHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
 # The bound of one check or check-all run: far above what they take here.
 CHECK_SECONDS = 1800
 SCHEMA = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "check.schema.json")
+JUNIT_SCHEMA = os.path.join(os.path.dirname(SCHEMA), "junit.xsd")
 # How long headless Chromium may take to load the page: seconds here.
 BROWSER_SECONDS = 300
 # Registry roots as Wine stores them: file and key prefix. HKEY_USERS holds
@@ -170,9 +171,14 @@ def format_errors(document, results):
 
 
 def junit_errors(path, results, names):
-    """The JUnit file read by a real XML parser: one test case per setup, in
-    order, a failure exactly for a residue with each residue item in its
-    text, the footprint's count in its standard output."""
+    """The JUnit file validated by xmllint against docs/junit.xsd, then read:
+    one test case per setup, in order, a failure exactly for a residue with
+    each residue item in its text, the footprint's count in its standard
+    output."""
+    valid = run_bounded(["xmllint", "--noout", "--schema", JUNIT_SCHEMA, path], STEP_SECONDS,
+                        capture_output=True, text=True)
+    if valid.returncode:
+        return ["junit: " + valid.stderr.strip()]
     suites = ElementTree.parse(path).getroot()
     cases = suites.findall("./testsuite/testcase")
     errors = [] if suites.tag == "testsuites" and suites.get("tests") == str(len(results)) else [
