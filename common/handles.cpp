@@ -15,29 +15,10 @@ struct ListedHandle {
     HandleKind kind;
     void* h;
     HandleMark serial;
-    DWORD dwThreadId;
 };
 
 std::vector<ListedHandle> listedHandles;
 HandleMark nextSerial;
-
-// Threads that read the registry side by side list their handles here too;
-// the list is theirs one at a time.
-class ListLock {
-  public:
-    ListLock() { EnterCriticalSection(&Section()); }
-    ~ListLock() { LeaveCriticalSection(&Section()); }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-  private:
-    static CRITICAL_SECTION& Section() {
-        static CRITICAL_SECTION section;
-        static const bool fMade = (InitializeCriticalSection(&section), true);
-        (void)fMade;
-        return section;
-    }
-};
 
 void CloseByKind(HandleKind kind, void* h) {
     switch (kind) {
@@ -56,52 +37,31 @@ void CloseByKind(HandleKind kind, void* h) {
 } // namespace
 
 void ListOpenHandle(HandleKind kind, void* h) {
-    bool fListed = false;
     try {
-        ListLock lock;
-        listedHandles.push_back(ListedHandle{kind, h, nextSerial++, GetCurrentThreadId()});
-        fListed = true;
+        listedHandles.push_back(ListedHandle{kind, h, nextSerial++});
     } catch (const std::bad_alloc&) {
-    }
-    if (!fListed) {
         CloseByKind(kind, h);
         FatalOutOfMemory();
     }
 }
 
-namespace {
-
-// Drops a listed handle from the list; false when it is not listed.
-bool Unlist(HandleKind kind, void* h) {
-    ListLock lock;
+void CloseListedHandle(HandleKind kind, void* h) {
     for (size_t i = listedHandles.size(); i-- > 0;) {
         if (listedHandles[i].kind == kind && listedHandles[i].h == h) {
             listedHandles.erase(listedHandles.begin() + static_cast<std::ptrdiff_t>(i));
-            return true;
+            CloseByKind(kind, h);
+            return;
         }
     }
-    return false;
-}
-
-} // namespace
-
-// Closes outside the lock: a close is a round trip that other threads need
-// not wait for.
-void CloseListedHandle(HandleKind kind, void* h) {
-    if (Unlist(kind, h))
-        CloseByKind(kind, h);
 }
 
 HandleMark MarkOpenHandles() {
-    ListLock lock;
     return nextSerial;
 }
 
 void CloseHandlesOpenedAfter(HandleMark mark) {
-    ListLock lock;
-    DWORD dwThreadId = GetCurrentThreadId();
     for (size_t i = listedHandles.size(); i-- > 0;) {
-        if (listedHandles[i].serial >= mark && listedHandles[i].dwThreadId == dwThreadId) {
+        if (listedHandles[i].serial >= mark) {
             ListedHandle listed = listedHandles[i];
             listedHandles.erase(listedHandles.begin() + static_cast<std::ptrdiff_t>(i));
             CloseByKind(listed.kind, listed.h);
@@ -110,14 +70,13 @@ void CloseHandlesOpenedAfter(HandleMark mark) {
 }
 
 size_t CountOpenHandles() {
-    ListLock lock;
     return listedHandles.size();
 }
 
 namespace {
 
 // A fault's guard closes the handles its stretch opened; a new session closes
-// every one its thread left open.
+// every one left open.
 const bool kHandlesReset =
     RegisterStateReset({[] { return StateValue{MarkOpenHandles()}; },
                         [](StateValue mark) { CloseHandlesOpenedAfter(mark); }, true});

@@ -21,9 +21,8 @@ void ListOpenHandle(HandleKind kind, void* h);
 // listed was closed by a guard already and is left alone.
 void CloseListedHandle(HandleKind kind, void* h);
 
-// The handles open at one moment: everything the calling thread opened
-// later is closed by CloseHandlesOpenedAfter, whatever was closed in between;
-// the handles of other threads (readers of the registry) are theirs to close.
+// The handles open at one moment: everything opened later is closed by
+// CloseHandlesOpenedAfter, whatever was closed in between.
 using HandleMark = uint64_t;
 HandleMark MarkOpenHandles();
 void CloseHandlesOpenedAfter(HandleMark mark);

@@ -34,8 +34,7 @@ void PumpMessages() {
 
 void PumpMessagesWhenDue() {
     constexpr DWORD dwPumpInterval = 15;
-    // Per thread: a reading thread's pumping never delays the window thread's.
-    static thread_local DWORD dwLastPump;
+    static DWORD dwLastPump;
     DWORD dwNow = GetTickCount();
     if (dwNow - dwLastPump < dwPumpInterval)
         return;

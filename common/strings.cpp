@@ -11,9 +11,8 @@
 
 namespace {
 constexpr int kResBufferSize = 300;
-// Per thread, so that a text loaded on one thread is not overwritten by another.
-thread_local char aszResBuffers[3][kResBufferSize];
-thread_local int iNextResBuffer;
+char aszResBuffers[3][kResBufferSize];
+int iNextResBuffer;
 } // namespace
 
 // Loads a text into the next of three rotating buffers. An entry that begins

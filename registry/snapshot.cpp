@@ -5,7 +5,6 @@
 #include "registry/tree.h"
 #include "registry/keypath.h"
 #include "registry/wide_names.h"
-#include "registry/snapshot_views.h"
 #include "common/handles.h"
 
 #include "common/strings.h"
@@ -48,17 +47,11 @@ struct SharedBuffer {
         p = static_cast<char*>(pNew);
         cb = cbNeeded;
     }
-    void Release() {
-        std::free(p);
-        p = nullptr;
-        cb = 0;
-    }
 };
 
-// Each thread that reads keys has buffers of its own.
-thread_local SharedBuffer valueName(512);
-thread_local SharedBuffer valueData(8192);
-thread_local SharedBuffer subkeyName(256);
+SharedBuffer valueName(512);
+SharedBuffer valueData(8192);
+SharedBuffer subkeyName(256);
 
 // A value that keeps growing while it is read is given up after this many
 // tries, so that a key changing under the reader cannot hold it forever.
@@ -228,7 +221,10 @@ void ReadOpenKey(HKEY hKey, HKEY hRoot, RTREE* pNode) {
 
 void ScanOneRoot(REGTRE* pEntry, HWND hwndStatus, int iHandler) {
     const REGROOT& root = aRegRoots[pEntry->iRoot];
-    ShowRegistryScanStatus(static_cast<int>(pEntry->iRoot), hwndStatus);
+    char szStatus[256];
+    std::snprintf(szStatus, sizeof szStatus, GetResString(IDS_SCANNING_REGISTRY),
+                  root.szDisplayName);
+    ShowStatus(hwndStatus, szStatus);
     if (!Guarded([&] { ScanRegistryKey(root.hRoot, root.szStartPath, pEntry->pNode); }))
         ReportInternalException("Registry", iHandler, __LINE__);
 }
@@ -270,19 +266,6 @@ bool IsSkippedRegistryKey(const char* pszName) {
     return false;
 }
 
-void ShowRegistryScanStatus(int iRoot, HWND hwndStatus) {
-    char szStatus[256];
-    std::snprintf(szStatus, sizeof szStatus, GetResString(IDS_SCANNING_REGISTRY),
-                  aRegRoots[iRoot].szDisplayName);
-    ShowStatus(hwndStatus, szStatus);
-}
-
-void ReleaseRegistryReadBuffers() {
-    valueName.Release();
-    valueData.Release();
-    subkeyName.Release();
-}
-
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     CheckNodeGiven(pNode, __LINE__);
     PumpMessagesWhenDue();
@@ -299,7 +282,9 @@ int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
 }
 
 void TakeRegistrySnapshot(REGTRE** ppSnapshot, HWND hwndStatus) {
-    ScanRegistryRoots(NewSnapshot(ppSnapshot), hwndStatus, 6);
+    REGTRE* p = NewSnapshot(ppSnapshot);
+    for (int i = 0; i < cRegRoots; ++i)
+        ScanOneRoot(&p[i], hwndStatus, 6);
 }
 
 void TakeSoftwareSnapshot(REGTRE** ppSnapshot, HWND hwndStatus) {

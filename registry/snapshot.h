@@ -30,8 +30,3 @@ bool IsSkippedRegistryKey(const char* pszName);
 void TakeRegistrySnapshot(REGTRE** ppSnapshot, HWND hwndStatus);
 void TakeSoftwareSnapshot(REGTRE** ppSnapshot, HWND hwndStatus);
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode);
-// The status line "Scanning Registry <root>" of one row of the root table.
-void ShowRegistryScanStatus(int iRoot, HWND hwndStatus);
-// Frees the calling thread's read buffers; a reading thread calls it before
-// it ends.
-void ReleaseRegistryReadBuffers();

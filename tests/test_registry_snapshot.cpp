@@ -1,13 +1,9 @@
 // The registry snapshot: what the reader records of keys, values and
-// subkeys, what it leaves out, how the four roots are read together, and
-// how nodes are freed.
+// subkeys, what it leaves out, and how nodes are freed.
 #include "registry/snapshot.h"
-#include "registry/compare.h"
 #include "registry/keypath.h"
 #include "registry/wide_names.h"
-#include "actions/deaction.h"
 #include "common/guard.h"
-#include "common/handles.h"
 #include "support/hosted_test.h"
 #include "support/test_registry.h"
 
@@ -23,53 +19,10 @@ using Names = std::vector<std::string>;
 
 const std::string kKey = "Software\\Trun95TestSnap";
 const std::string kTarget = "Software\\Trun95TestSnapTarget";
-// Added below keys that two roots show.
-const std::string kShared = "Trun95TestSnapShared";
-const std::string kClassesShared = "Software\\Classes\\" + kShared;
-// Opening it raises a structured exception on the thread that reads it.
-const std::string kFault = ".Default\\Software\\Trun95TestSnapFault";
 
 LONG WINAPI RefuseOpenOnce(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) {
     pfnOpenRegistryKey = OpenRegistryKeyText;
     return ERROR_INVALID_PARAMETER;
-}
-
-// Opens by other threads since the fault key was reached (-1 before): the
-// fault waits a bounded while for some, so that it strikes while another
-// root is being read.
-volatile LONG cOtherOpens = -1;
-
-LONG WINAPI FaultAtFaultKey(HKEY hKey, LPCSTR pszName, DWORD dwOptions, REGSAM sam, PHKEY phKey) {
-    if (std::string(pszName) == "Trun95TestSnapFault") {
-        InterlockedExchange(&cOtherOpens, 0);
-        for (int i = 0; i < 500 && cOtherOpens < 20; ++i)
-            Sleep(10);
-        RaiseException(0xE0005EED, 0, 0, nullptr);
-    }
-    if (cOtherOpens >= 0)
-        InterlockedIncrement(&cOtherOpens);
-    return RegOpenKeyExA(hKey, pszName, dwOptions, sam, phKey);
-}
-
-long CountNodes(const RTREE* pNode) {
-    long cNodes = 0;
-    for (; pNode; pNode = pNode->pNext)
-        cNodes += 1 + CountNodes(pNode->pChild);
-    return cNodes;
-}
-
-// The key of HKEY_USERS that HKEY_CURRENT_USER shows: the one below which a
-// key made under HKEY_CURRENT_USER appears.
-std::string UserOfCurrentUser() {
-    CreateTestKey(HKEY_CURRENT_USER, "Software\\" + kShared);
-    std::string found;
-    char szName[256];
-    for (DWORD i = 0; !RegEnumKeyA(HKEY_USERS, i, szName, sizeof szName); ++i) {
-        if (TestKeyExists(HKEY_USERS, std::string(szName) + "\\Software\\" + kShared))
-            found = szName;
-    }
-    RemoveTestKey(HKEY_CURRENT_USER, "Software\\" + kShared);
-    return found;
 }
 
 class RegistrySnapshotTest : public HostedTest {
@@ -77,23 +30,14 @@ class RegistrySnapshotTest : public HostedTest {
     void SetUp() override {
         HostedTest::SetUp();
         LoadRegistryStrings();
-        RemoveTestKeys();
+        RemoveTestKey(HKEY_CURRENT_USER, kKey);
     }
     void TearDown() override {
-        pfnOpenRegistryKey = RegOpenKeyExA;
         FreeRegistrySnapshot(&pSnap);
-        FreeRegistrySnapshot(&pAfter);
         FreeRegistryNode(pKey, 1);
-        FreeActionList();
-        RemoveTestKeys();
-        HostedTest::TearDown();
-    }
-    void RemoveTestKeys() {
         RemoveTestKey(HKEY_CURRENT_USER, kKey);
         RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
-        RemoveTestKey(HKEY_CURRENT_USER, "Software\\" + kShared);
-        RemoveTestKey(HKEY_LOCAL_MACHINE, kClassesShared);
-        RemoveTestKey(HKEY_USERS, kFault);
+        HostedTest::TearDown();
     }
     // The test key as the reader records it.
     RTREE* Snap() {
@@ -103,7 +47,6 @@ class RegistrySnapshotTest : public HostedTest {
         return pKey;
     }
     REGTRE* pSnap = nullptr;
-    REGTRE* pAfter = nullptr;
     RTREE* pKey = nullptr;
 };
 
@@ -233,55 +176,6 @@ TEST_F(RegistrySnapshotTest, ValuesNamesAndPathsOfAnySizeAreReadWhole) {
         ++cLevels;
     }
     EXPECT_EQ(cLevels, 18);
-}
-
-// HKEY_CURRENT_USER and HKEY_CLASSES_ROOT show keys of HKEY_USERS and of
-// HKLM\Software\Classes: a key added there is reported under every root
-// that shows it, in root order, each copy under its own root, and no marker
-// key of the reading is left behind.
-TEST_F(RegistrySnapshotTest, KeyAddedBelowASharedKeyIsReportedUnderEveryRootThatShowsIt) {
-    std::string user = UserOfCurrentUser();
-    ASSERT_FALSE(user.empty());
-    TakeRegistrySnapshot(&pSnap, host.status());
-    SetTestString(HKEY_USERS, user + "\\Software\\" + kShared, "v", "1");
-    SetTestString(HKEY_LOCAL_MACHINE, kClassesShared, "v", "1");
-    TakeRegistrySnapshot(&pAfter, host.status());
-    for (int i : {0, 2}) {
-        RTREE* pNode = NodeAt(pAfter[i].pNode, kShared);
-        ASSERT_NE(pNode, nullptr) << i;
-        EXPECT_EQ(pNode->hRoot, aRegRoots[i].hRoot);
-    }
-    for (RTREE* pNode : {pAfter[2].pNode, NodeAt(pAfter[1].pNode, "Classes")}) {
-        for (const std::string& name : ChildNames(pNode))
-            EXPECT_EQ(name.find("Trun95 view marker"), std::string::npos);
-    }
-    CompareRegistrySnapshots(&pSnap, &pAfter, OnRegValueChange, OnRegKeyChange);
-    EXPECT_EQ(RegistryActionTexts(kShared),
-              (Names{"Key Added Hkey_classes_root\\" + kShared,
-                     "Key Added Hkey_local_machine\\" + kClassesShared,
-                     "Key Added Hkey_current_user\\Software\\" + kShared,
-                     "Key Added Hkey_users\\" + user + "\\Software\\" + kShared}));
-}
-
-// A root read on a thread of its own that fails is reported by the calling
-// thread once every root is read: "No" ends the snapshot with the user's
-// quit; the failed thread's handles are closed and no other root lost any.
-TEST_F(RegistrySnapshotTest, FailureWhileARootIsReadIsReportedByTheCallerAfterTheOthersEnd) {
-    CreateTestKey(HKEY_USERS, kFault);
-    cOtherOpens = -1;
-    size_t cOpenBefore = CountOpenHandles();
-    pfnOpenRegistryKey = FaultAtFaultKey;
-    robot.ExpectBoxStartingWith("Tarnel Uninstaller",
-                                "Tarnel Uninstaller has detected internal exception 6 in Registry",
-                                IDNO);
-    DWORD dwCode = 0;
-    EXPECT_FALSE(Guarded([&] { TakeRegistrySnapshot(&pSnap, host.status()); }, &dwCode));
-    EXPECT_EQ(dwCode, static_cast<DWORD>(EXC_USER_QUIT));
-    EXPECT_EQ(CountOpenHandles(), cOpenBefore);
-    pfnOpenRegistryKey = RegOpenKeyExA;
-    pKey = NewRegistryNode();
-    ScanRegistryKey(HKEY_LOCAL_MACHINE, "Software", pKey);
-    EXPECT_EQ(CountNodes(pSnap[1].pNode), CountNodes(pKey));
 }
 
 using RegistryNodeTest = HostedTest;
