@@ -425,12 +425,15 @@ SCENARIOS = {
 }
 
 
-def parse_arguments(first, choices):
-    """The command line the CTest entries give: FIRST --bin --prefix --work."""
+def parse_arguments(first, choices, flags=()):
+    """The command line the CTest entries give: FIRST --bin --prefix --work,
+    and the test's own flags."""
     parser = argparse.ArgumentParser()
     parser.add_argument(first, choices=choices)
     for option in ("--bin", "--prefix", "--work"):
         parser.add_argument(option, required=True)
+    for flag in flags:
+        parser.add_argument(flag, action="store_true")
     return parser.parse_args()
 
 
