@@ -5,6 +5,7 @@
 #include "registry/tree.h"
 #include "registry/keypath.h"
 #include "registry/wide_names.h"
+#include "registry/snapshot_views.h"
 #include "common/handles.h"
 
 #include "common/strings.h"
@@ -219,16 +220,6 @@ void ReadOpenKey(HKEY hKey, HKEY hRoot, RTREE* pNode) {
     }
 }
 
-void ScanOneRoot(REGTRE* pEntry, HWND hwndStatus, int iHandler) {
-    const REGROOT& root = aRegRoots[pEntry->iRoot];
-    char szStatus[256];
-    std::snprintf(szStatus, sizeof szStatus, GetResString(IDS_SCANNING_REGISTRY),
-                  root.szDisplayName);
-    ShowStatus(hwndStatus, szStatus);
-    if (!Guarded([&] { ScanRegistryKey(root.hRoot, root.szStartPath, pEntry->pNode); }))
-        ReportInternalException("Registry", iHandler, __LINE__);
-}
-
 REGTRE* NewSnapshot(REGTRE** ppSnapshot) {
     auto* p = static_cast<REGTRE*>(AllocZeroedOrDie(sizeof(REGTRE) * cRegRoots));
     *ppSnapshot = p;
@@ -266,6 +257,22 @@ bool IsSkippedRegistryKey(const char* pszName) {
     return false;
 }
 
+void ShowRegistryScanStatus(int iRoot, HWND hwndStatus) {
+    char szStatus[256];
+    std::snprintf(szStatus, sizeof szStatus, GetResString(IDS_SCANNING_REGISTRY),
+                  aRegRoots[iRoot].szDisplayName);
+    ShowStatus(hwndStatus, szStatus);
+}
+
+bool ScanRegistryRoot(REGTRE* pEntry, HWND hwndStatus, int iHandler) {
+    const REGROOT& root = aRegRoots[pEntry->iRoot];
+    ShowRegistryScanStatus(static_cast<int>(pEntry->iRoot), hwndStatus);
+    if (Guarded([&] { ScanRegistryKey(root.hRoot, root.szStartPath, pEntry->pNode); }))
+        return true;
+    ReportInternalException("Registry", iHandler, __LINE__);
+    return false;
+}
+
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
     CheckNodeGiven(pNode, __LINE__);
     PumpMessagesWhenDue();
@@ -282,12 +289,9 @@ int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode) {
 }
 
 void TakeRegistrySnapshot(REGTRE** ppSnapshot, HWND hwndStatus) {
-    REGTRE* p = NewSnapshot(ppSnapshot);
-    for (int i = 0; i < cRegRoots; ++i)
-        ScanOneRoot(&p[i], hwndStatus, 6);
+    ScanRegistryRoots(NewSnapshot(ppSnapshot), hwndStatus, 6);
 }
 
 void TakeSoftwareSnapshot(REGTRE** ppSnapshot, HWND hwndStatus) {
-    REGTRE* p = NewSnapshot(ppSnapshot);
-    ScanOneRoot(&p[1], hwndStatus, 7);
+    ScanRegistryRoot(&NewSnapshot(ppSnapshot)[1], hwndStatus, 7);
 }

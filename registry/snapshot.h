@@ -30,3 +30,8 @@ bool IsSkippedRegistryKey(const char* pszName);
 void TakeRegistrySnapshot(REGTRE** ppSnapshot, HWND hwndStatus);
 void TakeSoftwareSnapshot(REGTRE** ppSnapshot, HWND hwndStatus);
 int ScanRegistryKey(HKEY hRoot, const char* pszPath, RTREE* pNode);
+// The status line "Scanning Registry <root>" of one row of the root table.
+void ShowRegistryScanStatus(int iRoot, HWND hwndStatus);
+// Reads one root of a snapshot whole, under a guard; a failure is reported
+// with iHandler, and false returned when the user goes on.
+bool ScanRegistryRoot(REGTRE* pEntry, HWND hwndStatus, int iHandler);

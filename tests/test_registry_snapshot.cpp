@@ -1,6 +1,9 @@
 // The registry snapshot: what the reader records of keys, values and
-// subkeys, what it leaves out, and how nodes are freed.
+// subkeys, what it leaves out, how roots that show the same keys are read
+// once, and how nodes are freed.
 #include "registry/snapshot.h"
+#include "registry/compare.h"
+#include "actions/deaction.h"
 #include "registry/keypath.h"
 #include "registry/wide_names.h"
 #include "common/guard.h"
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,9 +24,53 @@ using Names = std::vector<std::string>;
 const std::string kKey = "Software\\Trun95TestSnap";
 const std::string kTarget = "Software\\Trun95TestSnapTarget";
 
+// Added below keys that two roots show.
+const std::string kShared = "Trun95TestSnapShared";
+const std::string kClassesShared = "Software\\Classes\\" + kShared;
+
 LONG WINAPI RefuseOpenOnce(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) {
     pfnOpenRegistryKey = OpenRegistryKeyText;
     return ERROR_INVALID_PARAMETER;
+}
+
+int cSharedOpens;
+
+LONG WINAPI CountSharedOpens(HKEY hKey, LPCSTR pszName, DWORD dwOptions, REGSAM sam, PHKEY phKey) {
+    if (kShared == pszName)
+        ++cSharedOpens;
+    return OpenRegistryKeyText(hKey, pszName, dwOptions, sam, phKey);
+}
+
+// The key of HKEY_USERS that HKEY_CURRENT_USER shows: the one below which a
+// key made under HKEY_CURRENT_USER appears (the key is left in place).
+std::string UserOfCurrentUser() {
+    CreateTestKey(HKEY_CURRENT_USER, "Software\\" + kShared);
+    std::string found;
+    char szName[256];
+    for (DWORD i = 0; !RegEnumKeyA(HKEY_USERS, i, szName, sizeof szName); ++i) {
+        if (TestKeyExists(HKEY_USERS, std::string(szName) + "\\Software\\" + kShared))
+            found = szName;
+    }
+    return found;
+}
+
+// Two trees hold the same keys, values and flags in the same order.
+void ExpectSameTree(const RTREE* pA, const RTREE* pB, const std::string& path) {
+    ASSERT_EQ(ChildNames(pA), ChildNames(pB)) << path;
+    EXPECT_EQ(pA->hRoot, pB->hRoot) << path;
+    EXPECT_EQ(pA->fUnreadable, pB->fUnreadable) << path;
+    const RDATA* pDataB = pB->pData;
+    for (const RDATA* pDataA = pA->pData; pDataA; pDataA = pDataA->pNext, pDataB = pDataB->pNext) {
+        ASSERT_NE(pDataB, nullptr) << path;
+        EXPECT_EQ(std::string(pDataA->pszName), pDataB->pszName) << path;
+        EXPECT_EQ(pDataA->dwType, pDataB->dwType) << path;
+        ASSERT_EQ(pDataA->cbData, pDataB->cbData) << path;
+        EXPECT_EQ(std::memcmp(pDataA->abData, pDataB->abData, pDataA->cbData), 0) << path;
+    }
+    EXPECT_EQ(pDataB, nullptr) << path;
+    for (const RTREE *pChildA = pA->pChild, *pChildB = pB->pChild; pChildA;
+         pChildA = pChildA->pNext, pChildB = pChildB->pNext)
+        ExpectSameTree(pChildA, pChildB, path + "\\" + pChildA->pszName);
 }
 
 class RegistrySnapshotTest : public HostedTest {
@@ -30,14 +78,22 @@ class RegistrySnapshotTest : public HostedTest {
     void SetUp() override {
         HostedTest::SetUp();
         LoadRegistryStrings();
-        RemoveTestKey(HKEY_CURRENT_USER, kKey);
+        RemoveTestKeys();
     }
     void TearDown() override {
+        pfnOpenRegistryKey = OpenRegistryKeyText;
         FreeRegistrySnapshot(&pSnap);
+        FreeRegistrySnapshot(&pAfter);
         FreeRegistryNode(pKey, 1);
+        FreeActionList();
+        RemoveTestKeys();
+        HostedTest::TearDown();
+    }
+    void RemoveTestKeys() {
         RemoveTestKey(HKEY_CURRENT_USER, kKey);
         RemoveTestKey(HKEY_LOCAL_MACHINE, kTarget);
-        HostedTest::TearDown();
+        RemoveTestKey(HKEY_CURRENT_USER, "Software\\" + kShared);
+        RemoveTestKey(HKEY_LOCAL_MACHINE, kClassesShared);
     }
     // The test key as the reader records it.
     RTREE* Snap() {
@@ -47,6 +103,7 @@ class RegistrySnapshotTest : public HostedTest {
         return pKey;
     }
     REGTRE* pSnap = nullptr;
+    REGTRE* pAfter = nullptr;
     RTREE* pKey = nullptr;
 };
 
@@ -176,6 +233,37 @@ TEST_F(RegistrySnapshotTest, ValuesNamesAndPathsOfAnySizeAreReadWhole) {
         ++cLevels;
     }
     EXPECT_EQ(cLevels, 18);
+}
+
+// HKEY_CURRENT_USER and HKEY_CLASSES_ROOT show keys of HKEY_USERS and of
+// HKLM\\Software\\Classes: each such key is read once, yet each root holds
+// what reading it would give, a key added below a shared key is reported
+// under every root that shows it, and no marker key of the proof is left.
+TEST_F(RegistrySnapshotTest, KeysTwoRootsShowAreReadOnceAndReportedUnderEachRoot) {
+    std::string user = UserOfCurrentUser();
+    ASSERT_FALSE(user.empty());
+    SetTestString(HKEY_LOCAL_MACHINE, kClassesShared, "v", "1");
+    pfnOpenRegistryKey = CountSharedOpens;
+    TakeRegistrySnapshot(&pSnap, host.status());
+    pfnOpenRegistryKey = OpenRegistryKeyText;
+    EXPECT_EQ(cSharedOpens, 2);
+    for (int i : {0, 2}) {
+        RTREE* pRead = NewRegistryNode();
+        ScanRegistryKey(aRegRoots[i].hRoot, aRegRoots[i].szStartPath, pRead);
+        ExpectSameTree(pSnap[i].pNode, pRead, aRegRoots[i].szDisplayName);
+        FreeRegistryNode(pRead, 1);
+        for (const std::string& name : ChildNames(pSnap[i].pNode))
+            EXPECT_EQ(name.find("Trun95 view marker"), std::string::npos);
+    }
+    SetTestString(HKEY_USERS, user + "\\Software\\" + kShared + "\\Below", "v", "1");
+    SetTestString(HKEY_LOCAL_MACHINE, kClassesShared + "\\Below", "v", "1");
+    TakeRegistrySnapshot(&pAfter, host.status());
+    CompareRegistrySnapshots(&pSnap, &pAfter, OnRegValueChange, OnRegKeyChange);
+    EXPECT_EQ(RegistryActionTexts(kShared),
+              (Names{"Key Added Hkey_classes_root\\" + kShared + "\\Below",
+                     "Key Added Hkey_local_machine\\" + kClassesShared + "\\Below",
+                     "Key Added Hkey_current_user\\Software\\" + kShared + "\\Below",
+                     "Key Added Hkey_users\\" + user + "\\Software\\" + kShared + "\\Below"}));
 }
 
 using RegistryNodeTest = HostedTest;
