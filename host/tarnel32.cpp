@@ -162,6 +162,8 @@ int StartSetup(HWND hwnd, std::string& error) {
 }
 
 void EndHost(HWND hwnd, int exitStatus) {
+    // The last line tells how long the whole session took, its undo included.
+    ShowProgress("The session has ended");
     g_host.exitStatus = exitStatus;
     DestroyWindow(hwnd);
 }
