@@ -90,27 +90,6 @@ RTREE* ReadKeyValues(RTREE* pNode) {
     return pNow;
 }
 
-// A copy of a snapshot key with everything below it, detached from its tree.
-RTREE* CopyTree(const RTREE* pNode, RTREE* pParent) {
-    RTREE* pCopy = NewRegistryNode();
-    std::free(pCopy->pszName);
-    pCopy->pszName = DupString(pNode->pszName);
-    pCopy->hRoot = pNode->hRoot;
-    pCopy->pParent = pParent;
-    pCopy->fUnreadable = pNode->fUnreadable;
-    RDATA** ppData = &pCopy->pData;
-    for (const RDATA* pRD = pNode->pData; pRD; pRD = pRD->pNext) {
-        *ppData = NewRegistryData(pRD->dwType, pRD->cbData, pRD->abData, pRD->pszName, nullptr);
-        ppData = &(*ppData)->pNext;
-    }
-    RTREE** ppChild = &pCopy->pChild;
-    for (const RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
-        *ppChild = CopyTree(pChild, pCopy);
-        ppChild = &(*ppChild)->pNext;
-    }
-    return pCopy;
-}
-
 bool AddRegistryItem(const DEACTION* pact, LogItem& item) {
     auto* pNode = static_cast<RTREE*>(pact->pExtra);
     if (!pNode || RootRow(pNode->hRoot) < 0)
@@ -119,9 +98,9 @@ bool AddRegistryItem(const DEACTION* pact, LogItem& item) {
     item.iRoot = RootRow(pNode->hRoot);
     item.keyPath = PathBelowRoot(pNode);
     if (item.dwChange == REG_KEY_ADDED) {
-        item.pAfter = CopyTree(pNode, nullptr);
+        item.pAfter = CopyRegistryTree(pNode, nullptr);
     } else {
-        item.pBefore = CopyTree(pNode, nullptr);
+        item.pBefore = CopyRegistryTree(pNode, nullptr);
         if (item.dwChange == REG_VALUES_CHANGED)
             item.pAfter = ReadKeyValues(pNode);
     }

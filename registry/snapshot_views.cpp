@@ -170,36 +170,18 @@ RTREE* ViewNode(RTREE* pSourceRoot, const std::string& path) {
     return pNode && !pNode->fUnreadable && !IsRegistryLink(pNode) ? pNode : nullptr;
 }
 
-// Copies the values and the keys below pFrom into pTo, every node under
-// hRoot; values and children keep their order.
-void CopyKeyBelow(const RTREE* pFrom, RTREE* pTo, HKEY hRoot) {
-    pTo->hRoot = hRoot;
-    pTo->fUnreadable = pFrom->fUnreadable;
-    RDATA** ppData = &pTo->pData;
-    for (const RDATA* p = pFrom->pData; p; p = p->pNext) {
-        *ppData = NewRegistryData(p->dwType, p->cbData, p->abData, p->pszName, nullptr);
-        ppData = &(*ppData)->pNext;
-    }
-    RTREE** ppChild = &pTo->pChild;
-    for (const RTREE* p = pFrom->pChild; p; p = p->pNext) {
-        RTREE* pChild = NewRegistryNode();
-        *ppChild = pChild;
-        ppChild = &pChild->pNext;
-        pChild->pParent = pTo;
-        char* pszName = DupString(p->pszName);
-        std::free(pChild->pszName);
-        pChild->pszName = pszName;
-        CopyKeyBelow(p, pChild, hRoot);
-    }
-}
-
 // Fills a view root from its source's tree; false when the source was not
 // read whole or its node cannot stand for the view.
 bool CopyView(REGTRE* pSnapshot, int iRow, const RootSource& source, bool fSourceRead) {
     RTREE* pFrom = fSourceRead ? ViewNode(pSnapshot[source.iSource].pNode, source.path) : nullptr;
     if (!pFrom)
         return false;
-    CopyKeyBelow(pFrom, pSnapshot[iRow].pNode, aRegRoots[iRow].hRoot);
+    // The copy stands for the root's start key, which has no name in a tree.
+    RTREE* pRoot = CopyRegistryTree(pFrom, nullptr, aRegRoots[iRow].hRoot);
+    std::free(pRoot->pszName);
+    pRoot->pszName = DupString("");
+    FreeRegistryNode(pSnapshot[iRow].pNode, 1);
+    pSnapshot[iRow].pNode = pRoot;
     return true;
 }
 

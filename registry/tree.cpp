@@ -87,6 +87,26 @@ RTREE* NewRegistryNode() {
     return pNode;
 }
 
+RTREE* CopyRegistryTree(const RTREE* pNode, RTREE* pParent, HKEY hRoot) {
+    RTREE* pCopy = NewRegistryNode();
+    std::free(pCopy->pszName);
+    pCopy->pszName = DupString(pNode->pszName);
+    pCopy->hRoot = hRoot ? hRoot : pNode->hRoot;
+    pCopy->pParent = pParent;
+    pCopy->fUnreadable = pNode->fUnreadable;
+    RDATA** ppData = &pCopy->pData;
+    for (const RDATA* pRD = pNode->pData; pRD; pRD = pRD->pNext) {
+        *ppData = NewRegistryData(pRD->dwType, pRD->cbData, pRD->abData, pRD->pszName, nullptr);
+        ppData = &(*ppData)->pNext;
+    }
+    RTREE** ppChild = &pCopy->pChild;
+    for (const RTREE* pChild = pNode->pChild; pChild; pChild = pChild->pNext) {
+        *ppChild = CopyRegistryTree(pChild, pCopy, hRoot);
+        ppChild = &(*ppChild)->pNext;
+    }
+    return pCopy;
+}
+
 RDATA* NewRegistryData(DWORD dwType, DWORD cbData, const BYTE* pbData, const char* pszName,
                        RDATA* pNext) {
     auto* pRD = static_cast<RDATA*>(AllocZeroedOrDie(sizeof(RDATA) + cbData));

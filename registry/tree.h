@@ -62,6 +62,10 @@ RDATA* NewRegistryData(DWORD dwType, DWORD cbData, const BYTE* pbData, const cha
                        RDATA* pNext);
 RTREE* FreeRegistryNode(RTREE* pNode, int fAll);
 RDATA* FreeRegistryData(RDATA* pRD, RDATA* pPrev, int fAll);
+// A copy of pNode with everything below it, its parent pParent but in no
+// chain; each node of the copy under hRoot, or under its own root when
+// hRoot is null.
+RTREE* CopyRegistryTree(const RTREE* pNode, RTREE* pParent, HKEY hRoot = nullptr);
 void FreeRegistrySnapshot(REGTRE** ppSnapshot);
 
 // Wine keeps the target of a link key in this value of type REG_LINK. A
